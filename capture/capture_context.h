@@ -1,0 +1,84 @@
+// The capture engine's one process-wide context record and its trigger block.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+struct ControlChannel;
+struct FileHandle;
+struct CaptureBuffer;
+struct PcapngWriter;
+struct DumpProcessor;
+struct AnalyzerLink;
+struct ReplayReader;
+
+constexpr int kPathChars = 260;          // 259 characters + terminator
+constexpr int kCaptureFileChars = 512;   // 511 characters + terminator
+
+constexpr uint32_t kBufferSizeMin = 262144;
+constexpr uint32_t kBufferSizeMax = 4194304;
+constexpr uint32_t kBufferHeadroom = 65536;  // stored size N = chosen size + headroom
+
+enum CaptureMode : uint32_t { kCaptureLive = 0, kCaptureSingleShot = 1 };
+enum InterfaceKind : uint32_t { kInterfaceHardware = 0, kInterfaceFile = 1 };
+
+// Read by the dump processor and its trigger test; the field order is fixed.
+struct TriggerSettings {
+  int64_t postTriggerTimeNs;
+  uint32_t port01Enabled;
+  uint32_t port02Enabled;
+  uint32_t diPositive[4];
+  uint32_t diNegative[4];
+  uint32_t destroyedPacket;
+  uint32_t droppedPacket;
+};
+
+// Flags shared between the main thread and the capture thread; set once,
+// polled without locks.
+struct RunFlags {
+  std::atomic<bool> stopMainLoop{false};
+  std::atomic<bool> stopCaptureThread{false};
+  std::atomic<bool> writingEnabled{false};
+  std::atomic<bool> traceGenerating{false};
+  std::atomic<bool> keyboardForceTrigger{false};
+  std::atomic<bool> captureThreadFinished{false};
+};
+
+struct CaptureContext {
+  char interfaceName[kPathChars];
+  char fifoPath[kPathChars];
+  char controlInPath[kPathChars];
+  char controlOutPath[kPathChars];
+  uint8_t loggerControlNumber;
+  uint8_t statusControlNumber;
+  uint8_t forceTriggerControlNumber;
+  uint32_t captureMode;        // CaptureMode
+  uint32_t bufferSize;         // N: record count including the headroom
+  uint8_t hwNode;              // 0 = first analyzer detected
+  TriggerSettings trigger;
+  char captureFile[kCaptureFileChars];
+  uint32_t interfaceKind;      // InterfaceKind, set at capture start
+  char deviceName[32];
+
+  bool queryInterfaces;
+  bool queryDlts;
+  bool queryConfig;
+  bool capture;
+  bool standalone;
+
+  // Handles, owned by the context and released in teardown order.
+  FileHandle* controlInFile;
+  FileHandle* controlOutFile;
+  ControlChannel* control;
+  CaptureBuffer* buffer;
+  PcapngWriter* writer;
+  DumpProcessor* processor;
+  AnalyzerLink* link;
+  ReplayReader* replay;
+  void* captureThread;         // owned std::thread, see the capture loops
+
+  RunFlags run;
+};
+
+// Incremented by the signal handler, polled by the main loop.
+extern std::atomic<int> g_signalCount;
