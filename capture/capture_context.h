@@ -19,6 +19,25 @@ constexpr uint32_t kBufferSizeMin = 262144;
 constexpr uint32_t kBufferSizeMax = 4194304;
 constexpr uint32_t kBufferHeadroom = 65536;  // stored size N = chosen size + headroom
 
+constexpr int32_t kPostTriggerMinMs = 100;
+constexpr int32_t kPostTriggerMaxMs = 5000;
+constexpr int64_t kPostTriggerDefaultNs = 500000000;  // without the option; the dialog offers 200 ms
+constexpr uint8_t kHwNodeMax = 15;
+
+// The two extcap interfaces the program offers, and its version as the
+// three strings Wireshark is shown.
+constexpr const char kInterfaceHardwareName[] = "sentra_ta5521_hwif";
+constexpr const char kInterfaceFileName[] = "sentra_ta5521_file";
+constexpr const char kEngineVersionMajor[] = "4";
+constexpr const char kEngineVersionMinor[] = "2";
+constexpr const char kEngineVersionMicro[] = "1";
+constexpr const char kDeviceName[] = "Q40TA5521";
+
+// Default files when Wireshark hands no paths (a run by hand).
+constexpr const char kDefaultFifoPath[] = "sentra_capture.pcapng";
+constexpr const char kDefaultControlInPath[] = "sentra_tbIn.txt";
+constexpr const char kDefaultControlOutPath[] = "sentra_tbOut.txt";
+
 enum CaptureMode : uint32_t { kCaptureLive = 0, kCaptureSingleShot = 1 };
 enum InterfaceKind : uint32_t { kInterfaceHardware = 0, kInterfaceFile = 1 };
 
@@ -82,3 +101,11 @@ struct CaptureContext {
 
 // Incremented by the signal handler, polled by the main loop.
 extern std::atomic<int> g_signalCount;
+
+// Fills every field with its value before the command line is read: the
+// defaults of the options, empty capture file, no handles, all flags off.
+void captureContextInit(CaptureContext* context);
+
+// Interface kind of a --capture run: the name only has to contain one of the
+// two interface names. Answers kInterfaceHardware, kInterfaceFile or -1.
+int interfaceKindFromName(const char* interfaceName);
