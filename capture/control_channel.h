@@ -3,12 +3,35 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 struct ControlChannel;
 struct FileHandle;
 
 enum LogLevel : int { kLogStatus = 0, kLogInfo = 1, kLogWarning = 2, kLogError = 3 };
 enum StatusKind : int { kStatusBar = 0, kStatusInfo = 1, kStatusWarning = 2, kStatusError = 3 };
+
+// Wireshark's extcap control message: sync byte, 3-byte big-endian length
+// (payload length + 2), control number, command, payload.
+struct ControlFrameLayout {
+  static constexpr int kSync = 0;
+  static constexpr int kLength = 1;  // 3 bytes, big-endian
+  static constexpr int kControl = 4;
+  static constexpr int kCommand = 5;
+  static constexpr int kPayload = 6;
+};
+constexpr int kControlHeaderBytes = 6;
+constexpr uint8_t kControlSyncByte = 'T';
+constexpr uint32_t kControlMaxPayload = 65535;
+
+enum ControlCommand : uint8_t {
+  kCommandSet = 1,
+  kCommandAdd = 2,
+  kCommandStatusBar = 6,
+  kCommandInformation = 7,
+  kCommandWarning = 8,
+  kCommandError = 9,
+};
 
 // Longest text either sending operation accepts.
 constexpr int kControlMaxText = 65407;
@@ -22,6 +45,11 @@ int logMessage(ControlChannel* channel, int level, const char* text);
 int sendStatus(ControlChannel* channel, int kind, const char* text);
 int pollForceTrigger(ControlChannel* channel);
 void controlChannelFree(ControlChannel* channel);
+
+// Replaces the wall clock (seconds since 1970) that stamps log lines and
+// paces the status bar and the filters; nullptr restores the system clock.
+// Restarts the status bar's one-second clock.
+void controlChannelSetClock(ControlChannel* channel, std::time_t (*now)());
 
 // printf-style conveniences that compose at most kMessageChars - 1 characters.
 int logMessagef(ControlChannel* channel, int level, const char* format, ...)
