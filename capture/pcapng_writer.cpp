@@ -1,0 +1,148 @@
+#include "pcapng_writer.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "capture_buffer.h"
+#include "file_layer.h"
+
+using namespace pcapng;
+
+namespace {
+
+uint32_t padToFour(uint32_t length) { return (length + 3u) & ~3u; }
+
+// Appends little-endian fields to the block buffer. The caller checks the
+// block's total length against the buffer before it starts.
+class BlockBuilder {
+ public:
+  explicit BlockBuilder(uint8_t* block) : block_(block) {}
+  void u16(uint16_t value) {
+    block_[at_++] = static_cast<uint8_t>(value);
+    block_[at_++] = static_cast<uint8_t>(value >> 8);
+  }
+  void u32(uint32_t value) {
+    u16(static_cast<uint16_t>(value));
+    u16(static_cast<uint16_t>(value >> 16));
+  }
+  void u64(uint64_t value) {
+    u32(static_cast<uint32_t>(value));
+    u32(static_cast<uint32_t>(value >> 32));
+  }
+  void option(uint16_t code, uint16_t length) {
+    u16(code);
+    u16(length);
+  }
+  void bytesPadded(const void* data, uint32_t length) {
+    std::memcpy(block_ + at_, data, length);
+    at_ += length;
+    const uint32_t padded = padToFour(length);
+    std::memset(block_ + at_, 0, padded - length);
+    at_ += padded - length;
+  }
+  uint32_t length() const { return at_; }
+
+ private:
+  uint8_t* block_;
+  uint32_t at_ = 0;
+};
+
+int writeBlock(PcapngWriter* writer, uint32_t length) {
+  if (fileWrite(writer->file, writer->block, length) != 0) return -1;
+  writer->bytesWritten += length;
+  return 0;
+}
+
+int writeSectionHeader(PcapngWriter* writer) {
+  BlockBuilder b(writer->block);
+  b.u32(kSectionHeaderType);
+  b.u32(kSectionHeaderLength);
+  b.u32(kByteOrderMagic);
+  b.u16(kMajorVersion);
+  b.u16(kMinorVersion);
+  b.u64(static_cast<uint64_t>(kSectionLengthUnknown));
+  b.option(kOptionEnd, 0);
+  b.u32(kSectionHeaderLength);
+  return writeBlock(writer, b.length());
+}
+
+int writeInterfaceDescription(PcapngWriter* writer, const char* name) {
+  const size_t nameLength = std::strlen(name);
+  // Fixed part 20, if_tsresol 8, if_name head 4, end of options 4, trailer 4.
+  constexpr uint32_t kFixedLength = 36;
+  if (nameLength > kBlockBufferBytes - kFixedLength) return -1;
+  const uint32_t total = kFixedLength + padToFour(static_cast<uint32_t>(nameLength));
+  if (total > kBlockBufferBytes) return -1;
+  BlockBuilder b(writer->block);
+  b.u32(kInterfaceDescriptionType);
+  b.u32(total);
+  b.u16(kLinkTypeEthernet);
+  b.u16(0);
+  b.u32(kSnapLength);
+  b.option(kOptionIfTsresol, 1);
+  const uint8_t resolution = kTsresolNanoseconds;
+  b.bytesPadded(&resolution, 1);
+  b.option(kOptionIfName, static_cast<uint16_t>(nameLength));
+  b.bytesPadded(name, static_cast<uint32_t>(nameLength));
+  b.option(kOptionEnd, 0);
+  b.u32(total);
+  return writeBlock(writer, b.length());
+}
+
+}  // namespace
+
+PcapngWriter* pcapngWriterCreate(const char* path, ControlChannel* control) {
+  if (path == nullptr || std::strlen(path) >= sizeof(PcapngWriter::path)) return nullptr;
+  FileHandle* file = fileOpen(path, kFileWrite, kFileCreateTruncate);
+  if (file == nullptr) return nullptr;
+  auto* writer = new (std::nothrow) PcapngWriter();
+  if (writer == nullptr) {
+    fileClose(file);
+    return nullptr;
+  }
+  std::snprintf(writer->path, sizeof writer->path, "%s", path);
+  writer->open = true;
+  writer->control = control;
+  writer->file = file;
+  return writer;
+}
+
+int pcapngWriteHeader(PcapngWriter* writer, const char* interfaceName) {
+  if (writer == nullptr || !writer->open || interfaceName == nullptr) return -1;
+  // The header opens the stream exactly once; a later call adds nothing.
+  if (writer->bytesWritten != 0) return 0;
+  if (writeSectionHeader(writer) != 0) return -1;
+  return writeInterfaceDescription(writer, interfaceName);
+}
+
+int pcapngWritePacket(PcapngWriter* writer, const PacketRecord* record) {
+  if (writer == nullptr || !writer->open || record == nullptr) return -1;
+  const uint32_t captured = record->capturedLength;
+  if (captured > kRecordDataCapacity) return -1;
+  const uint32_t total = kEnhancedPacketFixedLength + padToFour(captured);
+  if (total > kBlockBufferBytes) return -1;
+  const uint64_t timestamp = static_cast<uint64_t>(record->timestamp);
+  BlockBuilder b(writer->block);
+  b.u32(kEnhancedPacketType);
+  b.u32(total);
+  b.u32(0);  // interface id
+  b.u32(static_cast<uint32_t>(timestamp >> 32));
+  b.u32(static_cast<uint32_t>(timestamp));
+  b.u32(captured);
+  b.u32(record->frameLength);
+  b.bytesPadded(record->data, captured);
+  b.option(kOptionEpbFlags, 4);
+  b.u32(record->flags);
+  b.option(kOptionEpbDropCount, 8);
+  b.u64(static_cast<uint64_t>(record->dropCount));
+  b.option(kOptionEnd, 0);
+  b.u32(total);
+  return writeBlock(writer, b.length());
+}
+
+void pcapngWriterClose(PcapngWriter* writer) {
+  if (writer == nullptr) return;
+  fileClose(writer->file);
+  delete writer;
+}
