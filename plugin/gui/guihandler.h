@@ -1,0 +1,38 @@
+// The singleton behind the plug-in's menu actions: creates the requested
+// dialog, runs it, and relays resets of the "opensafety" tap to open windows.
+#ifndef ZELANALYZER_GUIHANDLER_H
+#define ZELANALYZER_GUIHANDLER_H
+
+#include <QObject>
+
+class QDialog;
+class QMutex;
+
+class GuiHandler : public QObject
+{
+    Q_OBJECT
+
+public:
+    static GuiHandler *getInstance();
+
+    // guiType and guiObject are the host's menu-bar arguments; the dialogs do
+    // not need them.
+    void showMainDialog(int guiType, void *guiObject);
+    void showAboutDialog(int guiType, void *guiObject);
+
+public slots:
+    void doReset();
+
+signals:
+    void reset();
+
+private:
+    GuiHandler();
+    ~GuiHandler() override;
+    void executeDialog(QDialog *dialog);
+
+    static QMutex *singletonMutex;
+    static GuiHandler *instance;
+};
+
+#endif

@@ -1,0 +1,59 @@
+// Describes one page of the openSAFETY analysis dialog: its list icon and
+// title, which page widget it creates, and whether it is listed only when
+// openSAFETY data were collected.
+#ifndef ZELANALYZER_MAINPAGEENTRY_H
+#define ZELANALYZER_MAINPAGEENTRY_H
+
+#include <QIcon>
+#include <QObject>
+#include <QString>
+
+class QListWidgetItem;
+class QStackedWidget;
+class QWidget;
+
+class MainPageEntry : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QIcon image READ getImage CONSTANT)
+    Q_PROPERTY(QString title READ getTitle CONSTANT)
+    Q_PROPERTY(PageTypes pageType READ type CONSTANT)
+
+public:
+    enum PageTypes {
+        PageNetwork = 0,
+        PageAnalysis = 1,
+        PageFrameDelta = 2,
+        PageCounterDelta = 3,
+        PageHelp = 4,
+        PageNone = 5
+    };
+    Q_ENUM(PageTypes)
+
+    MainPageEntry(const QIcon &image, const QString &title, PageTypes pageType, bool needsData);
+    ~MainPageEntry() override;
+
+    // A new list item for the entry, or null when the entry is not listed
+    // (PageNone, or data needed and no openSAFETY node collected).
+    QListWidgetItem *createListItem();
+    // A new page of the entry's type, or null for PageNone.
+    QWidget *createPage(QStackedWidget *stack);
+
+    QIcon getImage() const { return image; }
+    QString getTitle() const { return title; }
+    PageTypes type() const { return pageType; }
+    bool getNeedsData() const { return needsData; }
+
+    // True when the openSAFETY collection holds nodes the pages would list.
+    static bool openSafetyDataPresent();
+
+private:
+    QIcon image;
+    QString title;
+    PageTypes pageType;
+    bool needsData;
+};
+
+Q_DECLARE_METATYPE(MainPageEntry *)
+
+#endif

@@ -1,0 +1,81 @@
+#include "zelanalyzer_main.h"
+#include "ui_zelanalyzer_main.h"
+
+#include "guihandler.h"
+#include "mainpageentry.h"
+
+#include <QListWidgetItem>
+#include <QStackedWidget>
+
+ZELAnalyzer_Main::ZELAnalyzer_Main(QWidget *parent) : QDialog(parent), ui(new Ui::ZELAnalyzer_Main)
+{
+    ui->setupUi(this);
+
+    const QIcon safetyIcon(QStringLiteral(":/opensafety/logo.png"));
+    entries << new MainPageEntry(safetyIcon, tr("Network"), MainPageEntry::PageNetwork, true)
+            << new MainPageEntry(safetyIcon, tr("Analysis"), MainPageEntry::PageAnalysis, true)
+            << new MainPageEntry(safetyIcon, tr("Frame Delta"), MainPageEntry::PageFrameDelta, true)
+            << new MainPageEntry(safetyIcon, tr("Counter Delta"), MainPageEntry::PageCounterDelta, true)
+            << new MainPageEntry(QIcon(QStringLiteral(":/general/help_browser.png")), tr("Help"),
+                                 MainPageEntry::PageHelp, false);
+
+    for (MainPageEntry *entry : entries) {
+        if (QListWidgetItem *item = entry->createListItem())
+            ui->listOptions->addItem(item);
+    }
+
+    if (ui->listOptions->count() > 0) {
+        ui->listOptions->setCurrentRow(0);
+        showPage(ui->listOptions->item(0));
+    }
+
+    connect(GuiHandler::getInstance(), &GuiHandler::reset, this, &ZELAnalyzer_Main::closeDialog);
+}
+
+ZELAnalyzer_Main::~ZELAnalyzer_Main()
+{
+    delete ui;
+    qDeleteAll(entries);
+}
+
+void ZELAnalyzer_Main::on_listOptions_itemClicked(QListWidgetItem *item)
+{
+    showPage(item);
+}
+
+void ZELAnalyzer_Main::on_buttonBox_clicked(QAbstractButton *)
+{
+    close();
+}
+
+void ZELAnalyzer_Main::closeDialog()
+{
+    close();
+}
+
+void ZELAnalyzer_Main::showPage(QListWidgetItem *item)
+{
+    if (!item)
+        return;
+    auto *entry = item->data(Qt::UserRole).value<MainPageEntry *>();
+    if (!entry)
+        return;
+    QWidget *page = entry->createPage(ui->stackTools);
+    if (!page)
+        return;
+
+    // A replaced page is released as it leaves the stack: pages are never
+    // reused, so keeping them until the dialog closes would only pile them up.
+    // deleteLater, because the click that got us here may come from inside it.
+    while (ui->stackTools->count() > 0) {
+        ui->stackTools->setCurrentIndex(0);
+        QWidget *old = ui->stackTools->currentWidget();
+        ui->stackTools->removeWidget(old);
+        old->hide();
+        old->deleteLater();
+    }
+
+    ui->stackTools->addWidget(page);
+    ui->stackTools->setCurrentWidget(page);
+    setWindowTitle(QStringLiteral("Zelmar Analyzer:: ") + page->windowTitle());
+}

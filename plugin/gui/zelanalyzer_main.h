@@ -1,0 +1,37 @@
+// The openSAFETY analysis dialog: an icon list of pages on the left and the
+// page of the clicked entry on the right.
+#ifndef ZELANALYZER_MAIN_H
+#define ZELANALYZER_MAIN_H
+
+#include <QDialog>
+#include <QList>
+
+class MainPageEntry;
+class QAbstractButton;
+class QListWidgetItem;
+
+namespace Ui {
+class ZELAnalyzer_Main;
+}
+
+class ZELAnalyzer_Main : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit ZELAnalyzer_Main(QWidget *parent = nullptr);
+    ~ZELAnalyzer_Main() override;
+
+private slots:
+    void on_listOptions_itemClicked(QListWidgetItem *item);
+    void on_buttonBox_clicked(QAbstractButton *button);
+    void closeDialog();
+
+private:
+    void showPage(QListWidgetItem *item);
+
+    Ui::ZELAnalyzer_Main *ui;
+    QList<MainPageEntry *> entries;
+};
+
+#endif
