@@ -1,0 +1,132 @@
+// SDO tracking of the flowlens engine: follows the SDO connections (ASnd
+// service 5 over Ethernet or UDP port 3819) and their sequence layer, keeps a
+// history of sequence advances for the frame texts, recognises connection
+// set-up and tear-down, firmware downloads and aborts, and learns device
+// identity from SDO reads.
+//
+// The history and the connection table are allocated once with the instance;
+// the only allocation while frames are analysed is a new connection entry.
+#ifndef FLOWLENS_SDO_TRACKING_H
+#define FLOWLENS_SDO_TRACKING_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "flowlens.h"
+
+// Wire layout of an SDO frame, offsets from the start of the POWERLINK header.
+enum : uint32_t {
+    SDO_OFFSET_SERVICE = 3,
+    SDO_OFFSET_RECEIVE = 4,        // receive sequence (bits 2-7) and state (bits 0-1)
+    SDO_OFFSET_SEND = 5,           // send sequence (bits 2-7) and state (bits 0-1)
+    SDO_OFFSET_COMMAND = 8,        // start of the command layer
+    SDO_OFFSET_TRANSACTION = 9,
+    SDO_OFFSET_FLAGS = 10,         // bit 7 response, bit 6 abort, bits 4-5 segmentation
+    SDO_OFFSET_COMMAND_ID = 11,
+    SDO_OFFSET_SEGMENT_SIZE = 12,  // 16-bit
+    SDO_OFFSET_DATA = 16,          // expedited index / response data / abort code / sub-records
+    SDO_OFFSET_EXPEDITED_INDEX = 16,
+    SDO_OFFSET_EXPEDITED_SUB = 18,
+    SDO_OFFSET_EXPEDITED_DATA = 20,
+    SDO_OFFSET_INITIATE_SIZE = 16,  // 32-bit data size
+    SDO_OFFSET_INITIATE_INDEX = 20,
+    SDO_OFFSET_INITIATE_SUB = 22,
+    SDO_OFFSET_INITIATE_DATA = 24,
+    SDO_OFFSET_WRITE_MULTIPLE_ABORT = 20,  // abort code of an aborted WriteMultipleParameterByIndex
+    SDO_MIN_TRACKED_LENGTH = 16,
+};
+
+enum : uint8_t {
+    SDO_STATE_MASK = 0x03,
+    SDO_SEQUENCE_MASK = 0xFC,
+    SDO_FLAG_RESPONSE = 0x80,
+    SDO_FLAG_ABORT = 0x40,
+    SDO_SEGMENTATION_MASK = 0x30,
+    SDO_SEGMENTATION_EXPEDITED = 0x00,
+    SDO_SEGMENTATION_INITIATE = 0x10,
+    SDO_SEGMENTATION_SEGMENT = 0x20,
+    SDO_SEGMENTATION_COMPLETE = 0x30,
+};
+
+// Command ids of the command layer.
+enum : uint8_t {
+    SDO_COMMAND_NIL = 0x00,
+    SDO_COMMAND_WRITE_BY_INDEX = 0x01,
+    SDO_COMMAND_READ_BY_INDEX = 0x02,
+    SDO_COMMAND_WRITE_MULTIPLE = 0x31,
+    SDO_COMMAND_READ_MULTIPLE = 0x32,
+};
+
+// Connection states.
+enum : uint32_t {
+    SDO_CONNECTION_CLOSED = 0,
+    SDO_CONNECTION_INIT_REQUESTED = 1,
+    SDO_CONNECTION_OPEN = 2,
+};
+
+// One SDO connection between two peers; both directions share the entry.
+// Direction A is the sender of the frame that created it.
+struct sdo_connection {
+    uint8_t last_send_sequence_a;  // send byte with the state bits cleared
+    uint8_t last_send_sequence_b;
+    uint32_t address_a;            // IP source address in UDP mode, else 0
+    uint16_t port_a;               // UDP source port in UDP mode, else source node id
+    uint32_t address_b;
+    uint16_t port_b;
+    uint8_t command_id;            // of the last request
+    uint16_t object_index;         // of the last request
+    uint8_t object_sub_index;
+    uint8_t firmware_download;     // a firmware download is running
+    uint8_t maker_device;          // a response came from a maker MAC address
+    uint32_t frames;               // frames of the connection
+    uint32_t data_frames;          // frames that carried new data
+    uint32_t state;                // SDO_CONNECTION_*
+    sdo_connection *next;          // chain of the bucket
+};
+
+// One entry of the history ring: the frame and its send-sequence advance
+// ((new - previous) mod 256 of the send byte; 0 for sequence-layer frames).
+struct sdo_history_entry {
+    uint64_t frame_number;
+    uint8_t advance;
+};
+
+// History ring and connection table (the engine calls these, see flowlens.h).
+int flowlens_sdo_alloc(flowlens_instance *instance);
+void flowlens_sdo_clear(flowlens_instance *instance);
+void flowlens_sdo_release(flowlens_instance *instance);
+
+// Tracks one SDO frame (at least SDO_MIN_TRACKED_LENGTH POWERLINK bytes);
+// ORs FLOWLENS_CLASS_SDO and, on aborts, FLOWLENS_CLASS_SDO_ABORT into
+// instance->decoder_class, sets instance->sdo, and writes an informational
+// text into instance->decoder_message. Does nothing more than the class bit
+// when the tracking is off (allocation failed) or the frame is too short.
+void flowlens_sdo_track(flowlens_instance *instance, const flowlens_sdo_frame *frame);
+
+// Answer of the history search for one frame.
+enum sdo_history_result {
+    SDO_HISTORY_OFF,        // no history (allocation failed)
+    SDO_HISTORY_TOO_SMALL,  // empty, or the frame is older than the oldest kept entry
+    SDO_HISTORY_NOT_FOUND,  // the frame added no entry: a pure acknowledge
+    SDO_HISTORY_FOUND,      // *advance holds the frame's advance
+};
+
+// Looks a frame up in the history (bisection over the kept entries; frames
+// are added in frame order). Reads the instance only.
+sdo_history_result sdo_history_find(const flowlens_instance *instance, uint64_t frame_number,
+                                    uint8_t *advance);
+
+// Connection of two peers, as the tracking keys them; NULL when unknown.
+// (Addresses and ports as in flowlens_sdo_frame; both orders find it.)
+const sdo_connection *sdo_connection_find(const flowlens_instance *instance, uint8_t node_1,
+                                          uint32_t address_1, uint16_t port_1, uint8_t node_2,
+                                          uint32_t address_2, uint16_t port_2);
+
+// Number of connection entries in the table (tests and statistics).
+size_t sdo_connection_count(const flowlens_instance *instance);
+
+// Longest chain the table keeps per bucket: beyond it the least recently
+// used connection of the bucket is recycled.
+#define SDO_BUCKET_CHAIN_LIMIT 16
+
+#endif
