@@ -1,12 +1,179 @@
 #include "capture_session.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 
+#include "capture_buffer.h"
 #include "capture_context.h"
+#include "capture_loops.h"
+#include "control_channel.h"
+#include "dump_processor.h"
+#include "file_layer.h"
+#include "message_sink.h"
+#include "pcapng_writer.h"
+#include "replay_reader.h"
 
-// Placeholder until the capture start-up and loops are in this build.
+namespace {
+
+constexpr uint32_t kLiveBufferSize = 262144 + kBufferHeadroom;
+constexpr int kWarningLimit = 10;
+constexpr int kWarningWindowSeconds = 10;
+// How long teardown waits for the capture thread to finish by itself.
+constexpr int kThreadStopTimeoutMs = 3000;
+
+// The objects of a run that have no handle in the context.
+struct SessionParts {
+  ControlChannelSink* sink = nullptr;
+  CaptureThread* thread = nullptr;
+};
+
+// The teardown order. Each item only if it exists.
+void teardown(CaptureContext* context, SessionParts* parts) {
+  if (parts->thread) {
+    if (!captureThreadStop(parts->thread, context, kThreadStopTimeoutMs)) {
+      // A capture thread that does not stop still uses the buffer, the
+      // processor and the reader: none of them may be freed under it. What
+      // was written is complete block by block, so the process ends here.
+      logMessage(context->control, kLogError, "Capture thread did not stop; the capture process ends now.");
+      pcapngWriterClose(context->writer);
+      _exit(0);
+    }
+    captureThreadFree(parts->thread);
+    parts->thread = nullptr;
+    context->captureThread = nullptr;
+  }
+  if (context->replay) {
+    replayReaderClose(context->replay);
+    context->replay = nullptr;
+  }
+  if (context->processor) {
+    dumpProcessorFree(context->processor);
+    context->processor = nullptr;
+  }
+  delete parts->sink;
+  parts->sink = nullptr;
+  if (context->writer) {
+    pcapngWriterClose(context->writer);
+    context->writer = nullptr;
+  }
+  if (context->buffer) {
+    captureBufferDestroy(context->buffer);
+    context->buffer = nullptr;
+  }
+  if (context->control) {
+    controlChannelFree(context->control);
+    context->control = nullptr;
+  }
+  if (context->controlInFile) {
+    fileClose(context->controlInFile);
+    context->controlInFile = nullptr;
+  }
+  if (context->controlOutFile) {
+    fileClose(context->controlOutFile);
+    context->controlOutFile = nullptr;
+  }
+}
+
+// Steps 4 to 12 of the start-up; false at the first failure (what failed has
+// already reported itself).
+bool startUp(CaptureContext* context, SessionParts* parts, bool reduced) {
+  context->controlInFile = fileOpen(context->controlInPath, kFileReadWrite, kFileCreateTruncate);
+  if (!context->controlInFile) return false;
+  context->controlOutFile = fileOpen(context->controlOutPath, kFileReadWrite, kFileCreateTruncate);
+  if (!context->controlOutFile) return false;
+
+  context->control = controlChannelCreate(context->controlInFile, context->controlOutFile,
+                                          context->loggerControlNumber, context->statusControlNumber,
+                                          context->forceTriggerControlNumber, context->standalone ? 1 : 0);
+  if (!context->control) return false;
+  controlChannelSetFilter(context->control, kLogWarning, kWarningLimit, kWarningWindowSeconds);
+
+  if (logMessagef(context->control, kLogInfo, "Zelmar %s sentra extcap egine V%s.%s.%s", kDeviceName,
+                  kEngineVersionMajor, kEngineVersionMinor, kEngineVersionMicro) != 0)
+    return false;
+
+  context->writer = pcapngWriterCreate(context->fifoPath, context->control);
+  if (!context->writer || pcapngWriteHeader(context->writer, context->deviceName) != 0) return false;
+
+  context->buffer = captureBufferCreate(context->bufferSize + kExtraSlots, kInitialHoldBack);
+  if (!context->buffer) return false;
+
+  if (reduced)
+    sendStatus(context->control, kStatusWarning,
+               "The configured capturebuffer size is too big for the used system.\nThe buffersize is automatically "
+               "halved until it fits!");
+
+  if (context->interfaceKind == kInterfaceFile) {
+    context->replay = replayReaderCreate(context->captureFile, context->control, context->hwNode,
+                                         static_cast<int64_t>(std::time(nullptr)));
+    if (!context->replay || replayReaderCheckStart(context->replay) != 0) return false;
+  } else {
+    // The analyzer link on the NICs is not part of this build yet.
+    logMessage(context->control, kLogError, "Capture from the analyzer on a NIC is not available in this build.");
+    sendStatus(context->control, kStatusError, "Capture from the analyzer on a NIC is not available in this build.");
+    return false;
+  }
+
+  parts->sink = new ControlChannelSink(context->control);
+  context->processor = dumpProcessorCreate(&context->trigger, context->captureMode, context->buffer, parts->sink);
+  if (!context->processor) return false;
+
+  parts->thread = captureThreadCreate(context, fileLoop);
+  context->captureThread = parts->thread;
+  return parts->thread != nullptr;
+}
+
+}  // namespace
+
+int64_t readMemAvailableBytes(const char* meminfoPath) {
+  FILE* file = std::fopen(meminfoPath, "r");
+  if (!file) return -1;
+  char line[256];
+  int64_t bytes = -1;
+  while (std::fgets(line, sizeof line, file)) {
+    long long kib = 0;
+    char unit[8] = {0};
+    if (std::sscanf(line, "MemAvailable: %lld %7s", &kib, unit) == 2 && kib >= 0 && std::strcmp(unit, "kB") == 0) {
+      bytes = static_cast<int64_t>(kib) * 1024;
+      break;
+    }
+  }
+  std::fclose(file);
+  return bytes;
+}
+
+uint32_t fitBufferToMemory(uint32_t n, int64_t availableBytes, bool* reduced) {
+  if (reduced) *reduced = false;
+  if (availableBytes < 0) return n;
+  // Signed: with less free memory than the reserve nothing fits, and the
+  // halving stops at the smallest size instead of running on at 0.
+  const int64_t usable = availableBytes - kMemoryReserveBytes;
+  while (n > kSmallestBufferSize &&
+         static_cast<int64_t>(n + kExtraSlots) * static_cast<int64_t>(sizeof(PacketRecord)) > usable) {
+    n >>= 1;
+    if (reduced) *reduced = true;
+  }
+  if (n < kSmallestBufferSize) n = kSmallestBufferSize;
+  return n;
+}
+
 int runCapture(CaptureContext* context) {
-  (void)context;
-  std::fprintf(stderr, "capture not available in this build\n");
+  if (!context) return 0;
+  // 1. Live capture always uses the smallest buffer: it only holds 32 back.
+  if (context->captureMode == kCaptureLive) context->bufferSize = kLiveBufferSize;
+  // 2. The pool must fit the free physical memory, less a reserve.
+  bool reduced = false;
+  context->bufferSize = fitBufferToMemory(context->bufferSize, readMemAvailableBytes("/proc/meminfo"), &reduced);
+  // 3. The interface kind, by substring.
+  const int kind = interfaceKindFromName(context->interfaceName);
+  if (kind < 0) return -1;
+  context->interfaceKind = static_cast<uint32_t>(kind);
+
+  SessionParts parts;
+  if (startUp(context, &parts, reduced)) mainLoop(context, parts.thread);
+  teardown(context, &parts);
   return 0;
 }

@@ -1,0 +1,308 @@
+#include "capture_loops.h"
+
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "capture_buffer.h"
+#include "capture_context.h"
+#include "control_channel.h"
+#include "dump_frame.h"
+#include "dump_processor.h"
+#include "pcapng_writer.h"
+#include "replay_reader.h"
+
+struct CaptureThread {
+  std::thread thread;
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool resumed = false;
+  bool cancelled = false;
+  std::atomic<pid_t> systemId{0};
+  CaptureContext* context = nullptr;
+  CaptureThreadBody body = nullptr;
+};
+
+namespace {
+
+constexpr int32_t kLiveHoldBack = 32;
+// Nice value of the capture thread: above the main thread, which only writes.
+constexpr int kRaisedNice = -5;
+// The replay waits for the main thread while fewer slots than this are free:
+// a dump carries at most 255 records, and a slot may be in the main thread's hands.
+constexpr int64_t kReplayFreeSlotsNeeded = 256 + 8;
+// Force Trigger is polled at most this often (a poll is a system call on a pipe).
+constexpr auto kForcePollInterval = std::chrono::microseconds(200);
+
+// How long the main loop waits for a stopping capture thread before it ends
+// the capture anyway.
+constexpr auto kFinishWait = std::chrono::seconds(2);
+
+int64_t wallSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+
+bool singleShot(const CaptureContext* context) { return context->captureMode == kCaptureSingleShot; }
+
+// Ends the capture from the capture thread. With a trace to write, writing is
+// enabled before the hold-back drops to 0, so the main thread cannot discard
+// records released by the new hold-back before it sees that they are wanted.
+void endCapture(CaptureContext* context, bool writeTrace) {
+  if (writeTrace) {
+    context->run.writingEnabled.store(true);
+    context->run.traceGenerating.store(true);
+  }
+  captureBufferSetHoldBack(context->buffer, 0);
+  context->run.stopCaptureThread.store(true);
+}
+
+bool forceTriggerPressed(CaptureContext* context, std::chrono::steady_clock::time_point* lastPoll) {
+  if (context->run.keyboardForceTrigger.load()) return true;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - *lastPoll < kForcePollInterval) return false;
+  *lastPoll = now;
+  return context->control && pollForceTrigger(context->control) == 0;
+}
+
+// The replay is paced by the buffer: it never takes the last free slots, so
+// a file is replayed as fast as the main thread drains, never faster (the
+// analyzer cannot wait, a file can).
+void waitForRoom(CaptureContext* context) {
+  CaptureBuffer* buffer = context->buffer;
+  while (!context->run.stopCaptureThread.load()) {
+    const int64_t free = static_cast<int64_t>(buffer->slotCount) - captureBufferRemaining(buffer);
+    if (free >= kReplayFreeSlotsNeeded) return;
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+}
+
+void threadMain(CaptureThread* thread) {
+  thread->systemId.store(static_cast<pid_t>(syscall(SYS_gettid)));
+  {
+    std::unique_lock<std::mutex> lock(thread->mutex);
+    thread->wake.wait(lock, [thread] { return thread->resumed || thread->cancelled; });
+    if (thread->cancelled && !thread->resumed) {
+      thread->context->run.captureThreadFinished.store(true);
+      return;
+    }
+  }
+  thread->body(thread->context);
+}
+
+// Standard input as the console: a terminal is switched to key-at-a-time
+// input for the run; anything else (a pipe) is read as it comes.
+struct ConsoleState {
+  bool terminal = false;
+  bool changed = false;
+  bool ended = false;
+  struct termios saved {};
+};
+ConsoleState g_console;
+
+}  // namespace
+
+int32_t captureHoldBackDepth(const CaptureContext* context) {
+  if (!singleShot(context)) return kLiveHoldBack;
+  if (context->interfaceKind == kInterfaceFile) return static_cast<int32_t>(context->bufferSize);
+  return static_cast<int32_t>(context->bufferSize) - static_cast<int32_t>(kBufferHeadroom);
+}
+
+void fileLoop(CaptureContext* context) {
+  const int32_t holdBack = captureHoldBackDepth(context);
+  if (!singleShot(context)) context->run.writingEnabled.store(true);
+  // The local record the reader fills: a slot-sized scratch area.
+  PacketRecord* record = new (std::nothrow) PacketRecord;
+  if (!record) {
+    endCapture(context, false);
+    context->run.captureThreadFinished.store(true);
+    return;
+  }
+  auto lastPoll = std::chrono::steady_clock::now() - kForcePollInterval;
+  while (!context->run.stopCaptureThread.load()) {
+    const int64_t now = wallSeconds();
+    record->timestamp = 0;
+    record->flags = 0;
+    record->frameLength = 0;
+    record->capturedLength = 0;
+    record->dropCount = 0;
+    if (replayReaderReadNext(context->replay, record, isDumpFrame, now) == 0) {
+      waitForRoom(context);
+      if (context->run.stopCaptureThread.load()) break;
+      captureBufferSetHoldBack(context->buffer, holdBack);
+      const int result = processDump(context->processor, record->data, record->capturedLength);
+      if (result == -1) {
+        endCapture(context, false);
+      } else if (result == kDumpTraceComplete) {
+        endCapture(context, true);
+      }
+    } else if (replayReaderBytesLeft(context->replay) == 0) {
+      // End of the file ends the capture; in single shot without a trigger
+      // nothing is written.
+      endCapture(context, false);
+    }
+    if (!context->run.stopCaptureThread.load() && forceTriggerPressed(context, &lastPoll)) {
+      logMessage(context->control, kLogInfo, "Trigger forced!");
+      sendStatus(context->control, kStatusInfo, "Trigger forced!\nPlease wait while trace is generated!");
+      endCapture(context, true);
+    }
+  }
+  delete record;
+  context->run.captureThreadFinished.store(true);
+}
+
+CaptureThread* captureThreadCreate(CaptureContext* context, CaptureThreadBody body) {
+  if (!context || !body) return nullptr;
+  CaptureThread* thread = new (std::nothrow) CaptureThread;
+  if (!thread) return nullptr;
+  thread->context = context;
+  thread->body = body;
+  try {
+    thread->thread = std::thread(threadMain, thread);
+  } catch (...) {
+    delete thread;
+    return nullptr;
+  }
+  return thread;
+}
+
+void captureThreadRaisePriority(CaptureThread* thread) {
+  if (!thread) return;
+  // The id is known once the thread runs; it waits at its gate right after.
+  for (int i = 0; i < 1000 && thread->systemId.load() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  const pid_t id = thread->systemId.load();
+  if (id != 0) (void)setpriority(PRIO_PROCESS, static_cast<id_t>(id), kRaisedNice);
+}
+
+void captureThreadResume(CaptureThread* thread) {
+  if (!thread) return;
+  std::lock_guard<std::mutex> lock(thread->mutex);
+  thread->resumed = true;
+  thread->wake.notify_all();
+}
+
+bool captureThreadStop(CaptureThread* thread, CaptureContext* context, int timeoutMs) {
+  if (!thread) return true;
+  context->run.stopCaptureThread.store(true);
+  {
+    std::lock_guard<std::mutex> lock(thread->mutex);
+    thread->cancelled = true;
+    thread->wake.notify_all();
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!context->run.captureThreadFinished.load()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (thread->thread.joinable()) thread->thread.join();
+  return true;
+}
+
+void captureThreadFree(CaptureThread* thread) {
+  if (!thread || thread->thread.joinable()) return;
+  delete thread;
+}
+
+void mainLoop(CaptureContext* context, CaptureThread* thread) {
+  const bool single = singleShot(context);
+  const int32_t depth = captureHoldBackDepth(context);
+  const TriggerSettings& t = context->trigger;
+  logMessagef(context->control, kLogInfo, "Capture mode=%s; Capturebuffer size=%d", single ? "Single Shot" : "Live Capture",
+              static_cast<int>(context->bufferSize));
+  logMessagef(context->control, kLogInfo,
+              "Capture ports: Port01=%d, Port02=%d, Trigger: Posttrigger time=%lldms, Destroyed packet=%d, Dropped "
+              "packet=%d, DI01-04(pos)={%d,%d,%d,%d}, DI01-04(neg)={%d,%d,%d,%d}",
+              static_cast<int>(t.port01Enabled), static_cast<int>(t.port02Enabled),
+              static_cast<long long>(t.postTriggerTimeNs / 1000000), static_cast<int>(t.destroyedPacket),
+              static_cast<int>(t.droppedPacket), static_cast<int>(t.diPositive[0]), static_cast<int>(t.diPositive[1]),
+              static_cast<int>(t.diPositive[2]), static_cast<int>(t.diPositive[3]), static_cast<int>(t.diNegative[0]),
+              static_cast<int>(t.diNegative[1]), static_cast<int>(t.diNegative[2]), static_cast<int>(t.diNegative[3]));
+  logMessage(context->control, kLogStatus, "Capture started");
+  if (single) sendStatus(context->control, kStatusWarning, "Single Shot mode active!\n Use 'Force Trigger' to stop the capture!");
+  if (context->standalone) consoleKeysBegin();
+  captureThreadRaisePriority(thread);
+  captureThreadResume(thread);
+
+  RunFlags& run = context->run;
+  const int signalsAtStart = g_signalCount.load();
+  int stopCountdown = 0;
+  bool writeFailed = false;
+  bool stopSeen = false;
+  std::chrono::steady_clock::time_point stopSeenAt;
+  while (!run.stopMainLoop.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!writeFailed) {
+      PacketRecord* record = captureBufferTakeReady(context->buffer);
+      if (!record) break;
+      if (run.writingEnabled.load()) {
+        // Single shot writes the newest `depth` records only: what is older
+        // fell out of the pre-trigger ring, even if it was still waiting when
+        // the trigger came.
+        const bool outOfRing = single && captureBufferRemaining(context->buffer) >= depth;
+        if (!outOfRing && pcapngWritePacket(context->writer, record) != 0) writeFailed = true;
+        if (run.traceGenerating.load())
+          sendStatusf(context->control, kStatusBar, "[Trigger forced - Generating trace...] - Remaining packets: %d",
+                      static_cast<int>(captureBufferRemaining(context->buffer)));
+      }
+      captureBufferGiveBack(context->buffer, record);
+    }
+    if (writeFailed || stopCountdown > 0) {
+      logMessage(context->control, kLogStatus, "Capture stopped");
+      run.stopCaptureThread.store(true);
+      run.stopMainLoop.store(true);
+    } else if (g_signalCount.load() != signalsAtStart) {
+      run.stopCaptureThread.store(true);
+      stopCountdown = 1;
+    } else if (run.stopCaptureThread.load()) {
+      // Once the capture thread has finished, what it released is final: one
+      // more pass writes it. Until then it may still be releasing; a thread
+      // that does not finish is left to the teardown.
+      if (!stopSeen) {
+        stopSeen = true;
+        stopSeenAt = std::chrono::steady_clock::now();
+      }
+      if (run.captureThreadFinished.load() || std::chrono::steady_clock::now() - stopSeenAt > kFinishWait)
+        stopCountdown = 1;
+    }
+    if (context->standalone && consoleKeyWaiting() == 't') run.keyboardForceTrigger.store(true);
+  }
+  if (context->standalone) consoleKeysEnd();
+}
+
+void consoleKeysBegin() {
+  g_console = ConsoleState{};
+  g_console.terminal = isatty(STDIN_FILENO) == 1;
+  if (g_console.terminal && tcgetattr(STDIN_FILENO, &g_console.saved) == 0) {
+    struct termios raw = g_console.saved;
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    g_console.changed = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+  }
+}
+
+int consoleKeyWaiting() {
+  if (g_console.ended) return -1;
+  struct pollfd input {STDIN_FILENO, POLLIN, 0};
+  if (poll(&input, 1, 0) != 1 || !(input.revents & (POLLIN | POLLHUP))) return -1;
+  unsigned char key = 0;
+  const ssize_t got = read(STDIN_FILENO, &key, 1);
+  if (got == 1) return key;
+  // End of input (closed pipe, /dev/null): nothing will ever be typed.
+  if (got == 0) g_console.ended = true;
+  return -1;
+}
+
+void consoleKeysEnd() {
+  if (g_console.changed) tcsetattr(STDIN_FILENO, TCSANOW, &g_console.saved);
+  g_console.changed = false;
+}

@@ -1,0 +1,81 @@
+// Replay of a captured raw file: a pcapng file whose packets are the
+// analyzer's dump frames as a NIC received them. The reader walks the file
+// block by block and hands every accepted dump frame to the same dump
+// processing as the live analyzer.
+//
+// Created and checked on the main thread, read by the capture thread, closed
+// by the main thread at teardown.
+#pragma once
+
+#include <cstdint>
+
+struct ControlChannel;
+struct FileHandle;
+struct PacketRecord;
+
+namespace replayfile {
+constexpr uint32_t kWindowBytes = 2048;        // a block must fit this window to be read
+constexpr uint32_t kMinimumStartWindow = 1024; // the header blocks' window must hold this much
+constexpr uint32_t kTypePcapng = 1;
+constexpr uint32_t kWaitingAfterSeconds = 2;   // non-dump stretch before "Waiting" is shown
+
+// pcapng blocks as the reader sees them (little-endian files).
+constexpr uint32_t kSectionHeaderType = 0x0A0D0D0A;
+constexpr uint32_t kInterfaceDescriptionType = 1;
+constexpr uint32_t kEnhancedPacketType = 6;
+constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
+constexpr uint32_t kBlockTypeOffset = 0;
+constexpr uint32_t kBlockLengthOffset = 4;
+constexpr uint32_t kByteOrderMagicOffset = 8;  // section header only
+constexpr uint32_t kMinimumBlockLength = 12;   // type, length, trailing length
+constexpr uint32_t kEpbTimestampHighOffset = 12;
+constexpr uint32_t kEpbTimestampLowOffset = 16;
+constexpr uint32_t kEpbCapturedLengthOffset = 20;
+constexpr uint32_t kEpbPacketLengthOffset = 24;
+constexpr uint32_t kEpbDataOffset = 28;
+constexpr uint32_t kEpbMinimumLength = 32;     // fixed part + trailing length
+}  // namespace replayfile
+
+using DumpFrameTest = bool (*)(const uint8_t* frame, uint32_t length, uint8_t* wantedNode);
+
+struct ReplayReader {
+  char path[512];
+  uint32_t type;  // replayfile::kTypePcapng
+  ControlChannel* control;
+  uint8_t wantedNode;  // 0 = the first analyzer found in the file
+  FileHandle* file;
+  uint64_t fileSize;
+  uint64_t readOffset;  // start of the next block
+  int64_t lastAcceptedSeconds;
+  uint64_t acceptedFrames;
+  int32_t dotCounter;
+  bool started;  // the header blocks have been read
+  // Read-ahead: the file is read in large chunks so a block costs no system
+  // call of its own; every block is still taken through the 2048-byte window.
+  uint8_t* chunk;
+  uint64_t chunkStart;
+  uint32_t chunkLength;
+};
+
+// Opens the file (the path needs a dot, the file must exist and not be empty,
+// its extension must name pcapng). Reports "File open failed! ..." or
+// "File type [...] ... not supported." as an error message; none on failure.
+ReplayReader* replayReaderCreate(const char* path, ControlChannel* control, uint8_t wantedNode,
+                                 int64_t nowSeconds);
+
+// Reads the section header and interface description blocks. 0, or -1
+// without a message when they are not there.
+int replayReaderCheckStart(ReplayReader* reader);
+
+// Reads the next block. 0 with an accepted dump frame in the record (captured
+// length, frame length, data, timestamp), -1 otherwise: another block was
+// skipped, the file has ended, or the file is damaged at this point (then an
+// error message is sent and the replay ends: no bytes are left).
+int replayReaderReadNext(ReplayReader* reader, PacketRecord* record, DumpFrameTest isDump,
+                         int64_t nowSeconds);
+
+// File size minus read offset; 0 without a reader.
+uint64_t replayReaderBytesLeft(const ReplayReader* reader);
+
+// Closes the file and frees the reader; none is ignored.
+void replayReaderClose(ReplayReader* reader);
