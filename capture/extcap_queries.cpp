@@ -8,7 +8,8 @@ namespace {
 
 constexpr int kForceTriggerControl = 0;
 constexpr int kLoggerControl = 1;
-constexpr int kDltNumber = 147;  // DLT_USER0: Ethernet frames wrapped by the analyzer
+constexpr int kDltNumber = 147;  // DLT_USER0; the stream itself declares Ethernet
+constexpr const char kDltName[] = "USER0";
 
 struct SelectorValue {
   const char* value;
@@ -121,7 +122,13 @@ void printExtcapInterfaces(std::FILE* out) {
                kLoggerControl);
 }
 
-void printExtcapDlts(std::FILE* out) { std::fprintf(out, "dlt{number=%d}{display=%s}", kDltNumber, "DLT Description"); }
+// Wireshark's extcap parser only takes a "dlt" sentence whose keyword is
+// followed by a blank and that carries a {name=...}; without them it reports
+// "Extcap returned no DLTs" (and tshark 4.0 -L even crashes on it). The
+// number and display text stay what they always were; no line end follows.
+void printExtcapDlts(std::FILE* out) {
+  std::fprintf(out, "dlt {number=%d}{name=%s}{display=%s}", kDltNumber, kDltName, "DLT Description");
+}
 
 void printExtcapConfig(std::FILE* out, const char* interfaceName) {
   if (!interfaceName) return;
