@@ -1,0 +1,10 @@
+/* Collection internals shared between the collection's source files. */
+#ifndef OSA_INTERNAL_H
+#define OSA_INTERNAL_H
+
+#include <cstdint>
+
+/* Appends a UDID tail (bytes 3-5) to the learned candidates unless present. */
+void osa_learn_udid_tail(uint32_t tail);
+
+#endif
