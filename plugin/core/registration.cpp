@@ -14,6 +14,7 @@
 #include "fields.h"
 #include "lanyx_stats.h"
 #include "menu_actions.h"
+#include "osa_tap.h"
 
 int proto_zelanalyzer = -1;
 int zelanalyzer_lyk_tap = -1;
@@ -264,7 +265,8 @@ void proto_register_zelanalyzer(void) {
   // 11b. POWERLINK statistics tree "Zelmar/POWERLINK" on "eth" (added with the flowlens hook).
 
   // 12. openSAFETY collection: tap listener on "opensafety", then the
-  //     statistics tree "Zelmar/openSAFETY" (added with the openSAFETY analysis).
+  //     statistics tree "Zelmar/openSAFETY".
+  osa_register_opensafety();
 }
 
 void proto_reg_handoff_zelanalyzer(void) {
