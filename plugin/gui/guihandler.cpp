@@ -33,12 +33,12 @@ GuiHandler *GuiHandler::getInstance()
 
 void GuiHandler::showMainDialog(int, void *)
 {
-    executeDialog(new ZELAnalyzer_Main(nullptr));
+    executeDialog([] { return new ZELAnalyzer_Main(nullptr); });
 }
 
 void GuiHandler::showAboutDialog(int, void *)
 {
-    executeDialog(new ZELAnalyzer_About(nullptr));
+    executeDialog([] { return new ZELAnalyzer_About(nullptr); });
 }
 
 void GuiHandler::doReset()
@@ -48,26 +48,29 @@ void GuiHandler::doReset()
 
 // Runs the dialog to its end and releases it: every menu activation creates a
 // new dialog, so keeping closed ones would leak one per activation.
-void GuiHandler::executeDialog(QDialog *dialog)
+void GuiHandler::executeDialog(const std::function<QDialog *()> &createDialog)
 {
-    // Guarded: a tap reset may close the dialog, and if anything deletes it
-    // while it runs (deleteLater from a page), we must not delete it again.
-    QPointer<QDialog> guard(dialog);
     if (qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        // Guarded: should anything delete the dialog while it runs, we must
+        // not delete it again.
+        QPointer<QDialog> dialog(createDialog());
         dialog->exec();
-        delete guard.data();
+        delete dialog.data();
         return;
     }
 
     // No GUI application in this process (a host without Qt GUI, or a test
-    // driver): run one just for this dialog. argc must outlive the application.
+    // driver): run one just for this dialog. It has to exist before the
+    // dialog is built, since no widget can be constructed without it.
+    // argc must outlive the application.
     static int argc = 1;
     static char programName[] = "Test";
     static char *argv[] = {programName, nullptr};
     auto *app = new QApplication(argc, argv);
+    QPointer<QDialog> dialog(createDialog());
     dialog->show();
     app->exec();
     // Widgets must go before the application object that owns their resources.
-    delete guard.data();
+    delete dialog.data();
     delete app;
 }

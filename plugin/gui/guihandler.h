@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QDialog;
 class QMutex;
 
@@ -29,7 +31,9 @@ signals:
 private:
     GuiHandler();
     ~GuiHandler() override;
-    void executeDialog(QDialog *dialog);
+    // Takes a factory, not a dialog: without a running application the
+    // application must exist before any widget is constructed.
+    void executeDialog(const std::function<QDialog *()> &createDialog);
 
     static QMutex *singletonMutex;
     static GuiHandler *instance;
