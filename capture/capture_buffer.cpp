@@ -67,7 +67,7 @@ int captureBufferInsertSorted(CaptureBuffer* buffer, PacketRecord* record) {
   std::lock_guard<std::mutex> lock(buffer->mutex);
   // Walk back from the newest record: frames mostly arrive in order, so this
   // usually stops at once. Equal stamps stay behind earlier arrivals.
-  RecordNode* node = buffer->presortList.last;
+  RecordNode* node = recordListLast(&buffer->presortList);
   while (!recordNodeIsHead(node) &&
          static_cast<int64_t>(static_cast<uint64_t>(asRecord(node)->timestamp) -
                               static_cast<uint64_t>(record->timestamp)) > 0) {

@@ -1,12 +1,15 @@
 // Intrusive doubly linked list with head and tail sentinels.
 //
-// The list header is three pointers (first, null, last). Read from `first` it
-// is the head sentinel (successor = first, predecessor = null); read from the
-// null cell it is the tail sentinel (successor = null, predecessor = last).
-// So no operation needs a special case for the ends: a node is the tail
-// sentinel exactly when its successor is null and the head sentinel exactly
-// when its predecessor is null. A node that is in no list links to itself.
-// Users embed a RecordNode as the first member of their record.
+// The header holds the two sentinels: the head sentinel's successor is the
+// first node and its predecessor is null; the tail sentinel's predecessor is
+// the last node and its successor is null. So no operation needs a special
+// case for the ends: a node is the tail sentinel exactly when its successor
+// is null and the head sentinel exactly when its predecessor is null. (The
+// two sentinels are kept as two whole nodes rather than folded into three
+// overlapping pointers: that overlap reads one object through another type,
+// which the optimiser is entitled to, and does, miscompile.)
+// A node that is in no list links to itself. Users embed a RecordNode as the
+// first member of their record.
 #pragma once
 
 struct RecordNode {
@@ -15,13 +18,14 @@ struct RecordNode {
 };
 
 struct RecordList {
-  RecordNode* first;
-  RecordNode* nullLink;  // always null: shared by both sentinels
-  RecordNode* last;
+  RecordNode head;  // head.next = first node, head.prev = null
+  RecordNode tail;  // tail.prev = last node, tail.next = null
 };
 
-inline RecordNode* recordListHead(RecordList* list) { return reinterpret_cast<RecordNode*>(&list->first); }
-inline RecordNode* recordListTail(RecordList* list) { return reinterpret_cast<RecordNode*>(&list->nullLink); }
+inline RecordNode* recordListHead(RecordList* list) { return &list->head; }
+inline RecordNode* recordListTail(RecordList* list) { return &list->tail; }
+inline RecordNode* recordListFirst(const RecordList* list) { return list->head.next; }
+inline RecordNode* recordListLast(const RecordList* list) { return list->tail.prev; }
 
 inline bool recordNodeIsHead(const RecordNode* node) { return node->prev == nullptr; }
 inline bool recordNodeIsTail(const RecordNode* node) { return node->next == nullptr; }
@@ -32,12 +36,13 @@ inline void recordNodeInit(RecordNode* node) {
 }
 
 inline void recordListInit(RecordList* list) {
-  list->first = recordListTail(list);
-  list->nullLink = nullptr;
-  list->last = recordListHead(list);
+  list->head.next = &list->tail;
+  list->head.prev = nullptr;
+  list->tail.next = nullptr;
+  list->tail.prev = &list->head;
 }
 
-inline bool recordListEmpty(const RecordList* list) { return list->first->next == nullptr; }
+inline bool recordListEmpty(const RecordList* list) { return list->head.next->next == nullptr; }
 
 // Links a self-linked node in after `where` (which may be the head sentinel).
 inline void recordListInsertAfter(RecordNode* where, RecordNode* node) {
@@ -49,15 +54,15 @@ inline void recordListInsertAfter(RecordNode* where, RecordNode* node) {
 }
 
 inline void recordListAddTail(RecordList* list, RecordNode* node) {
-  recordListInsertAfter(list->last, node);
+  recordListInsertAfter(list->tail.prev, node);
 }
 
 // Unlinks and returns the first node, self-linked; null when the list is empty.
 inline RecordNode* recordListRemoveHead(RecordList* list) {
-  RecordNode* node = list->first;
-  if (node->next == nullptr) return nullptr;
-  list->first = node->next;
-  node->next->prev = recordListHead(list);
+  RecordNode* node = list->head.next;
+  if (recordNodeIsTail(node)) return nullptr;
+  list->head.next = node->next;
+  node->next->prev = &list->head;
   recordNodeInit(node);
   return node;
 }
@@ -66,8 +71,8 @@ inline RecordNode* recordListRemoveHead(RecordList* list) {
 // the former first node, or null when the list was empty.
 inline RecordNode* recordListDetachAll(RecordList* list) {
   if (recordListEmpty(list)) return nullptr;
-  RecordNode* first = list->first;
-  RecordNode* last = list->last;
+  RecordNode* first = list->head.next;
+  RecordNode* last = list->tail.prev;
   last->next = first;
   first->prev = last;
   recordListInit(list);
