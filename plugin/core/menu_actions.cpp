@@ -1,8 +1,18 @@
 #include "menu_actions.h"
 
+#include <epan/tap.h>
+
+#include "gui_loader.h"
+
 namespace {
 zelanalyzer_menu_handler about_handler = NULL;
 zelanalyzer_menu_handler opensafety_analysis_handler = NULL;
+
+// The only callback of the listener each activation adds: a reset of the
+// "opensafety" tap (new file, retap) closes the open analysis dialog.
+void opensafety_gui_reset(void*) {
+  zel_gui::doReset();
+}
 }  // namespace
 
 void zelanalyzer_set_menu_handlers(zelanalyzer_menu_handler about,
@@ -12,9 +22,21 @@ void zelanalyzer_set_menu_handlers(zelanalyzer_menu_handler about,
 }
 
 void zelanalyzer_menu_about(ext_menubar_gui_type gui_type, gpointer gui_object, gpointer) {
-  if (about_handler != NULL) about_handler(gui_type, gui_object);
+  if (about_handler != NULL) {
+    about_handler(gui_type, gui_object);
+    return;
+  }
+  zel_gui::showAboutDialog(static_cast<int>(gui_type), gui_object);
 }
 
 void zelanalyzer_menu_opensafety_analysis(ext_menubar_gui_type gui_type, gpointer gui_object, gpointer) {
-  if (opensafety_analysis_handler != NULL) opensafety_analysis_handler(gui_type, gui_object);
+  // One more listener per activation, never removed: after n activations a
+  // reset relays n times, which closes at most the one open dialog.
+  GString* error = register_tap_listener("opensafety", NULL, NULL, 0, opensafety_gui_reset, NULL, NULL, NULL);
+  if (error != NULL) g_string_free(error, TRUE);
+  if (opensafety_analysis_handler != NULL) {
+    opensafety_analysis_handler(gui_type, gui_object);
+    return;
+  }
+  zel_gui::showMainDialog(static_cast<int>(gui_type), gui_object);
 }

@@ -1,7 +1,8 @@
 // Actions of the plug-in's two menu-bar entries. The module itself carries
-// no Qt, so tshark loads it without a GUI; the plug-in's Qt part installs the
-// handlers that open its windows when Wireshark's GUI loads it. Until a
-// handler is installed an entry does nothing.
+// no Qt, so tshark loads it without a GUI; the entries open the windows of the
+// plug-in's Qt window module, which the actions load on first use for the Qt
+// major the host runs (plugin/gui/loader/gui_loader.h). Where no suitable
+// window module can be loaded, an entry logs a warning and does nothing.
 #pragma once
 
 #include <epan/plugin_if.h>
@@ -10,11 +11,13 @@
 
 // Help > "About Zelmar Analyzer" > "General information".
 void zelanalyzer_menu_about(ext_menubar_gui_type gui_type, gpointer gui_object, gpointer user_data);
-// Tools > "openSAFETY" > "openSAFETY Analysis".
+// Tools > "openSAFETY" > "openSAFETY Analysis": adds one more "opensafety"
+// tap listener whose reset closes the analysis dialog, then opens the dialog.
 void zelanalyzer_menu_opensafety_analysis(ext_menubar_gui_type gui_type, gpointer gui_object,
                                           gpointer user_data);
 
-// What the Qt part runs for each entry; NULL removes a handler.
+// Replaces what an entry runs instead of loading the window module (an
+// embedding host or a test); NULL restores the window module.
 typedef void (*zelanalyzer_menu_handler)(ext_menubar_gui_type gui_type, gpointer gui_object);
 ZELANALYZER_API void zelanalyzer_set_menu_handlers(zelanalyzer_menu_handler about,
                                                    zelanalyzer_menu_handler opensafety_analysis);
