@@ -29,6 +29,22 @@ uint16_t count_f5_bytes(tvbuff_t* tvb, int offset, int length) {
   return count;
 }
 
+// The openSAFETY dissector claims every data area it is given: without a
+// safety frame in it, it takes it for openSAFETY-over-UDP transport and
+// resets both columns. The report's own texts stay: the protocol column is
+// locked and the info column fenced, so safety frames found append theirs.
+void call_payload_dissector(tvbuff_t* data_tvb, packet_info* pinfo, proto_tree* tree) {
+  if (pinfo->cinfo == NULL) {
+    call_dissector(payload_dissector, data_tvb, pinfo, tree);
+    return;
+  }
+  col_set_fence(pinfo->cinfo, COL_INFO);
+  const gboolean protocol_writable = col_get_writable(pinfo->cinfo, COL_PROTOCOL);
+  col_set_writable(pinfo->cinfo, COL_PROTOCOL, FALSE);
+  call_dissector(payload_dissector, data_tvb, pinfo, tree);
+  col_set_writable(pinfo->cinfo, COL_PROTOCOL, protocol_writable);
+}
+
 proto_tree* add_status_word(proto_tree* tree, tvbuff_t* tvb) {
   proto_item* item = proto_tree_add_item(tree, hf_lyk_status, tvb, lyk::kStatusOffset, 2, ENC_BIG_ENDIAN);
   proto_tree* status_tree = proto_item_add_subtree(item, ett_lyk_status);
@@ -132,7 +148,7 @@ int dissect_lyk_analyzer(tvbuff_t* tvb, packet_info* pinfo, proto_tree* tree, vo
     // level of the POWERLINK frame.
     tvbuff_t* data_tvb = tvb_new_subset_remaining(tvb, lyk::kDataOffset);
     proto_tree* parent = (tree != NULL && tree->parent != NULL) ? tree->parent : tree;
-    if (payload_dissector != NULL) call_dissector(payload_dissector, data_tvb, pinfo, parent);
+    if (payload_dissector != NULL) call_payload_dissector(data_tvb, pinfo, parent);
   }
 
   tap_queue_packet(zelanalyzer_lyk_tap, pinfo, info);
