@@ -33,7 +33,11 @@ enum : uint32_t {
     SDO_OFFSET_INITIATE_SUB = 22,
     SDO_OFFSET_INITIATE_DATA = 24,
     SDO_OFFSET_WRITE_MULTIPLE_ABORT = 20,  // abort code of an aborted WriteMultipleParameterByIndex
-    SDO_MIN_TRACKED_LENGTH = 16,
+    // The sequence layer ends at offset 8. Frames that carry only the
+    // sequence layer (initialisation, acknowledge, close) are 8 bytes over UDP,
+    // and the connection states depend on them, so the tracking takes every
+    // frame that holds both sequence bytes; command-layer reads are bounded.
+    SDO_MIN_TRACKED_LENGTH = 6,
 };
 
 enum : uint8_t {
@@ -96,7 +100,8 @@ int flowlens_sdo_alloc(flowlens_instance *instance);
 void flowlens_sdo_clear(flowlens_instance *instance);
 void flowlens_sdo_release(flowlens_instance *instance);
 
-// Tracks one SDO frame (at least SDO_MIN_TRACKED_LENGTH POWERLINK bytes);
+// Tracks one SDO frame (at least SDO_MIN_TRACKED_LENGTH POWERLINK bytes, so
+// the caller may hand over every SDO frame);
 // ORs FLOWLENS_CLASS_SDO and, on aborts, FLOWLENS_CLASS_SDO_ABORT into
 // instance->decoder_class, sets instance->sdo, and writes an informational
 // text into instance->decoder_message. Does nothing more than the class bit
