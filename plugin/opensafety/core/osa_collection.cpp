@@ -168,7 +168,7 @@ osa_node *learn_udid(osa_node *node, const osa_frame_record *rec)
     }
     if (rec->kind == 1 || rec->frame_len < min_frame)
         return node;
-    if (osa_detect_udid(node, rec) != 0)
+    if (osa_detect_udid(node, rec) != 0 || osa_last_detection_counter40())
         return node;
     const uint32_t sadr = osa_decode_address(rec, node, 0);
     if (sadr != 0 && sadr != node->sadr)
@@ -232,6 +232,14 @@ osa_connection *osa_get_connection(const osa_node *node)
     return slot.get();
 }
 
+const osa_connection *osa_find_connection(uint32_t sadr)
+{
+    if (!g_state)
+        return nullptr;
+    auto it = g_state->connections.find(sadr);
+    return it == g_state->connections.end() ? nullptr : it->second.get();
+}
+
 uint32_t osa_first_frame()
 {
     return g_state ? g_state->first_frame : 0;
@@ -258,6 +266,10 @@ void osa_derive_sdn(osa_node *node, const osa_frame_record *rec)
     const bool scrambled = rec->msg_type != type_snmt;
     const uint8_t k0 = scrambled ? node->scm_udid[0] : 0;
     const uint8_t k1 = scrambled ? node->scm_udid[1] : 0;
+    /* Sub-frame 2 must repeat the ID: otherwise (40-bit counters, a wrong
+     * UDID) its address bytes do not hold ADR xor SDN. */
+    if (((rec->frame[f2 + f2_id] ^ k1) & 0xFC) != (rec->frame[pos_id] & 0xFC))
+        return;
     const unsigned lo = rec->frame[pos_adr] ^ rec->frame[f2 + f2_adr] ^ k0;
     const unsigned hi = (rec->frame[pos_id] ^ rec->frame[f2 + f2_id] ^ k1) & 0x03;
     node->sdn = static_cast<uint16_t>(hi << 8 | lo);

@@ -137,6 +137,8 @@ const osa_node_map *osa_node_table();
 osa_node *osa_get_node(uint32_t sadr);
 /* Creates the record if missing; NULL without tables or for SADR/SDN 0. */
 osa_connection *osa_get_connection(const osa_node *node);
+/* Looks up without creating; NULL when the SADR has no connection record. */
+const osa_connection *osa_find_connection(uint32_t sadr);
 uint32_t osa_first_frame();
 uint32_t osa_last_frame();
 /* Learned UDID tails (bytes 3-5), in learning order. */

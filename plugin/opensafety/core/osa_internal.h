@@ -7,4 +7,8 @@
 /* Appends a UDID tail (bytes 3-5) to the learned candidates unless present. */
 void osa_learn_udid_tail(uint32_t tail);
 
+/* True when the last successful recovery read a 40-bit-counter SPDO, whose
+ * sub-frame 2 address bytes carry counter bits instead of the address. */
+bool osa_last_detection_counter40();
+
 #endif

@@ -19,9 +19,13 @@
  *    bytes, and it is taken when the ID byte repeats sub-frame 1's and the
  *    decoded CRC-8 matches. Only the frame's own 11 bytes are used.
  *
- * A single-byte search against a CRC-8 or CRC-16 of the sub-frame has at
- * most one solution (both polynomials detect every error burst of up to 8
- * bits), so a match is never ambiguous.
+ * A single-byte search against a CRC-8 or CRC-16 of the sub-frame has
+ * exactly one solution (both polynomials detect every error burst of up to 8
+ * bits), so a match is never ambiguous; but it is also found when one of the
+ * assumed bytes was wrong. The checks that can reject a frame are the ID
+ * byte (which must unscramble to sub-frame 1's ID with our prefix), the
+ * frame geometry and, for 11-byte frames, the CRC against the learned tails.
+ * Data-only SPDOs first try a zero target address, which needs no search.
  */
 #include "osa_core.h"
 #include "osa_frame.h"
@@ -35,6 +39,7 @@ using namespace osa_frame;
 namespace {
 
 constexpr std::size_t max_frame = 1024;
+bool g_last_counter40 = false;
 
 struct detect_ctx {
     uint8_t raw[max_frame];
@@ -110,7 +115,7 @@ int detect_plain(detect_ctx &c, uint8_t udid[6], uint16_t *sdn)
         if (i < 3)
             c.dec[p] = static_cast<uint8_t>(c.raw[p] ^ osa_udid_prefix[i]);
         else if (i == f2_tadr)
-            c.dec[p] = ssdo ? c.raw[pos_ct] : 0xFF;  // first guess, the search decides
+            c.dec[p] = ssdo ? c.raw[pos_ct] : 0x00;  // first guess, the search decides
         else if (i == f2_tr) {
             udid[4] = c.raw[p];
             c.dec[p] = 0;
@@ -198,7 +203,10 @@ int osa_detect_udid(osa_node *node, const osa_frame_record *rec)
     uint16_t sdn = 0;
     int rc;
     const bool spdo = (id & 0xF0) == type_spdo;
-    if (spdo && ((~id) & (c.raw[c.f2 + f2_id] ^ osa_udid_prefix[1])) != 0) {
+    /* Only the ID bits tell a 40-bit counter: the two address bits differ
+     * whenever the SDN is above 255. */
+    const bool spdo40 = spdo && ((~id) & (c.raw[c.f2 + f2_id] ^ osa_udid_prefix[1]) & 0xFC) != 0;
+    if (spdo40) {
         rc = detect_spdo40(c, udid, &sdn);
         if (rc == 0 && !node->sdn_known)
             node->sdn = sdn;
@@ -214,8 +222,14 @@ int osa_detect_udid(osa_node *node, const osa_frame_record *rec)
     if (rc != 0)
         return -1;
 
+    g_last_counter40 = spdo40;
     std::memcpy(node->scm_udid, udid, sizeof udid);
     node->udid_valid = 1;
     osa_learn_udid_tail(static_cast<uint32_t>(udid[3]) << 16 | static_cast<uint32_t>(udid[4]) << 8 | udid[5]);
     return 0;
+}
+
+bool osa_last_detection_counter40()
+{
+    return g_last_counter40;
 }
