@@ -4,7 +4,8 @@
 // The capture thread takes free slots, fills them and inserts them sorted;
 // the main thread takes the oldest records once more than `holdBack` are
 // waiting (so late arrivals of the other port still find their place), writes
-// or discards them and gives the slots back.
+// or discards them and gives the slots back (the most recently returned slot
+// is the next one taken).
 #pragma once
 
 #include <atomic>
