@@ -519,3 +519,15 @@ TEST_F(Collection, TimeSyncPairFromFrames)
     /* A recovered SDN is not a known one: nothing is handed over. */
     EXPECT_EQ(osa_get_node(2)->udid_valid, 0u);
 }
+
+TEST_F(Collection, AllZeroUdidIsNotValid)
+{
+    /* The dissector without a configured UDID may still flag it valid. */
+    generated g = make_frame(spdo_info(2, 0x0456), 2, 1, kUdid);
+    g.rec.udid_valid = true;  // scm_udid stays all zero
+    g.rec.has_payload = true;
+    osa_tap_packet(&g.rec);
+    const osa_node &n = *osa_node_table()->at(2);
+    EXPECT_EQ(0, std::memcmp(n.scm_udid, kUdid, 6));  // recovered from the frame instead
+    EXPECT_EQ(n.sdn, 1);
+}

@@ -27,6 +27,19 @@ constexpr uint64_t modulus_40bit = 0xFFFFFFFFFULL; // 2^36 - 1
 constexpr double sync_error_threshold = 1000.0;
 constexpr double sync_failure_threshold = 4000.0;
 
+/* The dissector also reports its UDID as valid when it has none configured
+ * (all zero) and a data-only SPDO happens to show the 40-bit flag under it;
+ * an all-zero UDID is never an SCM's. */
+bool record_udid_valid(const osa_frame_record *rec)
+{
+    if (!rec->udid_valid)
+        return false;
+    for (uint8_t b : rec->scm_udid)
+        if (b != 0)
+            return true;
+    return false;
+}
+
 bool frame_has(const osa_frame_record *rec, std::size_t n)
 {
     return rec->frame && n <= rec->frame_avail;
@@ -104,7 +117,7 @@ void update_connection(osa_node *node, const osa_frame_record *rec)
 {
     uint16_t counter16 = rec->spdo_counter16;
     const std::size_t f2 = rec->subframe2;
-    if (!rec->udid_valid && frame_has(rec, std::max<std::size_t>(pos_ct + 1, f2 + f2_ct_hi + 1))) {
+    if (!record_udid_valid(rec) && frame_has(rec, std::max<std::size_t>(pos_ct + 1, f2 + f2_ct_hi + 1))) {
         /* The dissector had no UDID: it only knew the low byte. The high byte
          * is unscrambled with the UDID this collection recovered. */
         const uint8_t key = node->udid_valid ? node->scm_udid[f2_ct_hi] : rec->scm_udid[f2_ct_hi];
@@ -160,7 +173,7 @@ osa_node *learn_udid(osa_node *node, const osa_frame_record *rec)
 {
     if (node->udid_valid)
         return node;
-    if (rec->udid_valid) {
+    if (record_udid_valid(rec)) {
         std::copy(std::begin(rec->scm_udid), std::end(rec->scm_udid), node->scm_udid);
         node->udid_valid = 1;
         node->sdn = rec->sdn;
@@ -357,7 +370,7 @@ osa_tap_result osa_tap_packet(const osa_frame_record *rec)
         node->spdo_count += 1;
         node->operational = 1;
         if (node->udid_valid && rec->has_payload && rec->spdo_partner != 0) {
-            const uint32_t partner = rec->udid_valid ? rec->spdo_partner : osa_decode_address(rec, node, 3);
+            const uint32_t partner = record_udid_valid(rec) ? rec->spdo_partner : osa_decode_address(rec, node, 3);
             osa_link_nodes(node->sadr, partner);
         }
     }
