@@ -170,6 +170,7 @@ void flowlens_reset(flowlens_instance *instance) {
     std::memset(instance->first_soc_mac, 0, sizeof instance->first_soc_mac);
     instance->first_soc_mac[0] = 0xFF;
     instance->last_port = 0xFF;
+    instance->last_analysed_frame = UINT64_MAX;
     for (flowlens_network &network : instance->networks) reset_network(&network);
     flowlens_sdo_clear(instance);
 }

@@ -39,6 +39,7 @@ struct frame_context {
     frame_class cls;
     uint64_t soa_streak;  // value read from network 0 at the start of the frame
     bool v2;
+    uint8_t source_mac[6];  // all zero when the frame is too short to carry one
 };
 
 // Time from an earlier stamp to now; 0 when the stamps run backwards (a
@@ -49,7 +50,9 @@ bool high_resolution(const flowlens_instance *instance) {
     return instance->effective_timemode == FLOWLENS_TIMEMODE_HIGH_RESOLUTION;
 }
 
+// Bytes of a frame kept for the duplicate test (none without data).
 uint32_t stored_prefix(const flowlens_packet_info *packet) {
+    if (packet->data == nullptr) return 0;
     return packet->captured_length < FLOWLENS_PREV_BYTES ? packet->captured_length
                                                          : FLOWLENS_PREV_BYTES;
 }
@@ -82,7 +85,7 @@ void report_with_missing_pres(frame_context &c, flowlens_event_id id) {
     flowlens_report(c.instance, event(c, id), too_early ? MISSING_PRES_TIMEOUT : MISSING_PRES, target);
 }
 
-const uint8_t *source_mac(const frame_context &c) { return c.frame.data + ETH_SOURCE; }
+const uint8_t *source_mac(const frame_context &c) { return c.source_mac; }
 const uint8_t *destination_mac(const frame_context &c) { return c.frame.data + ETH_DESTINATION; }
 uint8_t epl(const frame_context &c, uint32_t offset) { return c.frame.u8(ETH_HEADER + offset); }
 
@@ -613,6 +616,7 @@ void flowlens_process_packet(flowlens_instance *instance, const flowlens_packet_
     c.frame = flowlens_bytes{packet->data, packet->data ? packet->captured_length : 0u};
     c.now = packet->time;
     c.port = packet->port > 1 ? 1 : packet->port;
+    if (c.frame.has(ETH_SOURCE, MAC_SIZE)) std::memcpy(c.source_mac, c.frame.data + ETH_SOURCE, MAC_SIZE);
     instance->current_frame_number = packet->frame_number;
     instance->current_time = packet->time;
     c.network = flowlens_network_of_port(instance, c.port);
