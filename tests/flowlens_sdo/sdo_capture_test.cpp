@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <ostream>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -193,6 +194,10 @@ void track_directly(flowlens_instance *instance, const std::vector<frame_record>
             collect(summary, 0, 2, text, 0);
         }
     }
+}
+
+void PrintTo(const sdo_expectation &e, std::ostream *os) {
+    *os << e.file << (e.through_engine ? " through the engine" : " into the tracking");
 }
 
 class SdoCaptures : public ::testing::TestWithParam<sdo_expectation> {};

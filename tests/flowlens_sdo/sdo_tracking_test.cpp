@@ -146,7 +146,21 @@ TEST_F(SdoTracking, HistoryRingKeepsTheNewestEntries) {
     open();
     const uint64_t first_data = h.next_frame;
     const uint64_t total = FLOWLENS_SDO_HISTORY_SIZE + 10;
-    for (uint64_t i = 0; i < total; ++i) h.track(read_request(uint8_t(i + 1), 0, 0x1000, 0));
+    // One frame buffer whose send sequence moves on by one step each time.
+    std::vector<uint8_t> epl = read_request(0, 0, 0x1000, 0).epl();
+    sdo_frame_spec spec = read_request(0, 0, 0x1000, 0);
+    flowlens_sdo_frame frame{};
+    frame.epl = epl.data();
+    frame.epl_length = uint32_t(epl.size());
+    frame.source_node = MN;
+    frame.destination_node = CN;
+    frame.source_mac = spec.source_mac;
+    frame.source = &h.instance->networks[0].nodes[MN];
+    for (uint64_t i = 0; i < total; ++i) {
+        epl[SDO_OFFSET_SEND] = seq_byte(unsigned(i + 1), 2);
+        h.instance->current_frame_number = h.next_frame++;
+        flowlens_sdo_track(h.instance, &frame);
+    }
     EXPECT_EQ(h.instance->sdo_history_count, total + 1);  // + the CN's initialisation answer
     // 11 entries were overwritten: the opening one and the first 10 requests.
     uint8_t advance;
@@ -503,6 +517,75 @@ TEST_F(SdoTracking, ShortFramesAndMissingTablesAreOnlyClassified) {
     uint8_t advance;
     EXPECT_EQ(sdo_history_find(h.instance, 1, &advance), SDO_HISTORY_OFF);
     flowlens_reset(h.instance);  // and a reset without tables is harmless
+}
+
+// ReadMultipleParameterByIndex response of the multiple read/write sample
+// capture (frame 7), from the POWERLINK header on: five sub-records of 1, 2,
+// 4 and 8 data bytes, the fifth aborted with 0x06090011.
+const std::vector<uint8_t> READ_MULTIPLE_RESPONSE = {
+    0x06, 0x05, 0x04, 0x05, 0x0e, 0x0e, 0x00, 0x00, 0x00, 0x01, 0x80, 0x32, 0x40, 0x00, 0x00, 0x00,
+    0x14, 0x00, 0x00, 0x00, 0x01, 0x61, 0x01, 0x03, 0x12, 0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00,
+    0x01, 0x61, 0x02, 0x02, 0x56, 0x34, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x01, 0x61, 0x03, 0x00,
+    0xde, 0xbc, 0x9a, 0x78, 0x3c, 0x00, 0x00, 0x00, 0x01, 0x61, 0x04, 0x00, 0x88, 0x77, 0x66, 0x55,
+    0x44, 0x33, 0x22, 0x11, 0x00, 0x00, 0x00, 0x00, 0x01, 0x61, 0xee, 0x80, 0x11, 0x00, 0x09, 0x06};
+
+TEST(SdoSubrecords, WalksARealReadMultipleResponse) {
+    sdo_subrecord_iterator it;
+    sdo_subrecords_begin(&it, READ_MULTIPLE_RESPONSE.data(), uint32_t(READ_MULTIPLE_RESPONSE.size()));
+    std::vector<sdo_subrecord> records;
+    sdo_subrecord r;
+    while (sdo_subrecords_next(&it, &r)) records.push_back(r);
+    EXPECT_TRUE(it.valid);
+    EXPECT_FALSE(it.cut);
+    ASSERT_EQ(records.size(), 5u);
+    const uint32_t lengths[5] = {1, 2, 4, 8, 4};
+    const uint8_t subs[5] = {1, 2, 3, 4, 0xEE};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(records[i].index, 0x6101);
+        EXPECT_EQ(records[i].sub_index, subs[i]);
+        EXPECT_EQ(records[i].data_length, lengths[i]) << i;
+        EXPECT_EQ(bool(records[i].flags & SDO_SUBRECORD_ABORT), i == 4);
+    }
+    EXPECT_EQ(records[1].data_offset, 36u);
+    EXPECT_EQ(READ_MULTIPLE_RESPONSE[records[1].data_offset], 0x56);
+}
+
+TEST(SdoSubrecords, CutAndBrokenLists) {
+    sdo_subrecord_iterator it;
+    sdo_subrecord r;
+    int count = 0;
+    sdo_subrecords_begin(&it, READ_MULTIPLE_RESPONSE.data(), 60);  // frame sliced in the 4th record
+    while (sdo_subrecords_next(&it, &r)) ++count;
+    EXPECT_EQ(count, 4) << "the 4th header is still complete";
+    EXPECT_TRUE(it.valid);
+    sdo_subrecords_begin(&it, READ_MULTIPLE_RESPONSE.data(), 50);
+    count = 0;
+    while (sdo_subrecords_next(&it, &r)) ++count;
+    EXPECT_EQ(count, 3);
+    EXPECT_TRUE(it.cut);
+
+    std::vector<uint8_t> broken = READ_MULTIPLE_RESPONSE;
+    broken[28] = 0x18;  // second next offset advances by only half a header
+    sdo_subrecords_begin(&it, broken.data(), uint32_t(broken.size()));
+    count = 0;
+    while (sdo_subrecords_next(&it, &r)) ++count;
+    EXPECT_FALSE(it.valid);
+    EXPECT_EQ(count, 1);
+
+    broken = READ_MULTIPLE_RESPONSE;
+    broken[52] = 0x40;  // fourth next offset leaves the 64-byte segment
+    sdo_subrecords_begin(&it, broken.data(), uint32_t(broken.size()));
+    while (sdo_subrecords_next(&it, &r)) {
+    }
+    EXPECT_FALSE(it.valid);
+
+    broken = READ_MULTIPLE_RESPONSE;
+    broken[12] = 4;  // segment too small for one header
+    sdo_subrecords_begin(&it, broken.data(), uint32_t(broken.size()));
+    EXPECT_FALSE(sdo_subrecords_next(&it, &r));
+    EXPECT_FALSE(it.valid);
+    sdo_subrecords_begin(&it, nullptr, 100);
+    EXPECT_FALSE(sdo_subrecords_next(&it, &r));
 }
 
 // The whole engine: the classification hands SDO frames to the tracking and

@@ -36,12 +36,6 @@ constexpr uint16_t OBJECT_IDENTITY = 0x1018;        // NMT_IdentityObject_REC
 constexpr uint8_t SUB_PRODUCT_CODE = 2;
 constexpr uint16_t OBJECT_MODULE_CONFIG_ALL = 0x21FF;  // answered only by the maker's bus controllers
 
-// Sub-records of a multiple-parameter frame: 32-bit offset of the next one
-// (relative to the command layer, 0 = last), 16-bit index, sub-index, a byte
-// with the padding (bits 0-1) and the abort flag (bit 7), then the data.
-constexpr uint32_t SUBRECORD_HEADER = 8;
-constexpr uint32_t SUBRECORD_FLAGS = 7;
-constexpr uint8_t SUBRECORD_ABORT = 0x80;
 // Records of a WriteMultipleParameterByIndex response: index, sub-index, a
 // byte with the abort flag (bit 7), 32-bit abort code.
 constexpr uint32_t WRITE_RESULT_SIZE = 8;
@@ -173,28 +167,22 @@ void note_abort(flowlens_instance *instance, uint32_t code) {
     instance->sdo.abort_code = code;
 }
 
-// Aborted sub-records of a ReadMultipleParameterByIndex response. A list
-// whose offsets do not add up is ignored as a whole.
+// Aborted sub-records of a ReadMultipleParameterByIndex response; the abort
+// code is the sub-record's data. A list whose offsets do not add up is
+// ignored as a whole.
 void read_multiple_aborts(flowlens_instance *instance, const sdo_bytes &b) {
-    const uint32_t segment_end = SDO_OFFSET_DATA + b.u16(SDO_OFFSET_SEGMENT_SIZE);  // EPL offset
-    uint32_t aborts[64];
-    uint32_t count = 0;
-    uint32_t record = SDO_OFFSET_DATA;
-    for (;;) {
-        if (record + SUBRECORD_HEADER > segment_end) return;  // header outside the segment: invalid
-        if (!b.has(record, SUBRECORD_HEADER)) break;           // cut by the frame's end
-        if ((b.u8(record + SUBRECORD_FLAGS) & SUBRECORD_ABORT) &&
-            record + SUBRECORD_HEADER + 4 <= segment_end && b.has(record + SUBRECORD_HEADER, 4) &&
-            count < sizeof aborts / sizeof aborts[0])
-            aborts[count++] = b.u32(record + SUBRECORD_HEADER);
-        const uint32_t next = b.u32(record);
-        if (next == 0) break;
-        const uint32_t next_record = SDO_OFFSET_COMMAND + next;
-        if (next_record < record + SUBRECORD_HEADER || next_record + SUBRECORD_HEADER > segment_end)
-            return;  // does not advance, or leaves the segment: invalid
-        record = next_record;
+    sdo_subrecord_iterator it;
+    sdo_subrecords_begin(&it, b.p, b.n);
+    sdo_subrecord record;
+    bool aborted = false;
+    uint32_t code = 0;
+    while (sdo_subrecords_next(&it, &record)) {
+        if ((record.flags & SDO_SUBRECORD_ABORT) && record.data_length >= 4 && b.has(record.data_offset, 4)) {
+            aborted = true;
+            code = b.u32(record.data_offset);
+        }
     }
-    for (uint32_t i = 0; i < count; ++i) note_abort(instance, aborts[i]);
+    if (it.valid && aborted) note_abort(instance, code);
 }
 
 // Aborted objects of a WriteMultipleParameterByIndex response: 8-byte
@@ -403,6 +391,54 @@ void flowlens_sdo_track(flowlens_instance *instance, const flowlens_sdo_frame *f
         track_response(c, instance, frame, b);
     else
         track_request(c, instance, frame, b);
+}
+
+void sdo_subrecords_begin(sdo_subrecord_iterator *it, const uint8_t *epl, uint32_t length) {
+    const sdo_bytes b{epl, epl != nullptr ? length : 0};
+    it->epl = epl;
+    it->length = b.n;
+    it->segment_end = SDO_OFFSET_DATA + b.u16(SDO_OFFSET_SEGMENT_SIZE);
+    it->position = SDO_OFFSET_DATA;
+    it->done = false;
+    it->valid = true;
+    it->cut = false;
+}
+
+bool sdo_subrecords_next(sdo_subrecord_iterator *it, sdo_subrecord *out) {
+    if (it->done) return false;
+    const sdo_bytes b{it->epl, it->length};
+    const uint32_t at = it->position;
+    it->done = true;
+    if (at + SDO_SUBRECORD_HEADER > it->segment_end) {  // no room for the header
+        it->valid = false;
+        return false;
+    }
+    if (!b.has(at, SDO_SUBRECORD_HEADER)) {
+        it->cut = true;
+        return false;
+    }
+    const uint32_t next = b.u32(at);
+    uint32_t data_end = it->segment_end;
+    if (next != 0) {
+        const uint32_t next_at = SDO_OFFSET_COMMAND + next;
+        if (next > it->segment_end || next_at < at + SDO_SUBRECORD_HEADER ||
+            next_at + SDO_SUBRECORD_HEADER > it->segment_end) {
+            it->valid = false;
+            return false;
+        }
+        data_end = next_at;
+        it->position = next_at;
+        it->done = false;
+    }
+    out->offset = at;
+    out->index = b.u16(at + 4);
+    out->sub_index = b.u8(at + 6);
+    out->flags = b.u8(at + 7);
+    out->data_offset = at + SDO_SUBRECORD_HEADER;
+    const uint32_t room = data_end - out->data_offset;
+    const uint32_t padding = out->flags & SDO_SUBRECORD_PADDING_MASK;
+    out->data_length = padding <= room ? room - padding : 0;
+    return true;
 }
 
 sdo_history_result sdo_history_find(const flowlens_instance *instance, uint64_t frame_number, uint8_t *advance) {

@@ -121,6 +121,42 @@ enum sdo_history_result {
 sdo_history_result sdo_history_find(const flowlens_instance *instance, uint64_t frame_number,
                                     uint8_t *advance);
 
+// Sub-record list of a multiple-parameter frame (WriteMultiple requests and
+// ReadMultiple responses), from EPL offset 16: each sub-record has a 32-bit
+// offset of the next one (relative to the command layer at offset 8; 0 =
+// last), 16-bit index, sub-index, a byte with the padding (bits 0-1) and the
+// abort flag (bit 7), then its data. The list adds up when each next offset
+// advances by at least a header and the next header lies within the segment.
+struct sdo_subrecord {
+    uint32_t offset;       // EPL offset of the header
+    uint16_t index;
+    uint8_t sub_index;
+    uint8_t flags;         // padding bits 0-1, abort bit 7
+    uint32_t data_offset;  // EPL offset of the data
+    uint32_t data_length;  // data bytes the list gives it (the frame may hold fewer)
+};
+
+enum : uint8_t {
+    SDO_SUBRECORD_HEADER = 8,
+    SDO_SUBRECORD_PADDING_MASK = 0x03,
+    SDO_SUBRECORD_ABORT = 0x80,
+};
+
+struct sdo_subrecord_iterator {
+    const uint8_t *epl;
+    uint32_t length;       // readable bytes
+    uint32_t segment_end;  // EPL offset where the segment ends (16 + segment size)
+    uint32_t position;     // EPL offset of the next header
+    bool done;
+    bool valid;            // false: the offsets do not add up
+    bool cut;              // the frame ends before the list does
+};
+
+void sdo_subrecords_begin(sdo_subrecord_iterator *it, const uint8_t *epl, uint32_t length);
+// Next sub-record; false at the end of the list (then valid and cut tell how
+// it ended).
+bool sdo_subrecords_next(sdo_subrecord_iterator *it, sdo_subrecord *out);
+
 // Connection of two peers, as the tracking keys them; NULL when unknown.
 // (Addresses and ports as in flowlens_sdo_frame; both orders find it.)
 const sdo_connection *sdo_connection_find(const flowlens_instance *instance, uint8_t node_1,
