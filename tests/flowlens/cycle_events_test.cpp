@@ -115,6 +115,24 @@ TEST(CycleEvents, DuplicatesReportedOncePerRun) {
     EXPECT_EQ(s.engine()->duplicates, 3u);
 }
 
+TEST(CycleEvents, RunOfSoasIsNotTakenForDuplicates) {
+    // In the reduced cycle the MN sends nothing but SoAs; after five in a row
+    // an identical SoA with the same time stamp is analysed, not dropped.
+    scenario s;
+    frame_bytes soa = plk::soa(0, 0, 0x1D);
+    for (int i = 0; i < 5; ++i) s.feed(soa, 1000 * US);
+    s.feed(soa, 0);
+    EXPECT_EQ(s.count("duplicated"), 0) << s.dump();
+    EXPECT_EQ(s.network(0).counts.soa, 6u);
+    // After only two SoAs the same repetition is a capture duplicate.
+    scenario t;
+    t.feed(soa, 1000 * US);
+    t.feed(soa, 1000 * US);
+    t.feed(soa, 0);
+    EXPECT_EQ(t.count("duplicated"), 1) << t.dump();
+    EXPECT_EQ(t.network(0).counts.soa, 2u);
+}
+
 TEST(CycleEvents, LossOfSocAtSecondSoa) {
     scenario s;
     s.feed(plk::soc());
@@ -647,6 +665,93 @@ TEST(CycleEvents, LanyxAnalyzerFrameSwitchesToTwoNetworks) {
     EXPECT_EQ(s.engine()->network_mode, FLOWLENS_NETWORK_MODE_DIFFERENT);
     EXPECT_EQ(s.network(0).counts.soc, 0u) << "the switch resets the engine";
     EXPECT_EQ(s.network(1).counts.asnd, 1u) << "the port-1 frame moved to network 1";
+}
+
+}  // namespace
+
+namespace {
+
+// POWERLINK V1 frame of a message type (EtherType 0x3E3F, same header bytes).
+frame_bytes v1(frame_bytes frame) {
+    frame[12] = 0x3E;
+    frame[13] = 0x3F;
+    return frame;
+}
+
+TEST(CycleEventsV1, CycleWithEndCyclicAndAsyncInvite) {
+    scenario s;
+    for (int i = 0; i < 3; ++i) {
+        frame_bytes soc = v1(plk::soc());
+        soc[14 + 6] = uint8_t(i * 10);  // NetTime
+        s.feed(soc, 1000 * US);
+        s.feed(v1(plk::preq(1)));
+        s.feed(v1(plk::pres(1)));
+        frame_bytes end_cyclic = v1(plk::soa());
+        end_cyclic[14] = 0x02;
+        s.feed(end_cyclic);
+        s.feed(v1(plk::soa()));  // V1 AsyncInvite: counted, no async checks
+    }
+    EXPECT_EQ(s.network(0).counts.soa, 6u);
+    EXPECT_EQ(s.network(0).counts.soc, 3u);
+    EXPECT_EQ(s.network(0).counts.powerlink, 15u);
+    EXPECT_TRUE(s.network(0).all_classes & FLOWLENS_CLASS_V1);
+    EXPECT_FALSE(s.network(0).all_classes & FLOWLENS_CLASS_V2);
+    EXPECT_EQ(s.network(0).last_soc_time_value, 20u);
+    // V1 frames are not checked against the V2 multicast addresses.
+    EXPECT_EQ(s.count("Destination-MAC invalid"), 0) << s.dump();
+    EXPECT_EQ(s.errors(), 0) << s.dump();
+}
+
+TEST(CycleEventsMore, AnalyzerDumpWithTriggerRecordIsMarked) {
+    scenario s;
+    frame_bytes dump = plk::analyzer_dump(2, 0, 2);
+    // Record status word of the second record (EPL 22 + 68 + 6 inside the UDP payload).
+    const size_t epl = 14 + 20 + 8;
+    dump[epl + 22 + 68 + 6] = 0x40;
+    s.feed(dump);
+    EXPECT_TRUE(s.network(0).prev_class & FLOWLENS_CLASS_DUMP_FORMAT);
+    s.feed(plk::analyzer_dump(2, 2, 2));
+    EXPECT_FALSE(s.network(0).prev_class & FLOWLENS_CLASS_DUMP_FORMAT);
+    EXPECT_EQ(s.errors(), 0) << s.dump();
+}
+
+TEST(CycleEventsMore, SyncRequestWithoutSyncControlIsAnInvitation) {
+    scenario s;
+    good_cycle(s);
+    s.feed(plk::soc(), 1000 * US);
+    poll_both(s);
+    frame_bytes sync = plk::soa(6, 1);
+    s.feed(sync);
+    EXPECT_TRUE(s.network(0).prev_class & FLOWLENS_CLASS_INVITATION);
+    uint64_t next = s.feed(plk::soc(), 1000 * US);
+    EXPECT_TRUE(frame_has(s, next, "Async packet expected from Node   1")) << s.dump();
+    s.feed(plk::preq(1));
+    s.feed(plk::pres(1));
+    s.feed(plk::preq(2));
+    s.feed(plk::pres(2));
+    sync[14 + 13] = 0x40;  // sync control says the request is served
+    s.feed(sync);
+    EXPECT_FALSE(s.network(0).prev_class & FLOWLENS_CLASS_INVITATION);
+}
+
+TEST(CycleEventsMore, OffsetBetweenTwoNetworks) {
+    scenario s(FLOWLENS_TIMEMODE_HIGH_RESOLUTION);
+    const uint8_t second_mn[6] = {0x02, 0x00, 0x00, 0x00, 0x10, 0xF0};
+    s.feed(plk::soc(), 0, 0, 0);
+    s.feed(plk::soc(0, second_mn), 20 * US, 0, 1);  // second network found
+    ASSERT_EQ(s.engine()->network_mode, FLOWLENS_NETWORK_MODE_DIFFERENT);
+    uint64_t t = s.time;
+    s.feed_at(plk::soc(), t + 1000 * US, 0, 0);
+    s.feed_at(plk::soc(0, second_mn), t + 1020 * US, 0, 1);
+    s.feed_at(plk::soc(), t + 2000 * US, 0, 0);
+    s.feed_at(plk::soc(0, second_mn), t + 2020 * US, 0, 1);
+    const flowlens_signed_timing &offset = s.engine()->network_offset;
+    // Network 1's SoC follows network 0's by 20 us each cycle; measured from
+    // network 1's second SoC on (the one that revealed it was not counted).
+    EXPECT_EQ(offset.count, 1u);
+    EXPECT_EQ(offset.sum, int64_t(20 * US));
+    EXPECT_EQ(offset.min, int64_t(20 * US));
+    EXPECT_EQ(offset.max, int64_t(20 * US));
 }
 
 }  // namespace
