@@ -45,6 +45,8 @@ constexpr int64_t kReplayFreeSlotsNeeded = 256 + 8;
 // Force Trigger is polled at most this often (a poll is a system call on a pipe).
 constexpr auto kForcePollInterval = std::chrono::microseconds(200);
 
+// Records the main loop writes per pass while the capture thread runs.
+constexpr uint32_t kRecordsPerPass = 16384;
 // How long the main loop waits for a stopping capture thread before it ends
 // the capture anyway.
 constexpr auto kFinishWait = std::chrono::seconds(2);
@@ -73,14 +75,25 @@ bool forceTriggerPressed(CaptureContext* context, std::chrono::steady_clock::tim
   return context->control && pollForceTrigger(context->control) == 0;
 }
 
+// A press of Force Trigger (button or console key) ends the capture with a
+// trace; answers whether it did.
+bool handleForceTrigger(CaptureContext* context, std::chrono::steady_clock::time_point* lastPoll) {
+  if (context->run.stopCaptureThread.load() || !forceTriggerPressed(context, lastPoll)) return false;
+  logMessage(context->control, kLogInfo, "Trigger forced!");
+  sendStatus(context->control, kStatusInfo, "Trigger forced!\nPlease wait while trace is generated!");
+  endCapture(context, true);
+  return true;
+}
+
 // The replay is paced by the buffer: it never takes the last free slots, so
 // a file is replayed as fast as the main thread drains, never faster (the
-// analyzer cannot wait, a file can).
-void waitForRoom(CaptureContext* context) {
+// analyzer cannot wait, a file can). Force Trigger is still served meanwhile.
+void waitForRoom(CaptureContext* context, std::chrono::steady_clock::time_point* lastPoll) {
   CaptureBuffer* buffer = context->buffer;
   while (!context->run.stopCaptureThread.load()) {
     const int64_t free = static_cast<int64_t>(buffer->slotCount) - captureBufferRemaining(buffer);
     if (free >= kReplayFreeSlotsNeeded) return;
+    if (handleForceTrigger(context, lastPoll)) return;
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
 }
@@ -135,7 +148,7 @@ void fileLoop(CaptureContext* context) {
     record->capturedLength = 0;
     record->dropCount = 0;
     if (replayReaderReadNext(context->replay, record, isDumpFrame, now) == 0) {
-      waitForRoom(context);
+      waitForRoom(context, &lastPoll);
       if (context->run.stopCaptureThread.load()) break;
       captureBufferSetHoldBack(context->buffer, holdBack);
       const int result = processDump(context->processor, record->data, record->capturedLength);
@@ -149,11 +162,7 @@ void fileLoop(CaptureContext* context) {
       // nothing is written.
       endCapture(context, false);
     }
-    if (!context->run.stopCaptureThread.load() && forceTriggerPressed(context, &lastPoll)) {
-      logMessage(context->control, kLogInfo, "Trigger forced!");
-      sendStatus(context->control, kStatusInfo, "Trigger forced!\nPlease wait while trace is generated!");
-      endCapture(context, true);
-    }
+    handleForceTrigger(context, &lastPoll);
   }
   delete record;
   context->run.captureThreadFinished.store(true);
@@ -240,7 +249,11 @@ void mainLoop(CaptureContext* context, CaptureThread* thread) {
   std::chrono::steady_clock::time_point stopSeenAt;
   while (!run.stopMainLoop.load()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    while (!writeFailed) {
+    // A replay refills the buffer as fast as it drains, so a pass is bounded
+    // to keep signals, keys and stop checks served; once the capture thread
+    // has finished, nothing new comes and the pass drains everything.
+    const bool producerDone = run.captureThreadFinished.load();
+    for (uint32_t taken = 0; !writeFailed && (producerDone || taken < kRecordsPerPass); ++taken) {
       PacketRecord* record = captureBufferTakeReady(context->buffer);
       if (!record) break;
       if (run.writingEnabled.load()) {
