@@ -658,6 +658,27 @@ TEST(CycleEvents, InformationalMessagesEndInABlank) {
     EXPECT_TRUE(frame_has(s, g, "PRes Mapping Version"));
 }
 
+TEST(CycleEvents, PreqMappingVersionIsFollowedPerPolledNode) {
+    scenario s;
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        s.feed(plk::soc(), 1000 * US);
+        frame_bytes first = plk::preq(1);
+        first[14 + 6] = 0x10;  // CN 1 runs mapping version 1.0
+        s.feed(first);
+        s.feed(plk::pres(1));
+        frame_bytes second = plk::preq(2);
+        second[14 + 6] = 0x20;  // CN 2 runs 2.0
+        s.feed(second);
+        s.feed(plk::pres(2));
+        s.feed(plk::soa());
+    }
+    // One message per node when its version is first seen, none per cycle.
+    EXPECT_EQ(s.count("PReq Mapping Version changed (0 -> 16) "), 1) << s.dump();
+    EXPECT_EQ(s.count("PReq Mapping Version changed (0 -> 32) "), 1);
+    EXPECT_EQ(s.count("PReq Mapping Version"), 2);
+    EXPECT_EQ(s.network(0).nodes[2].preq_mapping_version, 0x20);
+}
+
 TEST(CycleEvents, LanyxAnalyzerFrameSwitchesToTwoNetworks) {
     scenario s;
     s.feed(plk::soc());

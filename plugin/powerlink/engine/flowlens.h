@@ -191,7 +191,7 @@ struct flowlens_node {
     uint16_t last_pres_flags;       // EPL bytes 4-5 of the last PRes
     uint16_t last_asnd_flags;       // EPL bytes 4-5 of the last Ident/StatusResponse
     uint8_t frame_too_short;        // latch while the PRes is shorter than its size field
-    uint8_t preq_mapping_version;
+    uint8_t preq_mapping_version;   // of the PReq frames polling this node
     uint8_t pres_mapping_version;
     uint8_t nmt_state;
     uint8_t object_names_maker;     // maker bus controller: manufacturer objects get names

@@ -76,9 +76,13 @@ frame_class check_invitation(flowlens_network *network, const payload_view &view
     return cls;
 }
 
+// Every PReq comes from the MN, but each carries the mapping version of the
+// polled CN's own receive mapping; kept per sending node, CNs with different
+// versions would announce a "change" on every PReq. So the version is kept in
+// the record of the node the PReq polls.
 frame_class classify_preq(flowlens_instance *instance, flowlens_network *network,
                           const payload_view &view) {
-    flowlens_node &node = network->nodes[view.source_node];
+    flowlens_node &node = network->nodes[view.destination_node];
     uint8_t version = view.epl.u8(EPL_MAPPING_VERSION);
     if (node.preq_mapping_version != version) {
         note_message(instance, "PReq Mapping Version changed (%d -> %d)", node.preq_mapping_version,
