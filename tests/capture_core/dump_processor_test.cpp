@@ -179,6 +179,24 @@ TEST_F(ProcessorTest, LossFoundInADumpOfADisabledPortFlagsTheNextPacketWithoutDr
   EXPECT_EQ(out[1].dropCount, 0);
 }
 
+TEST_F(ProcessorTest, DropCountSkipsDisabledRecordsWithinTheDump) {
+  settings.port02Enabled = 0;
+  DumpStream s(0);
+  DumpBuilder a = s.dump();
+  a.add(10);
+  ASSERT_EQ(feed(a), 0);
+  s.sent(a);
+  DumpBuilder b;
+  b.dumpTotal = static_cast<uint16_t>(s.next() + 3);
+  b.add(20, 64, kPort02).add(21).add(22);
+  ASSERT_EQ(feed(b), 0);
+  const auto out = drain();
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[1].dropCount, 3);
+  EXPECT_NE(out[1].flags & kFramesLost, 0u);
+  EXPECT_EQ(out[2].dropCount, 0);
+}
+
 TEST_F(ProcessorTest, FramesLostByTheAnalyzerAreReportedAndFlagged) {
   DumpStream s(0);
   DumpBuilder a = s.dump();
