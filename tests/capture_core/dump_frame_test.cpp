@@ -102,26 +102,4 @@ TEST(DumpFrameRecords, RecordHeadMustLieInsideTheFrame) {
   EXPECT_EQ(readDumpRecord(frame.data(), length, 0xFFFFFFF0u, 0, DumpSizeReading::kCaptureEngine, &r), -1);
 }
 
-TEST(DumpFrameRecords, HeaderFieldsAreLittleEndian) {
-  DumpBuilder b;
-  b.dumpTotal = 0xBEEF;
-  b.dumpLost = 0x0102;
-  b.uniqueId = 0xA55A;
-  b.tsHigh = 0x11223344;
-  b.phyInfo = 0x3F;
-  b.captureId = 9;
-  b.add(1).add(2);
-  const auto frame = b.build();
-  DumpHeader h{};
-  ASSERT_EQ(readDumpHeader(frame.data(), frame.size(), &h), 0);
-  EXPECT_EQ(h.dumpCount, 2);
-  EXPECT_EQ(h.captureId, 9);
-  EXPECT_EQ(h.dumpTotal, 0xBEEF);
-  EXPECT_EQ(h.dumpLost, 0x0102);
-  EXPECT_EQ(h.uniqueId, 0xA55A);
-  EXPECT_EQ(h.tsHigh, 0x11223344u);
-  EXPECT_EQ(h.phyInfo, 0x3F);
-  EXPECT_EQ(readDumpHeader(frame.data(), 63, &h), -1);
-}
-
 }  // namespace
