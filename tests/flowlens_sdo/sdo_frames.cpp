@@ -9,18 +9,7 @@ namespace {
 constexpr uint8_t ASND_MULTICAST[6] = {0x01, 0x11, 0x1E, 0x00, 0x00, 0x04};
 constexpr uint8_t MESSAGE_TYPE_ASND = 0x06;
 constexpr uint8_t SERVICE_SDO = 0x05;
-constexpr uint16_t EPL_UDP_PORT = 3819;
 constexpr size_t ETHERNET_MINIMUM = 60;
-
-void put_be16(std::vector<uint8_t> &v, uint16_t value) {
-    v.push_back(uint8_t(value >> 8));
-    v.push_back(uint8_t(value));
-}
-
-void put_be32(std::vector<uint8_t> &v, uint32_t value) {
-    put_be16(v, uint16_t(value >> 16));
-    put_be16(v, uint16_t(value));
-}
 
 void record_event(void *context, uint64_t, uint8_t severity, const char *text, uint64_t excess) {
     static_cast<engine_harness *>(context)->events.push_back({severity, text, excess});
@@ -55,22 +44,8 @@ std::vector<uint8_t> sdo_frame_spec::epl() const {
 std::vector<uint8_t> sdo_frame_spec::build() const {
     std::vector<uint8_t> f(ASND_MULTICAST, ASND_MULTICAST + 6);
     f.insert(f.end(), source_mac, source_mac + 6);
+    f.insert(f.end(), {0x88, 0xAB});
     const std::vector<uint8_t> p = epl();
-    if (udp) {
-        put_be16(f, 0x0800);
-        const uint16_t udp_length = uint16_t(8 + p.size());
-        f.insert(f.end(), {0x45, 0x00});
-        put_be16(f, uint16_t(20 + udp_length));
-        f.insert(f.end(), {0x00, 0x01, 0x00, 0x00, 64, 17, 0x00, 0x00});
-        put_be32(f, ip_source);
-        put_be32(f, ip_destination);
-        put_be16(f, udp_source_port);
-        put_be16(f, udp_destination_port);
-        put_be16(f, udp_length);
-        put_be16(f, 0);
-    } else {
-        put_be16(f, 0x88AB);
-    }
     f.insert(f.end(), p.begin(), p.end());
     if (f.size() < ETHERNET_MINIMUM) f.resize(ETHERNET_MINIMUM, 0);
     return f;

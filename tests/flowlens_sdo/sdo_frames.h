@@ -27,11 +27,11 @@ struct sdo_frame_spec {
     uint16_t segment_size = 0;
     std::vector<uint8_t> payload;  // bytes from EPL offset 16
     uint8_t source_mac[6] = {0x00, 0x60, 0x65, 0x00, 0x00, 0x01};
-    bool udp = false;
+    bool udp = false;  // node ids from the IP addresses (track() only)
     uint32_t ip_source = 0, ip_destination = 0;
     uint16_t udp_source_port = 0, udp_destination_port = 0;
 
-    // Whole Ethernet frame (IPv4/UDP port 3819 when udp), padded to 60 bytes.
+    // Whole Ethernet frame (POWERLINK over Ethernet), padded to 60 bytes.
     std::vector<uint8_t> build() const;
     // The POWERLINK bytes alone (from the message type on).
     std::vector<uint8_t> epl() const;
