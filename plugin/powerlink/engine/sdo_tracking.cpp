@@ -248,8 +248,9 @@ void track_response(sdo_connection *c, flowlens_instance *instance, const flowle
             b.has(SDO_OFFSET_DATA, 4))
             flowlens_node_set_identity(node, maker_vendor_id, b.u32(SDO_OFFSET_DATA));
     }
-    // Only an expedited response holds the whole sub-record list from its
-    // first data byte; segmented ones are left alone.
+    // Aborted objects matter for every device, not only the maker's. Only an
+    // expedited response holds the whole sub-record list from its first data
+    // byte; segmented ones are left alone.
     if (command == SDO_COMMAND_READ_MULTIPLE && c->command_id == SDO_COMMAND_READ_MULTIPLE && expedited)
         read_multiple_aborts(instance, b);
     if (command == SDO_COMMAND_WRITE_MULTIPLE && c->command_id == SDO_COMMAND_WRITE_MULTIPLE)
