@@ -232,6 +232,10 @@ int completionTest(DumpProcessor* processor) {
   if (!live) {
     position = static_cast<int64_t>(captureBufferLevel(processor->buffer)) -
                static_cast<int64_t>(processor->packetCount - processor->triggerPacketNumber);
+    // A long post-trigger time at a high frame rate pushes the trigger packet
+    // out of the pre-trigger ring; the trace then starts after it, and its
+    // first packet is the nearest one there is (never a number <= 0).
+    if (position < 1) position = 1;
   }
   compose(message, "%s Error near packet #%" PRId64, processor->triggerText, position);
   statusLine(processor, kStatusBar, message);

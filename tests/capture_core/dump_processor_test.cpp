@@ -518,4 +518,22 @@ TEST_F(ProcessorTest, SingleShotReportsTheTriggerPacketsPlaceInTheTrace) {
                        "Internal buffer level: 10"));
 }
 
+TEST_F(ProcessorTest, SingleShotTriggerPacketThatLeftTheRingIsReportedAtTheTraceStart) {
+  create(4096, kCaptureSingleShot);
+  settings.diPositive[0] = 1;
+  settings.postTriggerTimeNs = 30LL * 1000000;
+  // A ring of 12 records is shorter than the 30 ms after the trigger.
+  const auto results = feedMillisecondStream(
+      30, 10, 15,
+      [this] {
+        captureBufferSetHoldBack(buffer, 12);
+        while (PacketRecord* r = captureBufferTakeReady(buffer)) captureBufferGiveBack(buffer, r);
+      },
+      [this](const DumpBuilder& b) { return feed(b); });
+  ASSERT_EQ(results.back(), kDumpTraceComplete);
+  for (const auto& r : drain()) ASSERT_EQ(r.flags & kTriggerPacket, 0u);
+  EXPECT_EQ(sink.reports().back().text,
+            "TRIGGER: DigitalInput01 (positive edge) detected by Analyzer. Error near packet #1");
+}
+
 }  // namespace
