@@ -10,7 +10,7 @@
 #include "opensafety/opensafetyanalysis.h"
 #include "opensafety/opensafetynetworkpage.h"
 #include "opensafety/opensafetystatspage.h"
-#include "nodeinfoitemmodel.h"
+#include "NodeInfoItemModel.h"
 #endif
 
 MainPageEntry::MainPageEntry(const QIcon &image, const QString &title, PageTypes pageType, bool needsData)
