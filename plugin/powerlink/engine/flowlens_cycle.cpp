@@ -1,6 +1,7 @@
 // Per-frame analysis of the flowlens engine: network of the frame, capture
 // duplicates, capture error flags, classification, the POWERLINK cycle phase
 // by phase, time measurements and the asynchronous slot accounting.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -371,7 +372,7 @@ void handle_pres(frame_context &c) {
     // expected every cycle, so they do not count towards PRes loss.
     bool multiplexed = (epl(c, EPL_FLAGS) & FLAG_MULTIPLEXED) != 0 ||
                        (source == n->last_preq_target && (c.instance->last_preq_flags & FLAG_MULTIPLEXED) != 0);
-    if (!multiplexed) n->pres_this_cycle += 1;
+    if (!multiplexed && n->pres_this_cycle < UINT16_MAX) n->pres_this_cycle += 1;
 
     if (high_resolution(c.instance) && n->counts.soc > 0) {
         if (source == FLOWLENS_MN_NODE) {
@@ -537,7 +538,7 @@ void count_in_slot(frame_context &c) {
         else
             n->slots.other_from_cn += 1;
     }
-    if (n->counts.soa > 0) n->async_in_slot += 1;
+    if (n->counts.soa > 0 && n->async_in_slot < UINT16_MAX) n->async_in_slot += 1;
 }
 
 void report_misplaced(frame_context &c) {
@@ -627,7 +628,8 @@ void flowlens_process_packet(flowlens_instance *instance, const flowlens_packet_
 
     if (is_duplicate(c)) {
         if (c.network->duplicates_in_a_row == 0) report(c, FLOWLENS_EV_DUPLICATES);
-        c.network->duplicates_in_a_row += 1;
+        // Saturates: a run of two billion duplicates must not wrap the counter.
+        if (c.network->duplicates_in_a_row < INT32_MAX) c.network->duplicates_in_a_row += 1;
         instance->duplicates += 1;
         return;
     }
