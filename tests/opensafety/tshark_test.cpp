@@ -13,11 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -230,19 +230,22 @@ TEST_P(Tshark, StatisticsTreeCountsPerNode)
     /* Parse the indented tree: one space per level. */
     std::map<std::string, unsigned> got;
     std::vector<std::string> path_stack;
-    const std::regex row(R"(^( *)(\S.*?\S|\S)\s{2,}(\d+)\s)");
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);) {
-        std::smatch m;
-        if (!std::regex_search(line, m, row))
+        /* "<indent><name><two or more blanks><count> ..." */
+        const std::size_t depth = line.find_first_not_of(' ');
+        const std::size_t gap = line.find("  ", depth == std::string::npos ? 0 : depth);
+        if (depth == std::string::npos || gap == std::string::npos)
             continue;
-        const std::size_t depth = m[1].length();
+        const std::size_t count_at = line.find_first_not_of(' ', gap);
+        if (count_at == std::string::npos || !std::isdigit(static_cast<unsigned char>(line[count_at])))
+            continue;
         path_stack.resize(depth);
-        path_stack.push_back(m[2]);
+        path_stack.push_back(line.substr(depth, gap - depth));
         std::string key;
         for (std::size_t i = depth > 0 ? 1 : 0; i < path_stack.size(); ++i)
             key += (key.empty() ? "" : "/") + path_stack[i];
-        got[key] = static_cast<unsigned>(std::stoul(m[3]));
+        got[key] = static_cast<unsigned>(std::stoul(line.substr(count_at)));
     }
     for (const auto &w : want) {
         if (!announce && w.first.find("Time R") != std::string::npos)
