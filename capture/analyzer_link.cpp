@@ -1,0 +1,252 @@
+#include "analyzer_link.h"
+
+#include <pcap/pcap.h>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "control_channel.h"
+#include "record_list.h"
+
+namespace {
+
+constexpr int kDeviceNameChars = 32;
+constexpr int kDotCount = 16;
+// After selection the analyzer may pause this long before "Waiting" shows.
+constexpr std::time_t kSilenceSeconds = 2;
+// Kernel buffer per card: a burst of dump frames must survive while the
+// capture thread is busy with the previous ones (libpcap's default is 2 MiB).
+constexpr int kKernelBufferBytes = 32 * 1024 * 1024;
+
+struct NicEntry {
+  RecordNode links;  // first member: the entry is reached through its node
+  pcap_t* handle;
+  char name[kNicDescriptionChars];
+  char description[kNicDescriptionChars];
+  int waitFd;  // readable when frames wait; -1 if the platform has none
+  bool selected;
+  bool closed;
+};
+
+NicEntry* entryOf(RecordNode* node) { return reinterpret_cast<NicEntry*>(node); }
+
+void copyCut(char* field, size_t size, const char* text) {
+  std::snprintf(field, size, "%s", text ? text : "");
+}
+
+}  // namespace
+
+struct AnalyzerLink {
+  pcap_if_t* devices;
+  RecordList nics;
+  NicEntry* selected;
+  char errorText[PCAP_ERRBUF_SIZE];
+  std::time_t lastDumpTime;
+  ControlChannel* control;
+  uint8_t wantedNode;
+  char deviceName[kDeviceNameChars];
+  int32_t dotCounter;
+};
+
+namespace {
+
+// Sends "<text> ................" with its last (counter mod 16) characters
+// cut, so the dots grow by one with every message the status bar takes.
+void sendAnimated(AnalyzerLink* link, const char* format) {
+  char text[kMessageChars];
+  const int length = std::snprintf(text, sizeof text, format, link->deviceName, link->wantedNode);
+  if (length < 0) return;
+  const int cut = static_cast<int>(static_cast<uint32_t>(link->dotCounter) & (kDotCount - 1));
+  const int kept = (length < static_cast<int>(sizeof text) ? length : static_cast<int>(sizeof text) - 1) - cut;
+  text[kept > 0 ? kept : 0] = '\0';
+  if (sendStatus(link->control, kStatusBar, text) == 0) --link->dotCounter;
+}
+
+void closeNic(NicEntry* nic) {
+  if (nic->closed) return;
+  pcap_breakloop(nic->handle);
+  pcap_close(nic->handle);
+  nic->handle = nullptr;
+  nic->closed = true;
+}
+
+// Opens one card the way pcap_open_live(name, 65536, promiscuous, 1 ms)
+// does, with a larger kernel buffer. nullptr (error text filled) on failure.
+pcap_t* openCard(const char* name, char* errorText) {
+  pcap_t* handle = pcap_create(name, errorText);
+  if (!handle) return nullptr;
+  pcap_set_snaplen(handle, kAnalyzerSnapLength);
+  pcap_set_promisc(handle, 1);
+  pcap_set_timeout(handle, kAnalyzerReadTimeoutMs);
+  pcap_set_buffer_size(handle, kKernelBufferBytes);
+  const int status = pcap_activate(handle);
+  if (status < 0) {
+    copyCut(errorText, PCAP_ERRBUF_SIZE, status == PCAP_ERROR ? pcap_geterr(handle) : pcap_statustostr(status));
+    pcap_close(handle);
+    return nullptr;
+  }
+  // On Linux (TPACKET_V3) an idle card can block pcap_next_ex far beyond the
+  // 1 ms read timeout: the kernel does not hand over an empty block. The
+  // capture thread must keep polling Force Trigger and its stop flag, so the
+  // card is read without blocking and the 1 ms wait is done here with poll().
+  if (pcap_setnonblock(handle, 1, errorText) != 0) {
+    pcap_close(handle);
+    return nullptr;
+  }
+  return handle;
+}
+
+// Reads one frame, waiting at most the read timeout for it. 1 with a frame.
+int readFrame(NicEntry* nic, pcap_pkthdr** header, const u_char** data) {
+  int result = pcap_next_ex(nic->handle, header, data);
+  if (result != 0) return result;
+  if (nic->waitFd >= 0) {
+    struct pollfd waiting = {nic->waitFd, POLLIN, 0};
+    if (poll(&waiting, 1, kAnalyzerReadTimeoutMs) <= 0) return 0;
+  } else {
+    usleep(kAnalyzerReadTimeoutMs * 1000);
+  }
+  return pcap_next_ex(nic->handle, header, data);
+}
+
+}  // namespace
+
+AnalyzerLink* analyzerLinkCreate(ControlChannel* channel, uint8_t wantedNode, const char* deviceName) {
+  AnalyzerLink* link = channel ? new (std::nothrow) AnalyzerLink() : nullptr;
+  if (!link) {
+    std::printf(" >>> Error <<< Access violation while initializing pcap interface.\n");
+    std::fflush(stdout);
+    return nullptr;
+  }
+  recordListInit(&link->nics);
+  link->control = channel;
+  link->wantedNode = wantedNode;
+  copyCut(link->deviceName, sizeof link->deviceName, deviceName);
+
+  // libpcap is linked the ordinary way here: if it were missing the program
+  // would not have started, so there is no separate library lookup step.
+  const char* version = pcap_lib_version();
+  if (!version || pcap_findalldevs(&link->devices, link->errorText) != 0 || !link->devices) {
+    sendStatusf(channel, kStatusError, "Pcap base initialization failed!\n Pcap error information: %s",
+                link->errorText);
+    analyzerLinkClose(link);
+    return nullptr;
+  }
+  logMessagef(channel, kLogInfo, "%s is used as LowLevel Driver Interface.", version);
+  link->lastDumpTime = std::time(nullptr);
+  return link;
+}
+
+int analyzerLinkOpenAll(AnalyzerLink* link) {
+  if (!link || !link->devices) return -1;
+  for (pcap_if_t* device = link->devices; device; device = device->next) {
+    // The description names the card in messages; Linux rarely has one, so
+    // the interface name stands in for it.
+    const char* description = device->description && *device->description ? device->description : device->name;
+    link->errorText[0] = '\0';
+    pcap_t* handle = openCard(device->name, link->errorText);
+    if (!handle) {
+      logMessagef(link->control, kLogWarning, "Pcap open failed!\n NIC: %s\n Pcap error information: %s",
+                  description, link->errorText);
+      continue;
+    }
+    // Pseudo-devices ("any", nflog, nfqueue, dbus, bluetooth, usbmon, ...)
+    // cannot carry the analyzer's Ethernet frames; "any" would even deliver
+    // every frame a second time. Only Ethernet cards are listened to.
+    if (pcap_datalink(handle) != DLT_EN10MB) {
+      pcap_close(handle);
+      continue;
+    }
+    NicEntry* nic = new (std::nothrow) NicEntry();
+    if (!nic) {
+      pcap_close(handle);
+      continue;
+    }
+    recordNodeInit(&nic->links);
+    nic->handle = handle;
+    nic->waitFd = pcap_get_selectable_fd(handle);
+    copyCut(nic->name, sizeof nic->name, device->name);
+    copyCut(nic->description, sizeof nic->description, description);  // longer ones are cut to 255
+    recordListAddTail(&link->nics, &nic->links);
+  }
+  link->selected = nullptr;
+  return 0;
+}
+
+int analyzerLinkReceive(AnalyzerLink* link, const pcap_pkthdr** header, const uint8_t** data,
+                        DumpFrameTest isDumpFrame, std::time_t now) {
+  if (!link || !header || !data || !isDumpFrame) return -1;
+  pcap_pkthdr* frameHeader = nullptr;
+  const u_char* frame = nullptr;
+
+  if (!link->selected) {
+    sendAnimated(link, "Searching for %s (%d) ................");
+    for (RecordNode* node = recordListHead(&link->nics)->next; !recordNodeIsTail(node); node = node->next) {
+      NicEntry* nic = entryOf(node);
+      if (nic->closed) continue;
+      if (readFrame(nic, &frameHeader, &frame) != 1) continue;
+      if (!isDumpFrame(frame, frameHeader->caplen, &link->wantedNode)) continue;
+
+      link->selected = nic;
+      nic->selected = true;
+      char found[kMessageChars];
+      std::snprintf(found, sizeof found, "%s deteced successfully! NIC: %s. HW node number: %d.", link->deviceName,
+                    nic->description, link->wantedNode);
+      logMessage(link->control, kLogStatus, found);
+      sendStatus(link->control, kStatusBar, found);
+      for (RecordNode* other = recordListHead(&link->nics)->next; !recordNodeIsTail(other); other = other->next) {
+        if (entryOf(other) != nic) closeNic(entryOf(other));
+      }
+      link->lastDumpTime = now;
+      *header = frameHeader;
+      *data = frame;
+      return 0;
+    }
+    return -1;
+  }
+
+  NicEntry* nic = link->selected;
+  if (readFrame(nic, &frameHeader, &frame) == 1 &&
+      isDumpFrame(frame, frameHeader->caplen, &link->wantedNode)) {
+    link->lastDumpTime = now;
+    *header = frameHeader;
+    *data = frame;
+    return 0;
+  }
+  if (now - link->lastDumpTime > kSilenceSeconds) sendAnimated(link, "  Waiting for %s (%d) ................");
+  return -1;
+}
+
+std::time_t analyzerLinkLastDumpTime(const AnalyzerLink* link) { return link ? link->lastDumpTime : 0; }
+
+uint8_t analyzerLinkWantedNode(const AnalyzerLink* link) { return link ? link->wantedNode : 0; }
+
+const char* analyzerLinkSelectedNic(const AnalyzerLink* link) {
+  return link && link->selected ? link->selected->name : nullptr;
+}
+
+int analyzerLinkOpenNicCount(const AnalyzerLink* link) {
+  if (!link) return 0;
+  int count = 0;
+  RecordList* nics = const_cast<RecordList*>(&link->nics);
+  for (RecordNode* node = recordListHead(nics)->next; !recordNodeIsTail(node); node = node->next) {
+    count += !entryOf(node)->closed;
+  }
+  return count;
+}
+
+void analyzerLinkClose(AnalyzerLink* link) {
+  if (!link) return;
+  RecordNode* node;
+  while ((node = recordListRemoveHead(&link->nics)) != nullptr) {
+    NicEntry* nic = entryOf(node);
+    closeNic(nic);
+    delete nic;
+  }
+  if (link->devices) pcap_freealldevs(link->devices);
+  delete link;
+}
