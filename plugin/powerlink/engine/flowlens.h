@@ -424,22 +424,15 @@ const flowlens_slot_counters *flowlens_port_slots(const flowlens_instance *insta
 const flowlens_node *flowlens_port_nodes(const flowlens_instance *instance, unsigned port);
 
 // ---------------------------------------------------------------------------
-// Contract with the SDO half (sdo_tracking.h, device_catalogue.h, abort_codes.h).
-// The engine calls:
-//   int  flowlens_sdo_alloc(flowlens_instance *)   at creation: history ring and
-//        bucket table; on failure both stay NULL (tracking off), returns -1.
-//   void flowlens_sdo_clear(flowlens_instance *)   at reset: frees every
-//        connection entry, empties every bucket, history count = 0.
-//   void flowlens_sdo_release(flowlens_instance *) in flowlens_destroy.
-//   void flowlens_sdo_track(flowlens_instance *, const flowlens_sdo_frame *)
-//        for every ASnd service 5 with at least 16 POWERLINK bytes; ORs
-//        FLOWLENS_CLASS_SDO / FLOWLENS_CLASS_SDO_ABORT into decoder_class, sets
-//        sdo.abort_code, writes an informational text into decoder_message
-//        (the engine sends it once, after the classification).
-//   const char *abort_code_text(uint32_t code)
-//   const device_catalogue_row *device_catalogue_find(uint32_t vendor_id, uint32_t product_code)
-//        row with model_name and capabilities (bit 1 maker bus controller,
-//        bit 2 interface slots), NULL if not in the catalogue.
+// SDO tracking (sdo_tracking.h), device catalogue (device_catalogue.h) and
+// abort-code texts (abort_codes.h) are used as follows:
+//   flowlens_sdo_alloc at creation (history ring and bucket table; on failure
+//   both stay NULL and SDO tracking is off), flowlens_sdo_clear at every
+//   reset, flowlens_sdo_release in flowlens_destroy; flowlens_sdo_track for
+//   every ASnd service 5 with at least 16 POWERLINK bytes: it ORs
+//   FLOWLENS_CLASS_SDO / FLOWLENS_CLASS_SDO_ABORT into decoder_class, sets
+//   sdo.abort_code and may write an informational text into decoder_message,
+//   which the engine sends once after the classification.
 // ---------------------------------------------------------------------------
 
 // The SDO frame as the classification hands it to the tracking.
