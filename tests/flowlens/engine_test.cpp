@@ -242,6 +242,7 @@ TEST(Engine, TimeRunningBackwardsAddsNoWrappedValues) {
                                         &n.nodes[1].preq_position, &n.nodes[1].pres_latency, &n.nodes[1].asnd_latency}) {
         if (acc->count != 0) {
             EXPECT_LT(acc->max, ceiling);
+            EXPECT_GT(acc->min, 0u) << "no zero sample for a step back";
         }
         EXPECT_LT(acc->sum, ceiling);
     }

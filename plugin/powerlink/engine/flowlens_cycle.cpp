@@ -43,9 +43,12 @@ struct frame_context {
     uint8_t source_mac[6];  // all zero when the frame is too short to carry one
 };
 
-// Time from an earlier stamp to now; 0 when the stamps run backwards (a
-// capture merged out of order), so no accumulator receives a wrapped value.
-uint64_t elapsed(uint64_t now, uint64_t earlier) { return now >= earlier ? now - earlier : 0; }
+// Adds the time from an earlier stamp to now. When the stamps run backwards
+// (a capture merged out of order) there is no sample: a wrapped difference
+// would poison sums and maxima, a zero the minima.
+void add_elapsed(flowlens_timing *t, uint64_t now, uint64_t earlier, uint64_t frame_number) {
+    if (now >= earlier) flowlens_timing_add(t, now - earlier, frame_number);
+}
 
 bool high_resolution(const flowlens_instance *instance) {
     return instance->effective_timemode == FLOWLENS_TIMEMODE_HIGH_RESOLUTION;
@@ -116,7 +119,7 @@ void two_port_bookkeeping(frame_context &c) {
     if (c.port != inst->last_port) {
         flowlens_network &net0 = inst->networks[0];
         if (inst->last_port == 0)
-            flowlens_timing_add(&inst->port_switch, elapsed(c.now, net0.prev_time), c.packet->frame_number);
+            add_elapsed(&inst->port_switch, c.now, net0.prev_time, c.packet->frame_number);
         if (inst->network_mode == FLOWLENS_NETWORK_MODE_SINGLE && net0.prev_length == c.packet->length &&
             same_prefix(net0, c.packet)) {
             // This frame stays on network 0; later port-1 frames go to network 1.
@@ -127,8 +130,7 @@ void two_port_bookkeeping(frame_context &c) {
     }
     flowlens_network &own = inst->networks[c.port];
     if (own.port_last_frame_time != 0)
-        flowlens_timing_add(&own.packet_interval, elapsed(c.now, own.port_last_frame_time),
-                            c.packet->frame_number);
+        add_elapsed(&own.packet_interval, c.now, own.port_last_frame_time, c.packet->frame_number);
     own.port_last_frame_time = c.now;
 }
 
@@ -269,7 +271,7 @@ bool handle_soc(frame_context &c) {
 
     if (high_resolution(inst)) {
         if (n->soa_seen && !warm) {
-            flowlens_timing_add(&n->soa_to_soc, elapsed(c.now, n->last_soa_time), c.packet->frame_number);
+            add_elapsed(&n->soa_to_soc, c.now, n->last_soa_time, c.packet->frame_number);
             // Idle time on the wire before this SoC: the previous frame's
             // transmission and the inter-frame gap are not idle.
             int64_t idle = int64_t(c.now) - int64_t(int16_t(n->prev_length)) * NS_PER_BYTE -
@@ -346,8 +348,7 @@ void handle_preq(frame_context &c) {
         report_with_missing_pres(c, FLOWLENS_EV_DESTINATION_MAC_INVALID);
     if (high_resolution(c.instance) && n->counts.soc > 0 && target >= 1 && target < FLOWLENS_MN_NODE &&
         !n->soc_lost)
-        flowlens_timing_add(&n->nodes[target].preq_position, elapsed(c.now, n->last_soc_time),
-                            c.packet->frame_number);
+        add_elapsed(&n->nodes[target].preq_position, c.now, n->last_soc_time, c.packet->frame_number);
     c.instance->last_preq_flags = epl(c, EPL_FLAGS);
     n->last_preq_target = target;
     n->counts.preq += 1;
@@ -376,13 +377,11 @@ void handle_pres(frame_context &c) {
 
     if (high_resolution(c.instance) && n->counts.soc > 0) {
         if (source == FLOWLENS_MN_NODE) {
-            flowlens_timing_add(&n->nodes[0].preq_position, elapsed(c.now, n->last_soc_time),
-                                c.packet->frame_number);
+            add_elapsed(&n->nodes[0].preq_position, c.now, n->last_soc_time, c.packet->frame_number);
             n->last_preq_time = c.now;
             n->last_preq_target = 255;
         } else if (source == n->last_preq_target || n->last_preq_target == 255) {
-            flowlens_timing_add(&n->nodes[source].pres_latency, elapsed(c.now, n->last_preq_time),
-                                c.packet->frame_number);
+            add_elapsed(&n->nodes[source].pres_latency, c.now, n->last_preq_time, c.packet->frame_number);
         }
     }
     n->counts.pres += 1;
@@ -464,7 +463,7 @@ void handle_asnd(frame_context &c) {
     }
     // The ASnd directly after the SoA measures the invited node's latency.
     if (high_resolution(c.instance) && n->counts.soa > 0 && n->prev_time == n->last_soa_time)
-        flowlens_timing_add(&node.asnd_latency, elapsed(c.now, n->prev_time), c.packet->frame_number);
+        add_elapsed(&node.asnd_latency, c.now, n->prev_time, c.packet->frame_number);
 }
 
 void powerlink_cycle(frame_context &c) {
@@ -589,7 +588,7 @@ void common_steps(frame_context &c) {
         (c.cls & (FLOWLENS_CLASS_SOA | FLOWLENS_CLASS_AINV | FLOWLENS_CLASS_CYCLIC)))
         report_async_expected(c);
     if ((n->prev_class & FLOWLENS_CLASS_PRES) && (c.cls & FLOWLENS_CLASS_PREQ))
-        flowlens_timing_add(&n->pres_to_preq, elapsed(c.now, n->prev_time), c.packet->frame_number);
+        add_elapsed(&n->pres_to_preq, c.now, n->prev_time, c.packet->frame_number);
     slot_accounting(c);
 
     // Frames with a CRC error are not kept as the previous frame: their
