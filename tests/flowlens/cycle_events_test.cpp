@@ -299,6 +299,26 @@ TEST(CycleEvents, AsyncFramesInTheSlotAreCounted) {
     EXPECT_EQ(s.network(0).slots.soa_slots, 2u);
 }
 
+TEST(CycleEvents, FramesOfTheCycleDoNotFillTheSlot) {
+    // The MN polls identities in SoA after SoA; one ASnd answers the last.
+    scenario s;
+    good_cycle(s);
+    s.feed(plk::soc(), 1000 * US);
+    poll_both(s);
+    s.feed(plk::soa(1, 32));
+    s.feed(plk::soa(1, 1), 1000 * US);
+    s.feed(plk::asnd(1, 255, 1));
+    uint64_t soc = s.feed(plk::soc(), 1000 * US);
+    EXPECT_EQ(s.network(0).async_in_slot_max, 1);
+    EXPECT_TRUE(s.of_frame(soc).empty()) << s.dump();
+    // A SoC right behind a SoA closes an empty slot.
+    poll_both(s);
+    s.feed(plk::soa());
+    s.feed(plk::soc(), 1000 * US);
+    EXPECT_EQ(s.network(0).slots.free_slots, 2u);  // the first cycle's and this one
+    EXPECT_EQ(s.count("Multiple ASnd"), 0);
+}
+
 TEST(CycleEvents, AsyncPacketExpectedWithLimitAndExcess) {
     scenario s;
     good_cycle(s);

@@ -33,6 +33,10 @@
 //   followed directly by a SoC, SoA, AInv, PReq or PRes (all AInv
 //   UNSPEC_INVITE to CN 1, which never answers an AInv): 78 "Async packet
 //   expected". CN 1 always signals RS=7, so no invitation is unrequested.
+// - powerlink_sdo_udp: `tshark -Y "epl.asnd.sdo.cmd.abort == 1"` lists three
+//   SDO aborts over UDP (frames 31, 52, 60); powerlink_multi_read_write: frame
+//   7, a ReadMultipleParameter response, carries one sub-record abort
+//   (epl.asnd.sdo.od.multiparam.abort = 0x06090011).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -84,8 +88,8 @@ const expectation captures[] = {
     {"powerlink_1cn_pres_without_preq.pcapng", {1294, 1255, 372, 0, 351, 511, 0, 21}, false, {}},
     {"powerlink_1cn_sdo_mapping.pcapng", {1329, 1323, 287, 259, 259, 430, 0, 88}, false, {}},
     {"powerlink_example.pcap", {1001, 1001, 249, 242, 242, 257, 0, 11}, false, {}},
-    {"powerlink_multi_read_write.pcapng.gz", {7, 7, 0, 0, 0, 0, 0, 7}, false, {}},
-    {"powerlink_sdo_udp.pcap", {72, 0, 0, 0, 0, 0, 0, 0}, false, {}},
+    {"powerlink_multi_read_write.pcapng.gz", {7, 7, 0, 0, 0, 0, 0, 7}, true, {{SDO_ABORT, 1}}},
+    {"powerlink_sdo_udp.pcap", {72, 0, 0, 0, 0, 0, 0, 0}, true, {{SDO_ABORT, 3}}},
 };
 
 struct run_result {

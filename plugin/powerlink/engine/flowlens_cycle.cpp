@@ -523,6 +523,9 @@ void report_async_expected(frame_context &c) {
     flowlens_report(c.instance, event(c, FLOWLENS_EV_ASYNC_EXPECTED), " from Node %3d", int(invited));
 }
 
+// Counts an asynchronous frame in the current slot. Only ASnd and other
+// protocols' frames occupy the slot: the next SoA or SoC right behind an
+// empty slot must leave it empty (free, and no "Multiple ASnd" for one frame).
 void count_in_slot(frame_context &c) {
     flowlens_network *n = c.network;
     bool from_mn = std::memcmp(source_mac(c), n->soc_mac, MAC_SIZE) == 0;
@@ -536,6 +539,8 @@ void count_in_slot(frame_context &c) {
             n->slots.other_from_mn += 1;
         else
             n->slots.other_from_cn += 1;
+    } else {
+        return;
     }
     if (n->counts.soa > 0 && n->async_in_slot < UINT16_MAX) n->async_in_slot += 1;
 }
