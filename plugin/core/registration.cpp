@@ -15,6 +15,7 @@
 #include "lanyx_stats.h"
 #include "menu_actions.h"
 #include "osa_tap.h"
+#include "plk_analyzer.h"
 
 int proto_zelanalyzer = -1;
 int zelanalyzer_lyk_tap = -1;
@@ -249,7 +250,8 @@ void proto_register_zelanalyzer(void) {
   //    without settings.
   prefs_register_static_text_preference(zelanalyzer_module, "", "", "");
 
-  // 9. POWERLINK analysis: tap listener on "eth" (added with the flowlens hook).
+  // 9. POWERLINK analysis: tap listener on "eth".
+  plk_register_tap_listener();
 
   // 10. Menus, "About Zelmar Analyzer" first.
   ext_menu_t* about_menu = ext_menubar_register_menu(proto_zelanalyzer, "About Zelmar Analyzer", TRUE);
@@ -262,7 +264,8 @@ void proto_register_zelanalyzer(void) {
   // 11. Statistics trees "Zelmar/Lanyx" and "Zelmar/POWERLINK".
   stats_tree_register_plugin("zellyk", "zel_lyk", "Zelmar/Lanyx", TL_REQUIRES_PROTO_TREE,
                              lyk_stats_tree_packet, lyk_stats_tree_init, NULL);
-  // 11b. POWERLINK statistics tree "Zelmar/POWERLINK" on "eth" (added with the flowlens hook).
+  // 11b. POWERLINK statistics tree "Zelmar/POWERLINK" on "eth".
+  plk_register_stats_tree();
 
   // 12. openSAFETY collection: tap listener on "opensafety", then the
   //     statistics tree "Zelmar/openSAFETY".
@@ -270,7 +273,8 @@ void proto_register_zelanalyzer(void) {
 }
 
 void proto_reg_handoff_zelanalyzer(void) {
-  // 1. POWERLINK analysis: heuristic "zel_plk_analyzer" on "eth" (added with the flowlens hook).
+  // 1. POWERLINK analysis: heuristic "zel_plk_analyzer" on "eth".
+  plk_register_heuristic();
 
   // 2.-4. The analyzer frames, told apart by their ASnd service identifier.
   dissector_add_uint("epl.asnd", 0xA1, find_dissector("lyk_analyzer"));

@@ -1,0 +1,244 @@
+#include "plk_analyzer.h"
+
+#include <epan/crc32-tvb.h>
+#include <epan/prefs.h>
+#include <epan/prefs-int.h>
+#include <glib.h>
+#include <wiretap/wtap.h>
+#include <ws_version.h>
+
+#include <cstring>
+
+#include "expert_info.h"
+#include "flowlens.h"
+#include "frame_text.h"
+#include "zelanalyzer.h"
+
+namespace {
+
+flowlens_packet_info *packet_record = NULL;
+uint64_t last_processed_frame = 0;
+packet_info *current_pinfo = NULL;
+proto_tree *current_tree = NULL;
+flowlens_instance *instance = NULL;
+int creation = -1;  // -1 not tried, 0 created, 255 failed
+
+constexpr guint32 FCS_LENGTH = 4;
+constexpr guint32 DIRECTION_INBOUND = 1;   // port 01
+constexpr guint32 DIRECTION_OUTBOUND = 2;  // port 02
+
+tap_packet_status plk_tap_packet(void *, packet_info *, epan_dissect_t *, const void *, tap_flags_t) {
+  return TAP_PACKET_DONT_REDRAW;
+}
+
+void plk_tap_draw(void *) {}
+
+// The capture engine writes its packet flags as the pcapng epb_flags option.
+guint32 packet_flags_of(packet_info *pinfo) {
+  guint32 flags = 0;
+  if (pinfo->rec == NULL || pinfo->rec->block == NULL) return 0;
+  if (wtap_block_get_uint32_option_value(pinfo->rec->block, OPT_PKT_FLAGS, &flags) != WTAP_OPTTYPE_SUCCESS) return 0;
+  return flags;
+}
+
+uint8_t port_of(guint32 flags) {
+  switch (flags & FLOWLENS_FLAG_DIRECTION_MASK) {
+    case DIRECTION_OUTBOUND: return 1;
+    case DIRECTION_INBOUND:
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+flowlens_instance *plk_analyzer_instance(void) { return instance; }
+uint64_t plk_last_processed_frame(void) { return last_processed_frame; }
+void plk_set_last_processed_frame(uint64_t frame) { last_processed_frame = frame; }
+
+void plk_register_tap_listener(void) {
+  GString *error = register_tap_listener("eth", packet_record, NULL, TL_REQUIRES_PROTO_TREE, plk_tap_reset,
+                                         plk_tap_packet, plk_tap_draw, NULL);
+  if (error != NULL) {
+    g_log(NULL, G_LOG_LEVEL_WARNING, "Could not register the POWERLINK tap listener: %s", error->str);
+    g_string_free(error, TRUE);
+  }
+}
+
+void plk_register_stats_tree(void) {
+  stats_tree_register_plugin("eth", "zel_epl", "Zelmar/POWERLINK", TL_REQUIRES_PROTO_TREE, epl_gen_stats_tree_packet,
+                             epl_stats_tree_init, NULL);
+}
+
+void plk_register_heuristic(void) {
+  heur_dissector_add("eth", dissect_plk_analyzer, "Zelmar POWERLINK Analyzer", "zel_plk_analyzer", proto_zelanalyzer,
+                     HEURISTIC_ENABLE);
+}
+
+void set_options(void) {
+  if (instance == NULL) {
+    g_log(NULL, G_LOG_LEVEL_WARNING, "Can't set options with an unintialized interface.");
+    return;
+  }
+  flowlens_set_timemode(instance, FLOWLENS_TIMEMODE_DETECT);
+  module_t *module = zelanalyzer_prefs_module();
+  if (module == NULL) {
+    g_log(NULL, G_LOG_LEVEL_DEBUG, "mod_settings is NULL in set_options\n");
+    return;
+  }
+  // Neither preference is registered by the plug-in, so both lookups find
+  // nothing and the defaults hold (port marks on, time mode detected).
+  if (pref_t *portmarking = prefs_find_preference(module, "portmarking"))
+    flowlens_set_portmarking(instance, uint8_t(prefs_get_uint_value_real(portmarking, pref_current) & 0xFF));
+  if (pref_t *timemode = prefs_find_preference(module, "timemode"))
+    flowlens_set_timemode(instance, prefs_get_bool_value(timemode, pref_current) ? FLOWLENS_TIMEMODE_HIGH_RESOLUTION
+                                                                                  : FLOWLENS_TIMEMODE_DETECT);
+}
+
+void reset_capture(void) {
+  if (instance == NULL) {
+    g_log(NULL, G_LOG_LEVEL_DEBUG, "flowlens_instance is a NULL in reset_capture");
+    return;
+  }
+  set_options();
+  flowlens_reset(instance);
+}
+
+void start_capture(void) {
+  if (instance == NULL) {
+    g_log(NULL, G_LOG_LEVEL_DEBUG, "flowlens_instance is a NULL in start_capture");
+    return;
+  }
+  set_options();
+  flowlens_start(instance);
+}
+
+void plk_tap_reset(void *) {
+  if (creation < 0) {
+    if (flowlens_create(&instance, _event_callback, NULL) != 0) {
+      instance = NULL;
+      creation = 255;
+      g_log(NULL, G_LOG_LEVEL_WARNING, "Could not create instance for flowlens.");
+      return;
+    }
+    creation = 0;
+  }
+  if (instance == NULL) return;
+  plk_stats_reset_cells();
+  last_processed_frame = 0;
+  if (packet_record != NULL) {
+    reset_capture();
+    std::memset(packet_record, 0, sizeof *packet_record);
+    g_log(NULL, G_LOG_LEVEL_DEBUG, "tap reset.");
+  } else {
+    start_capture();
+    packet_record = static_cast<flowlens_packet_info *>(wmem_alloc0(wmem_epan_scope(), sizeof *packet_record));
+    g_log(NULL, G_LOG_LEVEL_DEBUG, "tap initialized.");
+  }
+}
+
+void process_packet(flowlens_packet_info *packet, packet_info *pinfo, proto_tree *tree) {
+  if (pinfo != NULL) {
+    current_pinfo = pinfo;
+    if (tree != NULL) current_tree = tree;
+  }
+  if (pinfo == NULL) g_log(NULL, G_LOG_LEVEL_DEBUG, "pinfo in process_packet is a NULL");
+  else if (tree == NULL) g_log(NULL, G_LOG_LEVEL_DEBUG, "tree in process_packet is a NULL");
+  if (instance == NULL) {
+    g_log(NULL, G_LOG_LEVEL_DEBUG, "flowlens_instance is a NULL in process_packet");
+    return;
+  }
+  if (packet == NULL) {
+    g_log(NULL, G_LOG_LEVEL_DEBUG, "p_packet_info is a NULL in process_packet");
+    return;
+  }
+  flowlens_process_packet(instance, packet);
+  // The remembered frame is only valid while it is being dissected.
+  current_pinfo = NULL;
+  current_tree = NULL;
+}
+
+void write_ext_info(flowlens_packet_info *packet, packet_info *pinfo, int column) {
+  char *text = static_cast<char *>(wmem_alloc0(wmem_packet_scope(), FLOWLENS_TEXT_BUFFER_SIZE));
+  if (text == NULL) {
+    g_log(NULL, G_LOG_LEVEL_CRITICAL, "Could not allocate memory for extended info text.");
+    return;
+  }
+  if (packet == NULL || pinfo == NULL) {
+    g_log(NULL, G_LOG_LEVEL_DEBUG, "NULL while writing to the ext info text column");
+    return;
+  }
+  flowlens_frame_text(instance, packet, text);
+  col_add_str(pinfo->cinfo, column, text);
+}
+
+void _event_callback(void *, uint64_t, uint8_t severity, const char *text, uint64_t) {
+  if (text == NULL || text[0] == '\0') {
+    g_log(NULL, G_LOG_LEVEL_DEBUG, "pText is a NULL or empty in _event_callback");
+    return;
+  }
+  const size_t length = strlen(text);
+  char *copy = static_cast<char *>(wmem_alloc(wmem_packet_scope(), length + 1));
+  if (copy == NULL) {
+    g_log(NULL, G_LOG_LEVEL_CRITICAL, "Could not allocate memory for string operations");
+    return;
+  }
+  memcpy(copy, text, length + 1);
+  char *dash = g_strstr_len(copy, -1, "-");
+  if (dash == NULL) {
+    g_log(NULL, G_LOG_LEVEL_DEBUG, "token is NULL in _event_callback. Is there no '-' in the callback string?");
+    return;
+  }
+  // "Powerlink: Packet #0000042 - <message>": the message follows the dash
+  // and its blank (a dash at the very end leaves an empty message).
+  char *message = dash[1] != '\0' ? dash + 2 : dash + 1;
+  size_t message_length = strlen(message);
+  if (message_length > 0 && message[message_length - 1] == ' ') message[--message_length] = '\0';
+  // A per-cent sign would read as a format in the expert column's filters;
+  // "5 %" becomes "5 p", "5 % of" becomes "5 pcof".
+  if (char *percent = strchr(message, '%')) {
+    *percent = 'p';
+    if (percent[1] == ' ') percent[1] = 'c';
+  }
+  zelanalyzer_expert_info(current_pinfo, current_tree, severity, message);
+}
+
+int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *) {
+  if (packet_record == NULL) plk_tap_reset(NULL);
+  if (tvb == NULL || pinfo == NULL || tree == NULL || packet_record == NULL) return 0;
+
+  const guint32 flags = packet_flags_of(pinfo);
+  packet_record->port = port_of(flags);
+  packet_record->packet_flags = flags;
+  packet_record->time = uint64_t(pinfo->abs_ts.secs) * 1000000000ull + uint64_t(int64_t(int32_t(pinfo->abs_ts.nsecs)));
+
+  const guint captured = tvb_captured_length(tvb);
+  guint reported = tvb_reported_length(tvb);
+  const guint8 *data = static_cast<const guint8 *>(tvb_memdup(wmem_packet_scope(), tvb, 0, captured));
+  if (data == NULL && captured != 0) {
+    g_log(NULL, G_LOG_LEVEL_WARNING, "Could not get pointer to data from tvb");
+    return 0;
+  }
+  packet_record->data = data;
+  // A frame captured with its FCS ends in the CRC of what comes before it.
+  if (captured > FCS_LENGTH && tvb_get_ntohl(tvb, captured - FCS_LENGTH) == crc32_802_tvb(tvb, captured - FCS_LENGTH))
+    reported -= FCS_LENGTH;
+  // The engine record holds 16-bit lengths; larger frames (jumbo or
+  // reassembled) are analysed by their first 65535 bytes.
+  packet_record->length = uint16_t(reported > 0xFFFF ? 0xFFFF : reported);
+  packet_record->captured_length = uint16_t(captured > 0xFFFF ? 0xFFFF : captured);
+
+  const uint64_t number = pinfo->num;
+  if (number <= last_processed_frame) {
+    packet_record->frame_number = number;
+    write_ext_info(packet_record, pinfo, COL_EXPERT);
+  } else if (number == last_processed_frame + 1) {
+    last_processed_frame = number;
+    packet_record->frame_number = number;
+    process_packet(packet_record, pinfo, tree);
+    // A pass that starts again after a tap reset over frames Wireshark has
+    // already seen (tshark's second pass, a retap) is the last dissection
+    // those frames get, so it shows the text as well.
+    if (pinfo->fd != NULL && pinfo->fd->visited) write_ext_info(packet_record, pinfo, COL_EXPERT);
+  }
+  return 0;
+}

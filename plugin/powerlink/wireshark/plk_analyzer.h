@@ -1,0 +1,48 @@
+// The flowlens engine inside Wireshark: a heuristic on "eth" that never
+// claims a frame but hands every frame to the engine during the first pass
+// and writes the frame's extended text into the "Expert Info" column on
+// every later dissection; a tap listener on "eth" whose reset restarts the
+// analysis; engine messages as expert items; the "Zelmar/POWERLINK"
+// statistics tree.
+#pragma once
+
+#include <epan/packet.h>
+#include <epan/stats_tree.h>
+#include <epan/tap.h>
+
+#include <cstdint>
+
+struct flowlens_instance;
+struct flowlens_packet_info;
+
+// Registration (called from the plug-in's registration, in its order).
+void plk_register_tap_listener(void);   // tap listener on "eth"
+void plk_register_stats_tree(void);     // "Zelmar/POWERLINK", -z zel_epl,tree
+void plk_register_heuristic(void);      // "zel_plk_analyzer" on "eth"
+
+// The heuristic: always returns 0 (the frame is left to the other dissectors).
+int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *data);
+// Creates the engine on first use, then restarts the analysis.
+void plk_tap_reset(void *tapdata);
+
+// Engine entry points guarding the single instance.
+void set_options(void);
+void process_packet(flowlens_packet_info *packet, packet_info *pinfo, proto_tree *tree);
+void reset_capture(void);
+void start_capture(void);
+// Builds the frame's text and writes it into the column.
+void write_ext_info(flowlens_packet_info *packet, packet_info *pinfo, int column);
+// Engine messages ("Powerlink: Packet #0000042 - <message>") become expert
+// items of the frame being analysed.
+void _event_callback(void *context, uint64_t value, uint8_t severity, const char *text, uint64_t excess);
+
+// What the statistics tree reads.
+flowlens_instance *plk_analyzer_instance(void);
+uint64_t plk_last_processed_frame(void);
+void plk_set_last_processed_frame(uint64_t frame);
+
+// Statistics tree callbacks and the cells a tap reset clears.
+void epl_stats_tree_init(stats_tree *st);
+tap_packet_status epl_gen_stats_tree_packet(stats_tree *st, packet_info *pinfo, epan_dissect_t *edt,
+                                            const void *data, tap_flags_t flags);
+void plk_stats_reset_cells(void);
