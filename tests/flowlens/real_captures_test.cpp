@@ -33,6 +33,11 @@
 //   followed directly by a SoC, SoA, AInv, PReq or PRes (all AInv
 //   UNSPEC_INVITE to CN 1, which never answers an AInv): 78 "Async packet
 //   expected". CN 1 always signals RS=7, so no invitation is unrequested.
+// - powerlink_example: the SoC RelativeTime steps (`-Y epl.mtyp==1 -e
+//   epl.soc.relativetime`) go 20, 40, 20, 40 ms at SoCs 14, 16, 19, 22 and
+//   20, 40 ms at 127, 131; a step up once the time is established and three
+//   SoCs in a row carried it is "Loss of SoC (Unexpected change = 40000 us)":
+//   frames 22 and 131 (at 16 only two SoCs in a row had a time value).
 // - powerlink_sdo_udp: `tshark -Y "epl.asnd.sdo.cmd.abort == 1"` lists three
 //   SDO aborts over UDP (frames 31, 52, 60); powerlink_multi_read_write: frame
 //   7, a ReadMultipleParameter response, carries one sub-record abort
@@ -87,7 +92,7 @@ const expectation captures[] = {
     {"powerlink_1cn_collisions.pcapng", {2680, 2617, 591, 401, 578, 733, 0, 314}, false, {}},
     {"powerlink_1cn_pres_without_preq.pcapng", {1294, 1255, 372, 0, 351, 511, 0, 21}, false, {}},
     {"powerlink_1cn_sdo_mapping.pcapng", {1329, 1323, 287, 259, 259, 430, 0, 88}, false, {}},
-    {"powerlink_example.pcap", {1001, 1001, 249, 242, 242, 257, 0, 11}, false, {}},
+    {"powerlink_example.pcap", {1001, 1001, 249, 242, 242, 257, 0, 11}, true, {{FLOWLENS_EV_LOSS_OF_SOC, 2}}},
     {"powerlink_multi_read_write.pcapng.gz", {7, 7, 0, 0, 0, 0, 0, 7}, true, {{SDO_ABORT, 1}}},
     {"powerlink_sdo_udp.pcap", {72, 0, 0, 0, 0, 0, 0, 0}, true, {{SDO_ABORT, 3}}},
 };
