@@ -31,6 +31,14 @@ struct MessageFilter {
 
 std::time_t systemNow() { return std::time(nullptr); }
 
+// Seconds since `then`. A wall clock that was set back makes this negative;
+// that counts as "long ago", or the status bar and a filtered level would
+// stay silent until the clock caught up again.
+bool lessThanSecondsAgo(std::time_t now, std::time_t then, std::time_t seconds) {
+  const std::time_t elapsed = now - then;
+  return elapsed >= 0 && elapsed < seconds;
+}
+
 void putLength(uint8_t* header, uint32_t length) {
   header[ControlFrameLayout::kLength] = static_cast<uint8_t>(length >> 16);
   header[ControlFrameLayout::kLength + 1] = static_cast<uint8_t>(length >> 8);
@@ -123,7 +131,7 @@ int logMessage(ControlChannel* channel, int level, const char* text) {
   } else if (!filter.active) {
     filterLine = true;
     filter.active = true;
-  } else if (now - filter.lastWritten < filter.windowSeconds) {
+  } else if (lessThanSecondsAgo(now, filter.lastWritten, filter.windowSeconds)) {
     return 0;  // dropped by the filter
   } else {
     filter.count = 1;
@@ -168,7 +176,7 @@ int sendStatus(ControlChannel* channel, int kind, const char* text) {
   const std::time_t now = channel->now();
   // The status bar takes at most one message per wall-clock second; the
   // pop-up kinds are never dropped.
-  if (kind == kStatusBar && now - channel->lastStatusBar < 1) return -1;
+  if (kind == kStatusBar && lessThanSecondsAgo(now, channel->lastStatusBar, 1)) return -1;
 
   const size_t textLength = std::strlen(text);
   int result;

@@ -168,6 +168,23 @@ TEST_F(ControlChannelTest, StatusBarTakesOneMessagePerSecond) {
   EXPECT_EQ(frames[3].payload, "next second\n");
 }
 
+TEST_F(ControlChannelTest, ClockSetBackDoesNotSilenceTheStatusBarOrTheLog) {
+  create();
+  ASSERT_EQ(controlChannelSetFilter(channel, kLogWarning, 1, 10), 0);
+  g_now += 1;
+  EXPECT_EQ(sendStatus(channel, kStatusBar, "before"), 0);
+  EXPECT_EQ(logMessage(channel, kLogWarning, "w1"), 0);
+  EXPECT_EQ(logMessage(channel, kLogWarning, "w2"), 0);  // the FILTER line
+  g_now -= 3600;  // the system clock was corrected by an hour
+  EXPECT_EQ(sendStatus(channel, kStatusBar, "after"), 0);
+  EXPECT_EQ(sendStatus(channel, kStatusBar, "same second"), -1);
+  EXPECT_EQ(logMessage(channel, kLogWarning, "w3"), 0);
+  std::vector<Frame> frames = parseFrames(drainOut());
+  ASSERT_EQ(frames.size(), 5u);
+  EXPECT_EQ(frames[3].payload, "after\n");
+  EXPECT_EQ(frames[4].payload.substr(35), "w3\n");
+}
+
 TEST_F(ControlChannelTest, WarningFloodIsFilteredTenPerTenSeconds) {
   create();
   ASSERT_EQ(controlChannelSetFilter(channel, kLogWarning, 10, 10), 0);
