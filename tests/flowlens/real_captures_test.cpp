@@ -33,6 +33,12 @@
 //   followed directly by a SoC, SoA, AInv, PReq or PRes (all AInv
 //   UNSPEC_INVITE to CN 1, which never answers an AInv): 78 "Async packet
 //   expected". CN 1 always signals RS=7, so no invitation is unrequested.
+// - powerlink_1cn_pres_without_preq (the CN answers without PReq): frame 14
+//   as in the boot capture; 244 the SoC after a cycle (242-243) without the
+//   PRes the cycle before had; 1036 a PRes after the SoA (1035); 1037 the SoC
+//   right behind that PRes, with the cycle's SoA already seen.
+// - powerlink_1cn_sdo_mapping: frame 14 as in the boot capture; the two
+//   cycles that lost their PRes (SoCs 236, 883) found by the script above.
 // - powerlink_example: the SoC RelativeTime steps (`-Y epl.mtyp==1 -e
 //   epl.soc.relativetime`) go 20, 40, 20, 40 ms at SoCs 14, 16, 19, 22 and
 //   20, 40 ms at 127, 131; a step up once the time is established and three
@@ -90,8 +96,17 @@ const expectation captures[] = {
      true,
      {{FLOWLENS_EV_ASYNC_EXPECTED, 78}}},
     {"powerlink_1cn_collisions.pcapng", {2680, 2617, 591, 401, 578, 733, 0, 314}, false, {}},
-    {"powerlink_1cn_pres_without_preq.pcapng", {1294, 1255, 372, 0, 351, 511, 0, 21}, false, {}},
-    {"powerlink_1cn_sdo_mapping.pcapng", {1329, 1323, 287, 259, 259, 430, 0, 88}, false, {}},
+    {"powerlink_1cn_pres_without_preq.pcapng",
+     {1294, 1255, 372, 0, 351, 511, 0, 21},
+     true,
+     {{FLOWLENS_EV_ASYNC_EXPECTED, 1},
+      {FLOWLENS_EV_LOSS_OF_PRES, 1},
+      {FLOWLENS_EV_UNEXPECTED_PRES, 1},
+      {FLOWLENS_EV_UNEXPECTED_SOC, 1}}},
+    {"powerlink_1cn_sdo_mapping.pcapng",
+     {1329, 1323, 287, 259, 259, 430, 0, 88},
+     true,
+     {{FLOWLENS_EV_ASYNC_EXPECTED, 1}, {FLOWLENS_EV_LOSS_OF_PRES, 2}}},
     {"powerlink_example.pcap", {1001, 1001, 249, 242, 242, 257, 0, 11}, true, {{FLOWLENS_EV_LOSS_OF_SOC, 2}}},
     {"powerlink_multi_read_write.pcapng.gz", {7, 7, 0, 0, 0, 0, 0, 7}, true, {{SDO_ABORT, 1}}},
     {"powerlink_sdo_udp.pcap", {72, 0, 0, 0, 0, 0, 0, 0}, true, {{SDO_ABORT, 3}}},
