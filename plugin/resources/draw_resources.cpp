@@ -165,7 +165,7 @@ void drawBanner(QPainter &p, int w, int h)
     p.setPen(Qt::white);
     p.drawText(QRect(18, 6, w - 140, 48), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("ZELMAR"));
     f.setBold(false);
-    f.setPixelSize(15);
+    f.setPixelSize(13);
     p.setFont(f);
     p.setPen(kSafetyYellow);
     p.drawText(QRect(20, 52, w - 140, 30), Qt::AlignLeft | Qt::AlignVCenter,

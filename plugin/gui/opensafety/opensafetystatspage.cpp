@@ -35,6 +35,10 @@ openSAFETYStatsPage::openSAFETYStatsPage(QWidget *parent, unsigned int mode)
     // Sync errors are found from the counters: only the counter page has them.
     ui->checkShowNetworkSyncError->setVisible(mode == 1);
     ui->wdgCustomPlot->setTitle(windowTitle());
+    // The plot gets the larger share of the page; the table scrolls.
+    ui->wdgCustomPlot->setMinimumHeight(200);
+    ui->splitter->setStretchFactor(0, 3);
+    ui->splitter->setStretchFactor(1, 2);
     ui->wdgCustomPlot->setMode(mode);
 
     model = new NodeInfoItemModel(false, false, true);

@@ -12,6 +12,9 @@ OSFrameLogView::OSFrameLogView(QWidget *parent) : QTableView(parent), menu(new Q
     setSortingEnabled(true);
     setAlternatingRowColors(true);
     setContextMenuPolicy(Qt::CustomContextMenu);
+    // Rows are nodes (or frames), not numbered records; the node models also
+    // answer header requests for rows with their column titles.
+    verticalHeader()->hide();
     connect(this, &QWidget::customContextMenuRequested, this, &OSFrameLogView::tableContextMenuRequested);
 }
 

@@ -15,6 +15,9 @@ OSTableView::OSTableView(QWidget *parent)
     setSortingEnabled(true);
     setAlternatingRowColors(true);
     setContextMenuPolicy(Qt::CustomContextMenu);
+    // Rows are nodes (or frames), not numbered records; the node models also
+    // answer header requests for rows with their column titles.
+    verticalHeader()->hide();
     connect(this, &QWidget::customContextMenuRequested, this, &OSTableView::tableContextMenuRequested);
 }
 
