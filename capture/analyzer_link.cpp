@@ -185,6 +185,9 @@ int analyzerLinkReceive(AnalyzerLink* link, const pcap_pkthdr** header, const ui
 
   if (!link->selected) {
     sendAnimated(link, "Searching for %s (%d) ................");
+    // With no card open there is nothing to wait on; pause one read timeout
+    // so the capture thread does not spin while it keeps searching.
+    if (analyzerLinkOpenNicCount(link) == 0) usleep(kAnalyzerReadTimeoutMs * 1000);
     for (RecordNode* node = recordListHead(&link->nics)->next; !recordNodeIsTail(node); node = node->next) {
       NicEntry* nic = entryOf(node);
       if (nic->closed) continue;

@@ -140,6 +140,10 @@ class VirtualNetwork : public ::testing::Test {
     }
     created = true;
     ASSERT_TRUE(shell("ip netns add " + peerNs));
+    // Quiet wires: no IPv6 neighbour discovery or MLD frames of our own.
+    for (const std::string& ns : {engineNs, peerNs}) {
+      shell("ip netns exec " + ns + " sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1");
+    }
     for (int i = 0; i < 3; ++i) {
       const std::string e = "e" + std::to_string(i), p = "p" + std::to_string(i);
       ASSERT_TRUE(shell("ip link add " + e + "_" + tag + " type veth peer name " + p + "_" + tag));
@@ -270,6 +274,22 @@ TEST_F(VirtualNetwork, WantedNodeIsTheOnlyOneTaken) {
   EXPECT_EQ(receiveFor(0.5, false), 0);
 }
 
+TEST_F(VirtualNetwork, DiscoveryReadsAtMostOneFramePerCardPerCall) {
+  openLink(5);
+  Sender wire(peerNs, "p0");
+  for (uint8_t i = 0; i < 3; ++i) ASSERT_TRUE(wire.send(dumpFrame(3, i)));  // another analyzer's
+  ASSERT_TRUE(wire.send(dumpFrame(5, 9)));
+  usleep(200000);  // all four wait on e0 now
+  const pcap_pkthdr* header;
+  const uint8_t* data;
+  for (int call = 0; call < 3; ++call) {
+    EXPECT_EQ(analyzerLinkReceive(link, &header, &data, isDumpFrame, g_now), -1) << "call " << call;
+  }
+  ASSERT_EQ(analyzerLinkReceive(link, &header, &data, isDumpFrame, g_now), 0);
+  EXPECT_EQ(data[dumpframe::kDumpTotalOffset], 9);
+  EXPECT_STREQ(analyzerLinkSelectedNic(link), "e0");
+}
+
 TEST_F(VirtualNetwork, WrongNodeKeepsSearchingOncePerSecond) {
   openLink(7);
   Sender node3(peerNs, "p2");
@@ -326,6 +346,49 @@ TEST_F(VirtualNetwork, SilenceAfterSelectionShowsWaitingUntilTheNextFrame) {
   g_now = selectedAt + 7;
   EXPECT_EQ(analyzerLinkReceive(link, &header, &data, isDumpFrame, g_now), -1);
   EXPECT_EQ(statusBar().size(), before + 3);
+}
+
+// Without cards to listen on (none opened) the link keeps searching; the
+// status bar shows the dots growing by one per message it takes.
+TEST(AnalyzerLinkSearch, DotsAnimateSixteenThenOneToSixteen) {
+  char pattern[] = "/tmp/sentra_link_XXXXXX";
+  const std::string dir = mkdtemp(pattern);
+  const std::string path = dir + "/control_out";
+  FileHandle* out = fileOpen(path.c_str(), kFileReadWrite, kFileCreateTruncate);
+  ASSERT_NE(out, nullptr);
+  ControlChannel* channel = controlChannelCreate(nullptr, out, 1, 0, 0, 0);
+  controlChannelSetClock(channel, fakeClock);
+  AnalyzerLink* link = analyzerLinkCreate(channel, 9, "Q40TA5521");
+  if (!link) {
+    controlChannelFree(channel);
+    fileClose(out);
+    GTEST_SKIP() << "libpcap lists no devices here";
+  }
+  const auto start = std::chrono::steady_clock::now();
+  for (int message = 0; message < 17; ++message) {
+    ++g_now;
+    const pcap_pkthdr* header;
+    const uint8_t* data;
+    EXPECT_EQ(analyzerLinkReceive(link, &header, &data, isDumpFrame, g_now), -1);
+    EXPECT_EQ(analyzerLinkReceive(link, &header, &data, isDumpFrame, g_now), -1);  // same second: not shown
+  }
+  // 34 passes without a card each waited one read timeout instead of spinning.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+  analyzerLinkClose(link);
+  controlChannelFree(channel);
+  fileClose(out);
+
+  std::vector<std::string> bar;
+  for (const LogFrame& f : readControlOut(path))
+    if (f.control == 0 && f.command == kCommandStatusBar) bar.push_back(f.text);
+  ASSERT_EQ(bar.size(), 17u);
+  const std::string prefix = "Searching for Q40TA5521 (9) ";
+  EXPECT_EQ(bar[0], prefix + std::string(16, '.') + "\n");
+  EXPECT_EQ(bar[1], prefix + ".\n");
+  EXPECT_EQ(bar[2], prefix + "..\n");
+  EXPECT_EQ(bar[15], prefix + std::string(15, '.') + "\n");
+  EXPECT_EQ(bar[16], prefix + std::string(16, '.') + "\n");
+  shell("rm -rf '" + dir + "'");
 }
 
 TEST(AnalyzerLinkArguments, WithoutAControlChannelNothingIsCreated) {
