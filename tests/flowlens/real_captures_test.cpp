@@ -39,6 +39,16 @@
 //   right behind that PRes, with the cycle's SoA already seen.
 // - powerlink_1cn_sdo_mapping: frame 14 as in the boot capture; the two
 //   cycles that lost their PRes (SoCs 236, 883) found by the script above.
+// - powerlink_1cn_collisions: three stations (08:00:27:7e:50:a8, :d4:c3:01,
+//   :e9:8a:5a) all answer as node 1. A script over `-e epl.mtyp -e epl.src
+//   -e epl.dest -e eth.src -e eth.dst` counts 385 POWERLINK frames whose
+//   source MAC differs from the node's previous one and 56 PReq sent to a MAC
+//   other than node 1's latest; the phase script finds 14 cycles with fewer
+//   PRes, one of which (SoC 1392) follows a PRes that already carried the
+//   missing-PRes detail (1388, Source-MAC changed while the PReq waited), so
+//   13; one mDNS query (632, from 10.0.2.7) between the PRes and the SoA;
+//   frame 28 (MN self-invitation as above) and 872 (UNSPEC_INVITE to CN 1 at
+//   871, then a SoC).
 // - powerlink_example: the SoC RelativeTime steps (`-Y epl.mtyp==1 -e
 //   epl.soc.relativetime`) go 20, 40, 20, 40 ms at SoCs 14, 16, 19, 22 and
 //   20, 40 ms at 127, 131; a step up once the time is established and three
@@ -95,7 +105,14 @@ const expectation captures[] = {
      {16000, 13794, 2284, 4569, 4569, 2284, 81, 7},
      true,
      {{FLOWLENS_EV_ASYNC_EXPECTED, 78}}},
-    {"powerlink_1cn_collisions.pcapng", {2680, 2617, 591, 401, 578, 733, 0, 314}, false, {}},
+    {"powerlink_1cn_collisions.pcapng",
+     {2680, 2617, 591, 401, 578, 733, 0, 314},
+     true,
+     {{FLOWLENS_EV_ASYNC_EXPECTED, 2},
+      {FLOWLENS_EV_DESTINATION_MAC_INVALID, 56},
+      {FLOWLENS_EV_LOSS_OF_PRES, 13},
+      {FLOWLENS_EV_SOURCE_MAC_CHANGED, 385},
+      {MISPLACED, 1}}},
     {"powerlink_1cn_pres_without_preq.pcapng",
      {1294, 1255, 372, 0, 351, 511, 0, 21},
      true,
