@@ -49,8 +49,12 @@ struct Logged {
 };
 std::vector<Logged> logged;
 
+// Keeps the helper's own messages; other parts of the plug-in log too
+// (the POWERLINK analysis sees the probe frames on "eth").
 void capture_log(const gchar*, GLogLevelFlags level, const gchar* message, gpointer) {
-  logged.push_back({static_cast<GLogLevelFlags>(level & G_LOG_LEVEL_MASK), message});
+  const std::string text = message;
+  if (text.find("zelanalyzer_expert_info") != std::string::npos || text == "Unknown severity of message.")
+    logged.push_back({static_cast<GLogLevelFlags>(level & G_LOG_LEVEL_MASK), text});
 }
 
 struct ExpertEntry {

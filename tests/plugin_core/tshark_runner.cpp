@@ -158,6 +158,15 @@ std::vector<int> matching_frames(const Tshark& tshark, const std::string& captur
   return frames;
 }
 
+bool has_line_with(const std::string& text, const std::vector<std::string>& pieces) {
+  for (const std::string& line : lines(text)) {
+    bool all = true;
+    for (const std::string& piece : pieces) all = all && line.find(piece) != std::string::npos;
+    if (all) return true;
+  }
+  return false;
+}
+
 Tshark& shared_tshark() {
   static Tshark tshark;
   return tshark;

@@ -55,6 +55,10 @@ std::vector<std::vector<std::string>> field_rows(const Tshark& tshark, const std
                                                  const std::string& filter = "");
 // Numbers of the frames a display filter selects.
 std::vector<int> matching_frames(const Tshark& tshark, const std::string& capture, const std::string& filter);
+// True when one line of text holds every one of the pieces (PDML puts a
+// field and its attributes on one line).
+bool has_line_with(const std::string& text, const std::vector<std::string>& pieces);
+
 // The tshark process shared by the tests of one test program.
 Tshark& shared_tshark();
 
