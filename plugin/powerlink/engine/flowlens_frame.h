@@ -63,7 +63,10 @@ constexpr uint32_t MIN_PRES_SIZE = 34;
 constexpr uint32_t MIN_INVITED_NODE = 22;
 constexpr uint32_t MIN_MISPLACED_IP = 35;       // more than 34 bytes
 constexpr uint32_t MIN_IDENT_IDENTITY = 38;     // EPL bytes
-constexpr uint32_t MIN_SDO_BYTES = 16;          // EPL bytes
+// EPL bytes: both sequence bytes. Sequence-layer-only SDO frames (8 bytes
+// over UDP) open and close connections, so the tracking must see them
+// (same value as SDO_MIN_TRACKED_LENGTH of the tracking).
+constexpr uint32_t MIN_SDO_BYTES = 6;
 constexpr uint32_t MIN_CLASSIFY_BYTES = 4;      // EPL bytes
 constexpr uint32_t MIN_UDP_PAYLOAD_FRAME = 10;
 constexpr uint16_t PRES_HEADER_AND_CRC = 24;    // frame length - 24 = PDO room
