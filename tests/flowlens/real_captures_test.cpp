@@ -16,7 +16,7 @@
 //   in the reduced cycle first (no checks while the MN is in
 //   PRE_OPERATIONAL_1); the three SoA STATUS_REQUESTs to CN 1 (278, 380, 443)
 //   are the MN's polling and raise nothing.
-// - powerlink_robot_with_iperf: counted with an independent script over
+// - powerlink_robot_with_iperf: counted with crosscheck_events.py, a script over
 //   tshark's dissection (phase model SoC/PReq/PRes/SoA, and the SoC-to-SoC
 //   times): 49 PReq while a PReq waited, 19 SoA while a PReq waited or after
 //   a SoA, 15 SoC while a PReq waited or without a SoA in the cycle before,
