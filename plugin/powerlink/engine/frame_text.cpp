@@ -609,7 +609,8 @@ void et2000_text(flowlens_instance *in, const flowlens_packet_info *packet, cons
     // The probe writes its time stamp little-endian, like all EtherCAT data.
     const uint64_t time = uint64_t(frame.le32(at + ET2000_TIME + 4)) << 32 | frame.le32(at + ET2000_TIME);
     int32_t delta = 0;
-    if (in->et2000_prev_frame + 1 == in->text_frame_number)
+    // Frame number 0 never carries a trailer: it marks "none stored yet".
+    if (in->et2000_prev_frame != 0 && in->et2000_prev_frame + 1 == in->text_frame_number)
         delta = int32_t(uint32_t(time) - uint32_t(in->et2000_prev_time));
     in->et2000_prev_frame = in->text_frame_number;
     in->et2000_prev_time = time;
