@@ -10,6 +10,7 @@ PACKAGES=(
   libwireshark-dev libwiretap-dev libwsutil-dev tshark wireshark-common
   libglib2.0-dev
   qt6-base-dev qt6-base-dev-tools libqcustomplot-dev libqcustomplot2.1-qt6
+  qtbase5-dev libqcustomplot2.1
   libgtest-dev
   iproute2 util-linux
 )
