@@ -37,6 +37,10 @@ PacketRecord makeRecord(uint16_t captured, uint16_t onWire, int64_t stamp, uint3
 TEST(PcapngWriter, HeaderBlocksAreThirtyTwoAndFortyEightBytes) {
   TempDir dir;
   const std::string path = dir.file("header.pcapng");
+  {
+    std::ofstream old(path, std::ios::binary);  // a longer stream of an earlier run is replaced
+    old << std::string(500, 'x');
+  }
   PcapngWriter* w = pcapngWriterCreate(path.c_str(), nullptr);
   ASSERT_NE(w, nullptr);
   ASSERT_EQ(pcapngWriteHeader(w, kPcapngInterfaceName), 0);
