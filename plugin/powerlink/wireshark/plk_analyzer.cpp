@@ -169,6 +169,10 @@ void write_ext_info(flowlens_packet_info *packet, packet_info *pinfo, int column
   }
   flowlens_frame_text(instance, packet, text);
   col_add_str(pinfo->cinfo, column, text);
+  // Wireshark writes the frame's highest expert severity into this column
+  // when a later dissector adds an expert item; the text stays instead (the
+  // severity remains in the expert information).
+  col_set_writable(pinfo->cinfo, column, FALSE);
 }
 
 void _event_callback(void *, uint64_t, uint8_t severity, const char *text, uint64_t) {
