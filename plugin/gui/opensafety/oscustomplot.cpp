@@ -53,6 +53,9 @@ OSCustomPlot::OSCustomPlot(QWidget *parent)
     series->setPen(pen);
     series->setLineStyle(QCPGraph::lsLine);
     setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    // Series run to tens of thousands of points with a pen wider than one
+    // pixel; without this every replot strokes the whole outline (seconds).
+    setPlottingHint(QCP::phFastPolylines, true);
 
     legendAction->setCheckable(true);
     legendAction->setChecked(true);
