@@ -341,3 +341,55 @@ TEST(PlkTshark, TwoHundredEditcapRoundsOverRealCaptures) {
     args.insert(args.end(), kColumn.begin(), kColumn.end());
     expect_clean(tshark.run(args), "fuzzed captures");
 }
+
+#if defined(FLOWLENS_TA5521_SIM) && defined(FLOWLENS_SENTRA_EXTCAP)
+// The boot capture packed by the analyzer simulator with receive errors and
+// lost dumps, replayed through sentra_extcap: the packet flags it writes
+// become the matching expert items, and the port shows in every text.
+TEST(PlkTshark, CaptureEngineErrorBitsBecomeExpertItems) {
+    const std::string dir = captures_dir();
+    if (dir.empty()) GTEST_SKIP() << "shared captures not found";
+    zeltest::Tshark &tshark = zeltest::shared_tshark();
+    tshark.copy_in(dir + "/powerlink_1cn_boot.pcapng", "replay_input.pcapng");
+    const zeltest::Result replay = tshark.run_program(
+        "sh", {"-c",
+               "cd \"$2\" && \"$0\" --ports=port02 --records=4 --drop-dump=20,40 --dump-lost=60:3 --error=100:crc "
+               "--error=120:noise --error=140:oversize --error=170:crc+oversize replay_input.pcapng raw.pcapng "
+               ">/dev/null && \"$1\" --capture --extcap-interface sentra_ta5521_file --capturemode livecapture "
+               "--fifo replayed.pcapng --extcap-control-in ctl_in --extcap-control-out ctl_out "
+               "--ta5521capturefile raw.pcapng >/dev/null && chmod 644 replayed.pcapng",
+               FLOWLENS_TA5521_SIM, FLOWLENS_SENTRA_EXTCAP, tshark.folder()},
+        true);
+    ASSERT_EQ(replay.status, 0) << replay.err;
+    const std::string capture = tshark.folder() + "/replayed.pcapng";
+
+    std::map<uint32_t, int> frames_with;
+    const auto flags = zeltest::field_rows(tshark, capture, {"frame.packet_flags"});
+    ASSERT_GT(flags.size(), 700u);
+    for (const auto &row : flags) {
+        const uint32_t word = uint32_t(std::stoul(row[0], nullptr, 16));
+        for (uint32_t bit : {1u << 22, 1u << 24, 1u << 25, 1u << 31})
+            if (word & bit) frames_with[bit] += 1;
+        EXPECT_EQ(word & 3u, 2u) << "every frame was captured on port 02";
+    }
+    EXPECT_EQ(frames_with[1u << 24], 2);
+    EXPECT_EQ(frames_with[1u << 31], 1);
+    EXPECT_GE(frames_with[1u << 22], 3);
+
+    std::map<std::string, int> items;
+    for (const auto &row : zeltest::field_rows(tshark, capture, {"_ws.expert.message"}, "zel.major"))
+        for (const std::string &message : zeltest::split(row[0], ',')) items[message] += 1;
+    EXPECT_EQ(items["Error : CRC"], frames_with[1u << 24]);
+    EXPECT_EQ(items["Error : Frame Format"], frames_with[1u << 31]);
+    EXPECT_EQ(items["Error : Oversize"], frames_with[1u << 25]);
+    EXPECT_EQ(items["Unknown number of packets dropped by capture engine (network performance of PC too low ?)"],
+              frames_with[1u << 22]);
+
+    const std::map<int, std::string> text = column_texts(tshark, capture);
+    ASSERT_EQ(text.size(), flags.size());
+    // Two passes show a text as the frame is analysed; the first frames come
+    // before the engine has seen a time stamp off the 100 ns grid.
+    for (const auto &entry : text)
+        if (entry.first > 2) EXPECT_EQ(entry.second.substr(0, 4), " 2: ") << entry.first;
+}
+#endif
