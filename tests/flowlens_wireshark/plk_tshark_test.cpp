@@ -390,7 +390,8 @@ TEST(PlkTshark, CaptureEngineErrorBitsBecomeExpertItems) {
     // Two passes show a text as the frame is analysed; the first frames come
     // before the engine has seen a time stamp off the 100 ns grid.
     for (const auto &entry : text) {
-        if (entry.first > 2) EXPECT_EQ(entry.second.substr(0, 4), " 2: ") << entry.first;
+        if (entry.first <= 2) continue;
+        EXPECT_EQ(entry.second.substr(0, 4), " 2: ") << entry.first;
     }
 }
 #endif
