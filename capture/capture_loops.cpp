@@ -242,10 +242,10 @@ void mainLoop(CaptureContext* context, CaptureThread* thread) {
   captureThreadResume(thread);
 
   RunFlags& run = context->run;
-  const int signalsAtStart = g_signalCount.load();
   int stopCountdown = 0;
   bool writeFailed = false;
   bool stopSeen = false;
+  std::time_t lastTraceStatus = 0;
   std::chrono::steady_clock::time_point stopSeenAt;
   while (!run.stopMainLoop.load()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -262,9 +262,13 @@ void mainLoop(CaptureContext* context, CaptureThread* thread) {
         // the trigger came.
         const bool outOfRing = single && captureBufferRemaining(context->buffer) >= depth;
         if (!outOfRing && pcapngWritePacket(context->writer, record) != 0) writeFailed = true;
-        if (run.traceGenerating.load())
+        // The status bar takes one message a second: compose one only when the second changes.
+        const std::time_t second = run.traceGenerating.load() ? std::time(nullptr) : lastTraceStatus;
+        if (second != lastTraceStatus) {
+          lastTraceStatus = second;
           sendStatusf(context->control, kStatusBar, "[Trigger forced - Generating trace...] - Remaining packets: %d",
                       static_cast<int>(captureBufferRemaining(context->buffer)));
+        }
       }
       captureBufferGiveBack(context->buffer, record);
     }
@@ -272,7 +276,7 @@ void mainLoop(CaptureContext* context, CaptureThread* thread) {
       logMessage(context->control, kLogStatus, "Capture stopped");
       run.stopCaptureThread.store(true);
       run.stopMainLoop.store(true);
-    } else if (g_signalCount.load() != signalsAtStart) {
+    } else if (g_signalCount.load() > 0) {
       run.stopCaptureThread.store(true);
       stopCountdown = 1;
     } else if (run.stopCaptureThread.load()) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "capture_buffer.h"
 #include "capture_context.h"
@@ -117,7 +118,8 @@ bool startUp(CaptureContext* context, SessionParts* parts, bool reduced) {
     return false;
   }
 
-  parts->sink = new ControlChannelSink(context->control);
+  parts->sink = new (std::nothrow) ControlChannelSink(context->control);
+  if (!parts->sink) return false;
   context->processor = dumpProcessorCreate(&context->trigger, context->captureMode, context->buffer, parts->sink);
   if (!context->processor) return false;
 
