@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "live_sender.h"
 #include "pcapng_file.h"
 #include "ta5521_packer.h"
 
@@ -21,6 +22,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: ta5521_sim [options] INPUT OUTPUT.pcapng\n"
+    "       ta5521_sim [options] --send=IFACE INPUT [OUTPUT.pcapng]\n"
     "\n"
     "Packs the Ethernet frames of INPUT (pcap or pcapng) into Q40TA5521 dump frames\n"
     "(UDP 3819 from 192.168.100.<node>, POWERLINK ASnd service 163, 18-byte dump\n"
@@ -72,6 +74,13 @@ const char kUsage[] =
     "  --late-port2=K         port 02's frames travel in dumps of their own, each\n"
     "                         sent after K more port 01 dumps (exercises the presort)\n"
     "\n"
+    "Live sending (root or CAP_NET_RAW):\n"
+    "  --send=IFACE           also send the dump frames on network interface IFACE\n"
+    "                         as broadcasts; use it on a test link only (one end of\n"
+    "                         a veth pair in a network namespace)\n"
+    "  --speed=X              pace of sending: 1 = as the analyzer sent them\n"
+    "                         (default), 10 = ten times faster, 0 = no pauses\n"
+    "\n"
     "  --quiet                no summary on standard error\n"
     "  --help                 this text\n";
 
@@ -79,7 +88,7 @@ enum Option {
   kOptPorts = 256, kOptPort2Mac, kOptTapDelay, kOptRecords, kOptDumpSize, kOptMaxDump, kOptTickStart,
   kOptNode, kOptUniqueId, kOptCaptureId, kOptPhyInfo, kOptDumpTotalStart, kOptRepeat, kOptRepeatGap,
   kOptDropDump, kOptDuplicateDump, kOptForeignDump, kOptBadVersion, kOptDumpLost, kOptTruncateDump,
-  kOptError, kOptDi, kOptOversize, kOptLatePort2, kOptQuiet, kOptHelp,
+  kOptError, kOptDi, kOptOversize, kOptLatePort2, kOptSend, kOptSpeed, kOptQuiet, kOptHelp,
 };
 
 const struct option kOptions[] = {
@@ -107,6 +116,8 @@ const struct option kOptions[] = {
     {"di", required_argument, nullptr, kOptDi},
     {"oversize", required_argument, nullptr, kOptOversize},
     {"late-port2", required_argument, nullptr, kOptLatePort2},
+    {"send", required_argument, nullptr, kOptSend},
+    {"speed", required_argument, nullptr, kOptSpeed},
     {"quiet", no_argument, nullptr, kOptQuiet},
     {"help", no_argument, nullptr, kOptHelp},
     {nullptr, 0, nullptr, 0},
@@ -182,6 +193,8 @@ int main(int argc, char** argv) {
   uint64_t repeat = 1;
   uint64_t repeatGapMs = 1;
   bool quiet = false;
+  std::string sendInterface;
+  double speed = 1.0;
   std::string a, b;
   int option;
   while ((option = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
@@ -253,42 +266,59 @@ int main(int argc, char** argv) {
             static_cast<uint16_t>(b.empty() ? 0 : number(name, b.c_str(), 1, 9000));
         break;
       case kOptLatePort2: config.latePortTwoDumps = static_cast<uint32_t>(number(name, optarg, 1, 100000)); break;
+      case kOptSend: sendInterface = optarg; break;
+      case kOptSpeed: {
+        char* end = nullptr;
+        speed = std::strtod(optarg, &end);
+        if (!*optarg || *end || speed < 0 || speed > 1e6) fail(std::string("--speed: expected a number >= 0, got '") + optarg + "'");
+        break;
+      }
       case kOptQuiet: quiet = true; break;
       case kOptHelp: std::fputs(kUsage, stdout); return 0;
       default: fail("unknown option or missing argument");
     }
   }
-  if (argc - optind != 2) fail("expected INPUT and OUTPUT");
+  const int operands = argc - optind;
+  if (operands != 2 && !(operands == 1 && !sendInterface.empty()))
+    fail(sendInterface.empty() ? "expected INPUT and OUTPUT" : "expected INPUT and an optional OUTPUT");
   if (config.dumpSize != 0 && (config.dumpSize <= 8 || config.dumpSize % 4 != 0 ||
                                config.dumpSize + 64u > config.maxDumpBytes))
     fail("--dump-size must be a multiple of 4 above 8 that fits a dump frame (--max-dump-bytes - 64)");
   const char* inputPath = argv[optind];
-  const char* outputPath = argv[optind + 1];
+  const char* outputPath = operands == 2 ? argv[optind + 1] : nullptr;
 
   std::vector<InputFrame> frames = readInput(inputPath);
   if (frames.empty()) fail(std::string(inputPath) + " holds no frames");
 
   PcapngFile output;
-  if (!output.open(outputPath)) fail(std::string("cannot create ") + outputPath + ": " + std::strerror(errno));
+  if (outputPath && !output.open(outputPath))
+    fail(std::string("cannot create ") + outputPath + ": " + std::strerror(errno));
+  LiveSender sender;
+  if (!sendInterface.empty() && !sender.open(sendInterface, speed))
+    fail("cannot send on " + sendInterface + ": " + sender.error());
   bool writeFailed = false;
+  bool sendFailed = false;
   Packer packer(config, [&](const DumpFrameOut& dump) {
-    if (!output.writePacket(dump.sentNs, dump.data, dump.length)) writeFailed = true;
+    if (outputPath && !output.writePacket(dump.sentNs, dump.data, dump.length)) writeFailed = true;
+    if (!sendInterface.empty() && !sendFailed && !sender.send(dump.data, dump.length, dump.sentNs)) sendFailed = true;
   });
   const int64_t span = frames.back().timeNs - frames.front().timeNs;
   const int64_t period = span + static_cast<int64_t>(repeatGapMs) * 1000000;
-  for (uint64_t r = 0; r < repeat && !writeFailed; ++r) {
+  for (uint64_t r = 0; r < repeat && !writeFailed && !sendFailed; ++r) {
     const int64_t shift = static_cast<int64_t>(r) * period;
     for (const InputFrame& frame : frames)
       packer.addFrame(frame.timeNs + shift, frame.bytes.data(), static_cast<uint32_t>(frame.bytes.size()),
                       frame.wireLength);
   }
   packer.finish();
-  if (!output.close() || writeFailed) fail(std::string("cannot write ") + outputPath);
+  if (outputPath && (!output.close() || writeFailed)) fail(std::string("cannot write ") + outputPath);
+  if (sendFailed) fail("sending on " + sendInterface + " failed: " + sender.error());
   if (!quiet)
-    std::fprintf(stderr, "ta5521_sim: %llu frames packed into %llu records in %llu dumps; %llu dump frames written to %s\n",
+    std::fprintf(stderr, "ta5521_sim: %llu frames packed into %llu records in %llu dumps; %llu dump frames to %s\n",
                  static_cast<unsigned long long>(packer.framesPacked()),
                  static_cast<unsigned long long>(packer.recordsPacked()),
                  static_cast<unsigned long long>(packer.dumpsBuilt()),
-                 static_cast<unsigned long long>(packer.framesSent()), outputPath);
+                 static_cast<unsigned long long>(packer.framesSent()),
+                 outputPath ? outputPath : sendInterface.c_str());
   return 0;
 }
