@@ -290,6 +290,8 @@ void mainLoop(CaptureContext* context, CaptureThread* thread) {
       if (run.captureThreadFinished.load() || std::chrono::steady_clock::now() - stopSeenAt > kFinishWait)
         stopCountdown = 1;
     }
+    // Only a run by hand has a console to type on; under Wireshark standard
+    // input is not the user's and is left alone.
     if (context->standalone && consoleKeyWaiting() == 't') run.keyboardForceTrigger.store(true);
   }
   if (context->standalone) consoleKeysEnd();
