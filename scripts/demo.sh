@@ -42,3 +42,24 @@ echo "Frames with receive error: $(count 'frame.packet_flags & 0xdb000000')"
 echo "Frames after a loss:       $(count 'frame.packet_flags & 0x400000')"
 triggers=$(tshark -r "$work/capture.pcapng" -Y 'frame.packet_flags & 0x200000' -T fields -e frame.number 2>/dev/null | paste -sd, -)
 echo "Trigger packet(s):         ${triggers:-none}"
+
+echo "== The same capture in tshark with the zelanalyzer plug-in =="
+# Loaded the way a user loads it from a build: a plug-in folder named by
+# WIRESHARK_PLUGIN_DIR (ignored by tshark run as root, so then as "nobody").
+plugin="$build/plugin/core/zelanalyzer.so"
+version=$(tshark -v | sed -n 's/^TShark (Wireshark) \([0-9]*\.[0-9]*\).*/\1/p')
+mkdir -p "$work/plugins/$version/epan"
+cp "$plugin" "$work/plugins/$version/epan/"
+chmod -R a+rX "$work"
+as_user=()
+[ "$(id -u)" = 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+wireshark_with_plugin() {
+  env HOME="$work" WIRESHARK_PLUGIN_DIR="$work/plugins" "${as_user[@]}" tshark -r "$work/capture.pcapng" "$@" 2>/dev/null
+}
+echo "-- POWERLINK analysis (expert items of the Zelmar Analyzer) --"
+wireshark_with_plugin -q -z expert | grep -E '^(Errors|Warnings|Notes|Chats)|Frequency|Zelmar Analyzer'
+echo "-- Statistics tree Zelmar/POWERLINK (-z zel_epl,tree) --"
+wireshark_with_plugin -q -z zel_epl,tree
+echo "-- Extended text column of the first frames (column type Expert Info) --"
+wireshark_with_plugin -2 -o 'gui.column.format:"No.","%m","Zelmar","%a"' -T fields -e frame.number -e _ws.col.Zelmar \
+  | head -n 12
