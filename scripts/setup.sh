@@ -11,6 +11,7 @@ PACKAGES=(
   libglib2.0-dev
   qt6-base-dev qt6-base-dev-tools libqcustomplot-dev libqcustomplot2.1-qt6
   qtbase5-dev libqcustomplot2.1
+  wireshark-qt xvfb xdotool
   libgtest-dev
   iproute2 util-linux
 )

@@ -4,6 +4,8 @@
 // dialog.
 //
 // Usage: zel_gui_screenshots <output-dir>
+//        zel_gui_screenshots --capture <file.pcapng>   writes the generated network only
+//        zel_gui_screenshots --grab-screen <file.png>   grabs the whole screen (X display)
 #include "ws_harness.h"
 #include "osa_gen.h"
 #include "zelanalyzer_about.h"
@@ -17,9 +19,19 @@
 #include <QListWidget>
 #include <QTemporaryDir>
 
+#include <QScreen>
+
 #include <cstdio>
+#include <cstring>
 
 namespace {
+osa_gen::config networkConfig()
+{
+    osa_gen::config cfg = osa_gen::default_config();
+    cfg.cycles = 400;
+    return cfg;
+}
+
 // The delta pages open on their first row, the SCM, which sends no SPDOs of
 // its own; show node 3, which loses cycles, instead.
 void showInterestingNode(QWidget *dialog, bool withSyncErrors)
@@ -53,8 +65,20 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--grab-screen") == 0) {
+        QScreen *screen = QGuiApplication::primaryScreen();
+        return screen && screen->grabWindow(0).save(QString::fromLocal8Bit(argv[2]), "PNG") ? 0 : 1;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--capture") == 0) {
+        std::string err;
+        if (!osa_gen::write_pcap(osa_gen::generate(networkConfig()), argv[2], true, &err)) {
+            std::fprintf(stderr, "%s\n", err.c_str());
+            return 1;
+        }
+        return 0;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: zel_gui_screenshots <output-dir>\n");
+        std::fprintf(stderr, "usage: zel_gui_screenshots <output-dir> | --capture <file> | --grab-screen <file>\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -63,11 +87,10 @@ int main(int argc, char **argv)
     // A generated network of six safety nodes with lost cycles, a counter
     // wrap, a validity change and a virtual address, dissected by Wireshark.
     QTemporaryDir tmp;
-    osa_gen::config cfg = osa_gen::default_config();
-    cfg.cycles = 400;
     const std::string capture = tmp.filePath(QStringLiteral("network.pcapng")).toStdString();
     std::string err;
-    if (!osa_gen::write_pcap(osa_gen::generate(cfg), capture, true, &err) || !osa_ws_dissect_file(capture, &err)) {
+    if (!osa_gen::write_pcap(osa_gen::generate(networkConfig()), capture, true, &err) ||
+        !osa_ws_dissect_file(capture, &err)) {
         std::fprintf(stderr, "cannot prepare the capture: %s\n", err.c_str());
         return 1;
     }

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The plug-in inside the real Wireshark GUI, under Xvfb, driven by xdotool.
+#
+# Usage: wireshark_xvfb_test.sh <zelanalyzer.so> <window-module-dir> <zel_gui_screenshots> <shot-dir> [expect]
+#   expect = auto     (default) "windows" when the folder holds the module for the Qt major that
+#                     wireshark links, else "refused"
+#   expect = windows  the window module for Wireshark's Qt is there: Tools > openSAFETY >
+#                     openSAFETY Analysis shows "Zelmar Analyzer:: openSAFETY Network" for a generated
+#                     capture, Help > About Zelmar Analyzer > General information shows the about dialog;
+#                     screenshots of both go to <shot-dir>.
+#   expect = refused  only a window module for another Qt major is there: the entries open nothing,
+#                     Wireshark keeps running and logs why (no second Qt in its process).
+# Exits 77 (skipped) when wireshark, Xvfb, xdotool or setpriv is missing.
+set -uo pipefail
+plugin=$1 guidir=$2 tool=$3 shots=$4 expect=${5:-auto}
+
+for prog in wireshark Xvfb xdotool setpriv; do
+  command -v "$prog" >/dev/null || { echo "SKIP: $prog not installed"; exit 77; }
+done
+
+if [ "$expect" = auto ]; then
+  hostqt=$(ldd "$(command -v wireshark)" | sed -n 's/.*libQt\([0-9]\)Core.*/\1/p' | head -1)
+  if [ -n "$hostqt" ] && [ -f "$guidir/zelanalyzer_gui_qt$hostqt.so" ]; then expect=windows; else expect=refused; fi
+  echo "wireshark runs Qt ${hostqt:-?}: expecting $expect"
+fi
+
+work=$(mktemp -d /tmp/zel-wsgui.XXXXXX)
+chmod 755 "$work"
+xpid="" wpid=""
+cleanup() {
+  [ -n "$wpid" ] && kill "$wpid" 2>/dev/null
+  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "--- wireshark log"; cat "$work/home/ws.log" 2>/dev/null; exit 1; }
+
+# Wireshark reads personal plug-ins from <dir>/<major.minor>/epan, and only
+# when not run as root: the GUI runs as nobody with copies readable by it.
+ver=$(wireshark --version | sed -n '1s/^Wireshark \([0-9]*\.[0-9]*\).*/\1/p')
+epan="$work/plugins/$ver/epan"
+mkdir -p "$epan" "$work/home" "$work/run"
+cp "$plugin" "$epan/"
+if [ -d "$guidir" ]; then
+  mkdir -p "$epan/zelanalyzer-gui"
+  cp "$guidir"/zelanalyzer_gui_qt*.so "$epan/zelanalyzer-gui/"
+fi
+HOME="$work" QT_QPA_PLATFORM=offscreen "$tool" --capture "$work/osa.pcapng" 2>/dev/null || fail "no capture"
+chmod -R a+rX "$work"
+[ "$(id -u)" -eq 0 ] && chown 65534:65534 "$work/home" "$work/run"
+chmod 700 "$work/run"
+
+# A free display number.
+for n in $(seq 90 140); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break; done
+export DISPLAY=":$n"
+Xvfb "$DISPLAY" -screen 0 1280x1024x24 -ac -nolisten tcp >/dev/null 2>&1 &
+xpid=$!
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+
+# Wireshark ignores WIRESHARK_PLUGIN_DIR for root: run it as nobody then.
+asuser=()
+[ "$(id -u)" -eq 0 ] && asuser=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+"${asuser[@]}" env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" \
+  HOME="$work/home" XDG_RUNTIME_DIR="$work/run" WIRESHARK_PLUGIN_DIR="$work/plugins" \
+  wireshark -r "$work/osa.pcapng" >"$work/home/ws.log" 2>&1 &
+wpid=$!
+
+window() { xdotool search --name "$1" 2>/dev/null | head -1; }
+# Waits up to $2 tenths of a second (default 30 s) for a window titled $1.
+wait_window() {
+  for _ in $(seq "${2:-300}"); do
+    w=$(window "$1"); [ -n "$w" ] && { echo "$w"; return 0; }
+    kill -0 "$wpid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+grab() { HOME="$work" QT_QPA_PLATFORM=xcb "$tool" --grab-screen "$1" 2>/dev/null; }
+# Opens the last entry of a menu-bar menu (the plug-in's menus are appended
+# last) and activates the first item of its submenu.
+open_last_submenu_entry() {
+  main=$(window "osa.pcapng") || return 1
+  xdotool windowfocus "$main"; sleep 0.3
+  xdotool key "$1"; sleep 0.5
+  xdotool key Up; sleep 0.3
+  xdotool key Right; sleep 0.5
+  xdotool key Return
+}
+
+# Start-up is slow on a loaded machine (CI runs tests in parallel).
+wait_window "osa.pcapng" 1200 >/dev/null || fail "Wireshark did not show the capture"
+
+open_last_submenu_entry alt+t
+if [ "$expect" = windows ]; then
+  dialog=$(wait_window "Zelmar Analyzer:: openSAFETY Network") || fail "the analysis dialog did not open"
+  sleep 1
+  mkdir -p "$shots"
+  grab "$shots/wireshark_opensafety_analysis.png" || fail "no screenshot"
+  xdotool key Escape
+  for _ in $(seq 50); do [ -z "$(window 'Zelmar Analyzer::')" ] && break; sleep 0.1; done
+  [ -z "$(window 'Zelmar Analyzer::')" ] || fail "the analysis dialog did not close"
+
+  open_last_submenu_entry alt+h
+  wait_window "About Zelmar Analysis Tools" >/dev/null || fail "the about dialog did not open"
+  sleep 0.5
+  grab "$shots/wireshark_about.png" || fail "no screenshot"
+  xdotool key Return
+  echo "PASS: both windows opened inside Wireshark $ver; screenshots in $shots"
+else
+  sleep 3
+  [ -z "$(window 'Zelmar Analyzer::')" ] || fail "a window opened although the host's Qt has no module"
+  kill -0 "$wpid" 2>/dev/null || fail "Wireshark died"
+  grep -q "zelanalyzer: cannot load the window module" "$work/home/ws.log" || fail "no warning logged"
+  echo "PASS: no window for a foreign Qt major, Wireshark $ver still running"
+fi
+kill -0 "$wpid" 2>/dev/null || fail "Wireshark died"
+exit 0
