@@ -270,8 +270,10 @@ INSTANTIATE_TEST_SUITE_P(
         // 192.168.98.4:2000 <-> 192.168.100.32:3819, eight sessions; the
         // three aborted requests: 0x6100/0 read (General error) and two
         // writes to read-only objects. The client's sequence-layer frames are
-        // 8 POWERLINK bytes; fed straight into the tracking, because the
-        // engine's classification hands over SDO frames from 16 bytes on only.
+        // 8 POWERLINK bytes, which open and close the sessions: through the
+        // engine and straight into the tracking alike.
+        sdo_expectation{"powerlink_sdo_udp.pcap", 72, 1, 39, 16, {},
+                        {{31, 0x08000000}, {52, 0x06010002}, {60, 0x06010002}}},
         sdo_expectation{"powerlink_sdo_udp.pcap", 72, 1, 39, 16, {},
                         {{31, 0x08000000}, {52, 0x06010002}, {60, 0x06010002}}, false},
         // The Ethernet ones once more, straight into the tracking.
