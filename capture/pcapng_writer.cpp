@@ -111,7 +111,7 @@ PcapngWriter* pcapngWriterCreate(const char* path, ControlChannel* control) {
 int pcapngWriteHeader(PcapngWriter* writer, const char* interfaceName) {
   if (writer == nullptr || !writer->open || interfaceName == nullptr) return -1;
   // The header opens the stream exactly once; a later call adds nothing.
-  if (writer->bytesWritten != 0) return 0;
+  if (writer->bytesWritten != 0 || writer->batchUsed != 0) return 0;
   if (writeSectionHeader(writer) != 0) return -1;
   return writeInterfaceDescription(writer, interfaceName);
 }
@@ -122,8 +122,13 @@ int pcapngWritePacket(PcapngWriter* writer, const PacketRecord* record) {
   if (captured > kRecordDataCapacity) return -1;
   const uint32_t total = kEnhancedPacketFixedLength + padToFour(captured);
   if (total > kBlockBufferBytes) return -1;
+  if (writer->batch != nullptr && writer->batchCapacity - writer->batchUsed < total &&
+      pcapngWriterFlush(writer) != 0) {
+    return -1;
+  }
+  uint8_t* target = writer->batch != nullptr ? writer->batch + writer->batchUsed : writer->block;
   const uint64_t timestamp = static_cast<uint64_t>(record->timestamp);
-  BlockBuilder b(writer->block);
+  BlockBuilder b(target);
   b.u32(kEnhancedPacketType);
   b.u32(total);
   b.u32(0);  // interface id
@@ -138,11 +143,43 @@ int pcapngWritePacket(PcapngWriter* writer, const PacketRecord* record) {
   b.u64(static_cast<uint64_t>(record->dropCount));
   b.option(kOptionEnd, 0);
   b.u32(total);
+  if (writer->batch != nullptr) {
+    writer->batchUsed += total;
+    return 0;
+  }
   return writeBlock(writer, b.length());
+}
+
+int pcapngWriterFlush(PcapngWriter* writer) {
+  if (writer == nullptr || !writer->open) return -1;
+  if (writer->batchUsed == 0) return 0;
+  const uint32_t pending = writer->batchUsed;
+  // A failed write loses the batch: the stream is broken either way.
+  writer->batchUsed = 0;
+  if (fileWrite(writer->file, writer->batch, pending) != 0) return -1;
+  writer->bytesWritten += pending;
+  return 0;
+}
+
+int pcapngWriterSetBatching(PcapngWriter* writer, uint32_t capacity) {
+  if (writer == nullptr || !writer->open) return -1;
+  if (capacity != 0 && capacity < kBlockBufferBytes) return -1;
+  if (pcapngWriterFlush(writer) != 0) return -1;
+  uint8_t* batch = nullptr;
+  if (capacity != 0) {
+    batch = new (std::nothrow) uint8_t[capacity];
+    if (batch == nullptr) return -1;
+  }
+  delete[] writer->batch;
+  writer->batch = batch;
+  writer->batchCapacity = capacity;
+  return 0;
 }
 
 void pcapngWriterClose(PcapngWriter* writer) {
   if (writer == nullptr) return;
+  pcapngWriterFlush(writer);
+  delete[] writer->batch;
   fileClose(writer->file);
   delete writer;
 }

@@ -48,8 +48,13 @@ struct PcapngWriter {
   bool open;
   ControlChannel* control;  // held for messages of the owner
   FileHandle* file;
-  uint32_t bytesWritten;
+  uint32_t bytesWritten;    // handed to the file so far
   uint8_t block[pcapng::kBlockBufferBytes];
+  // Optional batching (off unless asked for): packet blocks are collected
+  // here and handed to the file in one write by pcapngWriterFlush.
+  uint8_t* batch;
+  uint32_t batchCapacity;
+  uint32_t batchUsed;
 };
 
 // Opens `path` for writing (created or truncated; an existing FIFO is opened
@@ -64,5 +69,19 @@ int pcapngWriteHeader(PcapngWriter* writer, const char* interfaceName);
 // not fit the block buffer or the write fails.
 int pcapngWritePacket(PcapngWriter* writer, const PacketRecord* record);
 
-// Closes the file and frees the writer; none is ignored.
+// Batching: with a capacity of at least one block buffer, packet blocks are
+// collected and written together, when the batch is full or at
+// pcapngWriterFlush. One write per block costs a system call per packet; a
+// main loop that drains the buffer in passes turns batching on and flushes
+// at the end of every pass, so the reader still gets every packet within the
+// pass that released it. A capacity of 0 flushes and turns batching off.
+// 0, or -1 (nothing changed) when the memory or the flush fails.
+int pcapngWriterSetBatching(PcapngWriter* writer, uint32_t capacity);
+
+// Writes the collected blocks; 0 (also when nothing is pending), or -1 when
+// the write fails, e.g. because the FIFO's reader has gone.
+int pcapngWriterFlush(PcapngWriter* writer);
+
+// Writes what is still collected, closes the file and frees the writer; none
+// is ignored.
 void pcapngWriterClose(PcapngWriter* writer);
