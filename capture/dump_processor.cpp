@@ -153,7 +153,9 @@ int storeRecord(DumpProcessor* processor, const DumpHeader& header, const DumpRe
   uint32_t flags = (header.phyInfo & packetflags::kPhyInfoMask) << packetflags::kPhyInfoShift;
   slot->dropCount = *lost;
 
-  // Never more than the record holds, the frame carries or the slot takes.
+  // Never more than the record holds, the frame carries or the slot takes. A
+  // frame longer than the slot (1536 bytes) is kept cut, flagged like any
+  // other cut frame, rather than refusing the whole dump and its neighbours.
   uint32_t captured = record.size;
   if (captured > record.capacity) captured = record.capacity;
   if (captured > record.available) captured = record.available;
