@@ -12,6 +12,9 @@
 #include <QtTest>
 
 // Receives the links that would go to the system's browser.
+int qInitResources_zelanalyzer();
+int qCleanupResources_zelanalyzer();
+
 class UrlSink : public QObject
 {
     Q_OBJECT
@@ -112,6 +115,22 @@ private slots:
         browser.setSource(QUrl(QStringLiteral("Analysis.html")));
         QCOMPARE(browser.visitedPages().last(), QStringLiteral("errorpage"));
         QCOMPARE(browser.visitedPages().size(), 2);
+    }
+
+    void missingErrorPageKeepsTheContent()
+    {
+        HelpBrowser browser;
+        browser.setSource(QUrl(QStringLiteral("analysis.html")));
+        const QString before = browser.toHtml();
+        qCleanupResources_zelanalyzer(); // no pages at all, the error page neither
+        browser.setSource(QUrl(QStringLiteral("ta5521.html")));
+        QCOMPARE(browser.toHtml(), before);
+        QCOMPARE(browser.visitedPages(), (QStringList{"introduction", "analysis"}));
+        // nothing to show at start-up either: an empty browser, no history
+        HelpBrowser empty;
+        QVERIFY(empty.visitedPages().isEmpty());
+        QVERIFY(!empty.canGoBackward());
+        qInitResources_zelanalyzer();
     }
 
     void externalLinkIsNotFollowed()

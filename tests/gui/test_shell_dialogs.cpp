@@ -17,6 +17,10 @@
 #include <QTimer>
 #include <QtTest>
 
+// The compiled-in resource collection's own (un)registration.
+int qInitResources_zelanalyzer();
+int qCleanupResources_zelanalyzer();
+
 namespace {
 // Runs fn on the next modal dialog once it is shown (exec blocks the caller).
 void onModalDialog(std::function<void(QDialog *)> fn)
@@ -94,6 +98,25 @@ private slots:
         QVERIFY(about.isVisible());
         box->button(QDialogButtonBox::Ok)->click();
         QVERIFY(!about.isVisible());
+    }
+
+    void withoutResourcesTheDialogsStillOpen()
+    {
+        qCleanupResources_zelanalyzer();
+        QVERIFY(!QFile::exists(QStringLiteral(":/opensafety/aboutdialog.png")));
+        {
+            ZELAnalyzer_About about;
+            auto *banner = about.findChild<QGraphicsView *>(QStringLiteral("bannerImage"));
+            QVERIFY(banner->scene()->sceneRect().isEmpty()); // an empty banner area
+            about.show();
+            QVERIFY(about.isVisible());
+        }
+        {
+            ZELAnalyzer_Main dialog; // help page without help resources
+            QCOMPARE(dialog.windowTitle(), QStringLiteral("Zelmar Analyzer:: Form"));
+        }
+        qInitResources_zelanalyzer();
+        QVERIFY(QFile::exists(QStringLiteral(":/opensafety/aboutdialog.png")));
     }
 
     void mainDialogWithoutDataListsOnlyHelp()
