@@ -45,7 +45,9 @@ bool frame_has(const osa_frame_record *rec, std::size_t n)
     return rec->frame && n <= rec->frame_avail;
 }
 
-/* A record that carries nothing yet: created for this frame only. */
+/* A record that carries nothing yet: created for this frame only. Partner
+ * links are only ever set, in pairs, so a record without partner is pointed
+ * at by nobody. */
 bool is_blank(const osa_node *n)
 {
     return n->snmt_count == 0 && n->ssdo_count == 0 && n->spdo_count == 0 && !n->partner &&
@@ -317,11 +319,6 @@ void osa_link_nodes(uint32_t a, uint32_t b)
     osa_node *nh = osa_get_node(high);
     if (!nl || !nh || nl == nh)
         return;
-    /* Re-pairing: a former partner no longer points back at us. */
-    if (nl->partner && nl->partner != nh && nl->partner->partner == nl)
-        nl->partner->partner = nullptr;
-    if (nh->partner && nh->partner != nl && nh->partner->partner == nh)
-        nh->partner->partner = nullptr;
     nl->partner = nh;
     nh->partner = nl;
 
