@@ -3,6 +3,7 @@
 // replay subtracted), beside editcap copying the same file, and the peak
 // resident memory against the capture buffer's pool.
 //
+// Each figure is the best of three runs.
 // Usage: replay_bench [records (default 2000000)] [records per dump (default 16)]
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -75,11 +76,16 @@ int main(int argc, char** argv) {
   const long totalRecords = repeats * kSampleFrames;
   const double rawMB = fileSize(big) / 1e6;
 
-  const Run startUp = replay(dir, tiny);
-  const Run full = replay(dir, big);
+  // Best of three runs each: the machine may be shared.
+  auto best = [](const Run& a, const Run& b) { return b.seconds < a.seconds ? b : a; };
+  Run startUp = replay(dir, tiny), full = replay(dir, big), edit = run({"/usr/bin/editcap", big, dir + "/copy.pcapng"});
+  for (int i = 1; i < 3; ++i) {
+    startUp = best(startUp, replay(dir, tiny));
+    full = best(full, replay(dir, big));
+    edit = best(edit, run({"/usr/bin/editcap", big, dir + "/copy.pcapng"}));
+  }
   const double replaySeconds = full.seconds - startUp.seconds;
   const long outBytes = fileSize(dir + "/out.pcapng");
-  const Run edit = run({"/usr/bin/editcap", big, dir + "/copy.pcapng"});
   const long dumpFrames = (totalRecords + std::atol(perDump.c_str()) - 1) / std::atol(perDump.c_str());
 
   std::printf("raw file: %ld records in %ld dump frames, %.1f MB\n", totalRecords, dumpFrames, rawMB);
