@@ -531,3 +531,35 @@ TEST_F(Collection, AllZeroUdidIsNotValid)
     EXPECT_EQ(0, std::memcmp(n.scm_udid, kUdid, 6));  // recovered from the frame instead
     EXPECT_EQ(n.sdn, 1);
 }
+
+TEST_F(Collection, SpdoWithoutSdnKeepsTheKnownSdn)
+{
+    /* SNMT tells the domain; the first SPDO after it has the UDID but no SDN. */
+    std::vector<uint8_t> snmt_frame = osa_gen::build_frame(
+        [] {
+            osa_gen::frame_info f;
+            f.msg_id = osa_frame::snmt_service_response;
+            f.msg_type = osa_frame::type_snmt;
+            f.adr = 1;
+            f.tadr = 4;
+            return f;
+        }(),
+        9, kUdid, {osa_frame::snmt_ext_status_op});
+    osa_frame_record s = snmt(4, osa_frame::snmt_ext_status_op, false);
+    s.frame = snmt_frame.data();
+    s.frame_avail = s.frame_len = static_cast<uint32_t>(snmt_frame.size());
+    s.subframe2 = static_cast<uint16_t>(osa_frame::subframe2_offset(1));
+    osa_tap_packet(&s);
+    EXPECT_EQ(osa_get_node(4)->sdn, 9);
+
+    auto a = spdo(4, 20, 100);
+    a.sdn = 0;
+    auto b = spdo(4, 21, 110);
+    b.sdn = 0;
+    osa_tap_packet(&a);
+    osa_tap_packet(&b);
+    EXPECT_EQ(osa_get_node(4)->sdn, 9);
+    const osa_connection *c = osa_find_connection(4);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->counter_delta.series.size(), 1u);
+}

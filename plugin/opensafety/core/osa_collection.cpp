@@ -178,7 +178,9 @@ osa_node *learn_udid(osa_node *node, const osa_frame_record *rec)
     if (record_udid_valid(rec)) {
         std::copy(std::begin(rec->scm_udid), std::end(rec->scm_udid), node->scm_udid);
         node->udid_valid = 1;
-        node->sdn = rec->sdn;
+        /* SPDO records carry no SDN (0): keep what SNMT traffic told. */
+        if (rec->sdn != 0)
+            node->sdn = rec->sdn;
         return node;
     }
     if (rec->kind == 1 || rec->frame_len < min_frame)

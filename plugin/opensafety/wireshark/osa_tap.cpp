@@ -88,12 +88,12 @@ int g_root_node = -1;
 char g_name[osa_stats_name_size];
 const char g_root_name[] = "openSAFETY Nodes";
 
-void stats_init(stats_tree *st)
+void osa_stats_tree_init(stats_tree *st)
 {
     g_root_node = stats_tree_create_node(st, g_root_name, 0, STAT_DT_INT, TRUE);
 }
 
-tap_packet_status stats_packet(stats_tree *st, packet_info *, epan_dissect_t *, const void *data, tap_flags_t)
+tap_packet_status osa_stats_tree_packet(stats_tree *st, packet_info *, epan_dissect_t *, const void *data, tap_flags_t)
 {
     const auto *pkt = static_cast<const opensafety_packet_info *>(data);
     if (!pkt)
@@ -144,6 +144,6 @@ int osa_register_opensafety(void)
         rc = -1;
     }
     stats_tree_register_plugin("opensafety", "openSAFETY", "Zelmar/openSAFETY", TL_REQUIRES_PROTO_TREE,
-                               stats_packet, stats_init, nullptr);
+                               osa_stats_tree_packet, osa_stats_tree_init, nullptr);
     return rc;
 }
