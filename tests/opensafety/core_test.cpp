@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <cstring>
 #include <vector>
 
@@ -562,4 +563,48 @@ TEST_F(Collection, SpdoWithoutSdnKeepsTheKnownSdn)
     const osa_connection *c = osa_find_connection(4);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->counter_delta.series.size(), 1u);
+}
+
+TEST_F(Collection, RandomRecordsKeepTheTablesConsistent)
+{
+    /* Garbage as a dissector might report it from a broken capture. */
+    std::mt19937 rng(1234);
+    std::vector<uint8_t> buf(600);
+    const uint8_t types[] = {osa_frame::type_snmt, osa_frame::type_spdo, osa_frame::type_ssdo,
+                             osa_frame::type_slim_ssdo, 0x80};
+    for (int i = 0; i < 20000; ++i) {
+        for (auto &b : buf)
+            b = static_cast<uint8_t>(rng());
+        osa_frame_record r;
+        r.frame = buf.data();
+        r.frame_avail = rng() % buf.size();
+        r.frame_len = rng() % 700;
+        r.subframe2 = static_cast<uint16_t>(rng() % 300);
+        r.sender = static_cast<uint16_t>(rng() % 1024);
+        r.sdn = static_cast<uint16_t>(rng() % 3);
+        r.msg_type = types[rng() % 5];
+        r.msg_id = static_cast<uint8_t>(r.msg_type | (rng() & 0x1C));
+        r.udid_valid = rng() % 4 == 0;
+        if (r.udid_valid)
+            std::memcpy(r.scm_udid, kUdid, 6);
+        r.is_request = rng() & 1;
+        r.has_payload = rng() & 1;
+        r.snmt_ext_id = static_cast<uint8_t>(rng() % 4);
+        r.spdo_partner = static_cast<uint16_t>(rng() % 1024);
+        r.spdo_40bit = rng() % 8 == 0;
+        r.spdo_counter16 = static_cast<uint16_t>(rng());
+        r.spdo_counter40 = rng();
+        r.spdo_conn_valid = rng() & 1;
+        r.frame_number = static_cast<uint32_t>(i + 1);
+        osa_tap_packet(&r);
+        if (i % 1000 == 0)
+            osa_tap_draw();
+    }
+    for (const auto &e : *osa_node_table()) {
+        EXPECT_EQ(e.first, e.second->sadr);
+        EXPECT_NE(e.first, 0u);
+        if (e.second->partner) {
+            EXPECT_EQ(osa_node_table()->count(e.second->partner->sadr), 1u);
+        }
+    }
 }

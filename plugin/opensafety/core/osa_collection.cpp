@@ -119,7 +119,7 @@ void update_connection(osa_node *node, const osa_frame_record *rec)
 {
     uint16_t counter16 = rec->spdo_counter16;
     const std::size_t f2 = rec->subframe2;
-    if (!record_udid_valid(rec) && frame_has(rec, std::max<std::size_t>(pos_ct + 1, f2 + f2_ct_hi + 1))) {
+    if (!record_udid_valid(rec) && f2 > pos_data && frame_has(rec, f2 + f2_ct_hi + 1)) {
         /* The dissector had no UDID: it only knew the low byte. The high byte
          * is unscrambled with the UDID this collection recovered. */
         const uint8_t key = node->udid_valid ? node->scm_udid[f2_ct_hi] : rec->scm_udid[f2_ct_hi];
