@@ -179,9 +179,17 @@ TEST_F(WiresharkLoop, AnnouncedUdidOverUdp)
         changes2 += e.kind == OSA_LOG_VALID_CHANGED;
     EXPECT_EQ(changes2, 3u);  // invalid -> valid, valid -> invalid, back
 
-    /* Outages show up as network-synchronisation errors. */
-    EXPECT_GE(c3->netsync_count + c3->failure_count, 1u);
-    EXPECT_GE(c6->failure_count, 1u);
+    /* Outages show up as network-synchronisation errors: 7 lost cycles the
+     * network may compensate, 25 it will not. */
+    EXPECT_EQ(c3->netsync_count, 1u);
+    EXPECT_EQ(c3->failure_count, 0u);
+    ASSERT_EQ(c3->log.size(), 2u);
+    EXPECT_EQ(c3->log.front().kind, OSA_LOG_MAY_COMPENSATE);
+    EXPECT_EQ(c3->sync_errors.series.size(), 1u);
+    EXPECT_EQ(c6->failure_count, 1u);
+    EXPECT_EQ(c6->netsync_count, 0u);
+    EXPECT_EQ(c6->log.front().kind, OSA_LOG_WILL_FAIL);
+    EXPECT_EQ(c6->sync_errors.series.front().delta, 2600u);  // 26 cycles of 100
     EXPECT_EQ(c2->netsync_count + c2->failure_count, 0u);
 
     /* SPDO frame range. */
