@@ -7,12 +7,14 @@
 #include <ctime>
 #include <new>
 
+#include "analyzer_link.h"
 #include "capture_buffer.h"
 #include "capture_context.h"
 #include "capture_loops.h"
 #include "control_channel.h"
 #include "dump_processor.h"
 #include "file_layer.h"
+#include "hardware_loop.h"
 #include "message_sink.h"
 #include "pcapng_writer.h"
 #include "replay_reader.h"
@@ -45,6 +47,10 @@ void teardown(CaptureContext* context, SessionParts* parts) {
     captureThreadFree(parts->thread);
     parts->thread = nullptr;
     context->captureThread = nullptr;
+  }
+  if (context->link) {
+    analyzerLinkClose(context->link);
+    context->link = nullptr;
   }
   if (context->replay) {
     replayReaderClose(context->replay);
@@ -112,10 +118,8 @@ bool startUp(CaptureContext* context, SessionParts* parts, bool reduced) {
                                          static_cast<int64_t>(std::time(nullptr)));
     if (!context->replay || replayReaderCheckStart(context->replay) != 0) return false;
   } else {
-    // The analyzer link on the NICs is not part of this build yet.
-    logMessage(context->control, kLogError, "Capture from the analyzer on a NIC is not available in this build.");
-    sendStatus(context->control, kStatusError, "Capture from the analyzer on a NIC is not available in this build.");
-    return false;
+    context->link = analyzerLinkCreate(context->control, context->hwNode, kDeviceName);
+    if (!context->link || analyzerLinkOpenAll(context->link) != 0) return false;
   }
 
   parts->sink = new (std::nothrow) ControlChannelSink(context->control);
@@ -123,7 +127,7 @@ bool startUp(CaptureContext* context, SessionParts* parts, bool reduced) {
   context->processor = dumpProcessorCreate(&context->trigger, context->captureMode, context->buffer, parts->sink);
   if (!context->processor) return false;
 
-  parts->thread = captureThreadCreate(context, fileLoop);
+  parts->thread = captureThreadCreate(context, context->interfaceKind == kInterfaceFile ? fileLoop : hardwareLoop);
   context->captureThread = parts->thread;
   return parts->thread != nullptr;
 }
