@@ -1,0 +1,286 @@
+// Live captures from the analyzer simulator over veth cards in network
+// namespaces: discovery across cards, node selection, bit-exact round trips,
+// the silence handling, Force Trigger and SIGINT, all through the real
+// FIFOs and control pipes Wireshark uses.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "dump_frame.h"
+#include "live_net.h"
+
+using namespace livetest;
+using replaytest::InputFrame;
+using replaytest::Process;
+using replaytest::TempDir;
+
+namespace {
+
+constexpr char kBoot[] = "powerlink_1cn_boot.pcapng";            // 834 frames, 21 s
+constexpr char kCollisions[] = "powerlink_1cn_collisions.pcapng";  // 2680 frames, 61 s
+constexpr char kExample[] = "powerlink_example.pcap";              // 1001 frames, 14 s
+constexpr char kFound[] = "Q40TA5521 deteced successfully! NIC: ";
+constexpr int kStartMs = 20000;
+
+std::string capturePath(const char* name) { return replaytest::sharedCaptures() + "/" + name; }
+
+size_t countContaining(const std::vector<std::string>& texts, const std::string& part) {
+  return static_cast<size_t>(
+      std::count_if(texts.begin(), texts.end(), [&](const std::string& t) { return t.find(part) != std::string::npos; }));
+}
+
+// Every frame of the capture once, bit-exact, in time order, spaced as the
+// analyzer stamped them.
+void expectRoundTrip(const std::vector<Packet>& packets, const std::string& capture) {
+  const std::vector<InputFrame> frames = replaytest::readCapture(capture);
+  ASSERT_FALSE(frames.empty());
+  ASSERT_EQ(packets.size(), frames.size());
+  for (size_t i = 1; i < packets.size(); ++i)
+    ASSERT_LE(packets[i - 1].timestamp, packets[i].timestamp) << "out of time order at " << i;
+  std::string why;
+  EXPECT_TRUE(replaytest::runMatchesAt(frames, packets, 0, &why)) << why;
+  for (const Packet& p : packets) {
+    ASSERT_EQ(p.frameLength, p.data.size());
+    ASSERT_EQ(p.dropCount, 0);
+  }
+}
+
+// Records in the dump frames that the simulator sent before its first pause
+// of more than 20 s of analyzer time (the dump frames as it wrote them to a file).
+size_t recordsBeforePause(const std::string& sentFile) {
+  std::vector<Packet> dumps;
+  if (!replaytest::parsePcapng(replaytest::readFile(sentFile), &dumps)) return 0;
+  size_t records = 0;
+  for (size_t i = 0; i < dumps.size(); ++i) {
+    if (i > 0 && dumps[i].timestamp - dumps[i - 1].timestamp > 20000000000LL) break;
+    if (dumps[i].data.size() > dumpframe::kDumpCountOffset)
+      records += static_cast<uint8_t>(dumps[i].data[dumpframe::kDumpCountOffset]);
+  }
+  return records;
+}
+
+class LiveCaptureTest : public ::testing::Test {
+ protected:
+  void build(int cards) {
+    if (replaytest::sharedCaptures().empty()) GTEST_SKIP() << "shared captures not found";
+    net_.reset(new LiveNet(cards));
+    if (!net_->namespacesAvailable()) GTEST_SKIP() << net_->why();
+    ASSERT_TRUE(net_->ok()) << net_->why();
+  }
+  // Runs the simulator to its end.
+  void send(int card, int node, const char* capture, const std::vector<std::string>& extra) {
+    std::string output;
+    ASSERT_EQ(replaytest::runProgram(simulatorArgs(*net_, card, node, capturePath(capture), extra,
+                                                   dir_.file("sent" + std::to_string(card) + ".pcapng")),
+                                     &output, 60000),
+              0)
+        << output;
+  }
+  std::unique_ptr<Process> sendInBackground(int card, int node, const char* capture,
+                                            const std::vector<std::string>& extra) {
+    return std::unique_ptr<Process>(
+        new Process(simulatorArgs(*net_, card, node, capturePath(capture), extra,
+                                  dir_.file("sent" + std::to_string(card) + ".pcapng")),
+                    dir_.file("sim" + std::to_string(card) + ".txt")));
+  }
+
+  TempDir dir_;
+  std::unique_ptr<LiveNet> net_;
+};
+
+}  // namespace
+
+TEST_F(LiveCaptureTest, DiscoveryKeepsTheThirdCardAndClosesTheOthers) {
+  build(3);
+  LiveCapture capture(*net_, dir_, {});
+  ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs)) << capture.logText();
+  // Listening on all three cards (lo is down and cannot be opened).
+  std::vector<int> listening = net_->packetSocketCards();
+  std::sort(listening.begin(), listening.end());
+  const std::vector<int> all = {net_->cardIndex("nic1"), net_->cardIndex("nic2"), net_->cardIndex("nic3")};
+  EXPECT_EQ(listening, all);
+
+  send(3, 4, kBoot, {"--speed=10"});
+  ASSERT_TRUE(capture.waitForControlText(kFound, 5000));
+  EXPECT_NE(capture.logText().find("Q40TA5521 deteced successfully! NIC: nic3. HW node number: 4."), std::string::npos)
+      << capture.logText();
+  // The status bar takes one message a second, so the search message of the
+  // same second may keep this one off it; the log always has it.
+  EXPECT_LE(countContaining(capture.statusBar(), "deteced successfully! NIC: nic3. HW node number: 4."), 1u);
+  EXPECT_EQ(net_->packetSocketCards(), std::vector<int>{net_->cardIndex("nic3")});
+
+  ASSERT_TRUE(capture.waitForPackets(834, 10000)) << capture.packets().size();
+  EXPECT_EQ(capture.interrupt(), 0);
+  expectRoundTrip(capture.packets(), capturePath(kBoot));
+}
+
+TEST_F(LiveCaptureTest, ChosenNodeTakesOnlyItsOwnAnalyzer) {
+  build(2);
+  LiveCapture capture(*net_, dir_, {"--ta5521hwnode", "5"});
+  ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
+  // Node 3 starts first and keeps sending throughout.
+  auto node3 = sendInBackground(1, 3, kCollisions, {"--speed=20"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  send(2, 5, kBoot, {"--speed=10"});
+  ASSERT_TRUE(capture.waitForPackets(834, 10000));
+  EXPECT_EQ(node3->wait(20000), 0);
+  EXPECT_EQ(capture.interrupt(), 0);
+  EXPECT_NE(capture.logText().find("NIC: nic2. HW node number: 5."), std::string::npos) << capture.logText();
+  expectRoundTrip(capture.packets(), capturePath(kBoot));
+}
+
+TEST_F(LiveCaptureTest, NodeZeroTakesTheFirstAnalyzerSeen) {
+  build(2);
+  LiveCapture capture(*net_, dir_, {"--ta5521hwnode", "0"});
+  ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
+  auto node3 = sendInBackground(1, 3, kBoot, {"--speed=10"});
+  ASSERT_TRUE(capture.waitForControlText(kFound, 5000));
+  send(2, 5, kExample, {"--speed=20"});
+  EXPECT_EQ(node3->wait(20000), 0);
+  ASSERT_TRUE(capture.waitForPackets(834, 10000));
+  EXPECT_EQ(capture.interrupt(), 0);
+  EXPECT_NE(capture.logText().find("NIC: nic1. HW node number: 3."), std::string::npos) << capture.logText();
+  expectRoundTrip(capture.packets(), capturePath(kBoot));
+}
+
+TEST_F(LiveCaptureTest, WrongNodeKeepsSearchingOncePerSecond) {
+  build(2);
+  LiveCapture capture(*net_, dir_, {"--ta5521hwnode", "7"});
+  ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
+  const auto start = std::chrono::steady_clock::now();
+  auto node3 = sendInBackground(1, 3, kBoot, {"--speed=7"});
+  send(2, 5, kBoot, {"--speed=7"});
+  EXPECT_EQ(node3->wait(20000), 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(capture.interrupt(), 0);
+
+  const std::vector<std::string> bar = capture.statusBar();
+  const size_t searching = countContaining(bar, "Searching for Q40TA5521 (7) ");
+  EXPECT_GE(searching, static_cast<size_t>(seconds) - 1) << seconds << " s";
+  EXPECT_LE(searching, static_cast<size_t>(seconds) + 2) << seconds << " s";
+  EXPECT_EQ(countContaining(bar, "deteced"), 0u);
+  EXPECT_EQ(capture.logText().find("deteced"), std::string::npos);
+  EXPECT_TRUE(capture.packets().empty());
+}
+
+TEST_F(LiveCaptureTest, RoundTripsAreBitExactAtFullSpeed) {
+  build(1);
+  {
+    // Alternating ports across the low counter's wrap, five records a dump.
+    LiveCapture capture(*net_, dir_, {});
+    ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
+    send(1, 1, kExample, {"--speed=0", "--ports=alternate", "--records=5", "--tick-start=0xFFFFF000"});
+    ASSERT_TRUE(capture.waitForPackets(1001, 10000));
+    EXPECT_EQ(capture.interrupt(), 0);
+    const std::vector<Packet> packets = capture.packets();
+    expectRoundTrip(packets, capturePath(kExample));
+    for (size_t i = 0; i < packets.size(); ++i) ASSERT_EQ(packets[i].flags & 3u, i % 2 == 0 ? 1u : 2u) << i;
+    EXPECT_EQ(capture.logText().find("lost by PC"), std::string::npos);
+  }
+  {
+    // Full dump frames of up to 255 records, sent without pauses.
+    LiveCapture capture(*net_, dir_, {});
+    ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
+    send(1, 1, kCollisions, {"--speed=0", "--records=255", "--tick-start=0x300000000"});
+    ASSERT_TRUE(capture.waitForPackets(2680, 10000));
+    EXPECT_EQ(capture.interrupt(), 0);
+    expectRoundTrip(capture.packets(), capturePath(kCollisions));
+    EXPECT_EQ(capture.logText().find("lost by PC"), std::string::npos);
+  }
+}
+
+TEST_F(LiveCaptureTest, SilenceFlushesEverythingAndWaitsOncePerSecond) {
+  build(1);
+  LiveCapture capture(*net_, dir_, {});
+  ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
+  // Two passes of the capture with a 4-second pause between them (40 s of
+  // analyzer time at ten times the speed).
+  auto sim = sendInBackground(1, 2, kBoot, {"--speed=10", "--repeat=2", "--repeat-gap-ms=40000"});
+
+  const std::string waiting = "  Waiting for Q40TA5521 (2) ";
+  std::vector<std::chrono::steady_clock::time_point> seen;
+  size_t packetsWhileWaiting = 0;
+  size_t waitingWhenBack = 0;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const size_t count = countContaining(capture.statusBar(), waiting);
+        while (seen.size() < count) seen.push_back(std::chrono::steady_clock::now());
+        if (count > 0 && packetsWhileWaiting == 0) packetsWhileWaiting = capture.packets().size();
+        return capture.packets().size() > 834 + 32;  // the second pass is flowing
+      },
+      20000));
+  waitingWhenBack = seen.size();
+
+  ASSERT_GE(waitingWhenBack, 1u);
+  EXPECT_LE(waitingWhenBack, 3u);
+  for (size_t i = 1; i < seen.size(); ++i)
+    EXPECT_GE(seen[i] - seen[i - 1], std::chrono::milliseconds(800)) << "waiting message " << i;
+
+  // The frames of the second pass silence it.
+  EXPECT_EQ(sim->wait(20000), 0);
+  EXPECT_EQ(countContaining(capture.statusBar(), waiting), waitingWhenBack);
+  // Fewer than 32 records followed the first pass, yet all of it was written.
+  const size_t beforePause = recordsBeforePause(dir_.file("sent1.pcapng"));
+  EXPECT_GT(beforePause, 800u);
+  EXPECT_EQ(packetsWhileWaiting, beforePause);
+  ASSERT_TRUE(capture.waitForPackets(2 * 834, 10000));
+  EXPECT_EQ(capture.interrupt(), 0);
+  EXPECT_EQ(capture.packets().size(), 2u * 834u);
+  EXPECT_EQ(capture.logText().find("lost by PC"), std::string::npos);
+}
+
+TEST_F(LiveCaptureTest, SigintEndsALiveCaptureWithAValidFile) {
+  build(1);
+  LiveCapture capture(*net_, dir_, {});
+  ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
+  auto sim = sendInBackground(1, 1, kCollisions, {"--speed=20"});
+  ASSERT_TRUE(capture.waitForPackets(200, 10000));
+  EXPECT_EQ(capture.interrupt(), 0);
+  sim->signal(SIGTERM);
+  sim->wait(5000);
+  EXPECT_NE(capture.logText().find("Capture stopped"), std::string::npos);
+
+  const std::vector<Packet> packets = capture.packets();
+  ASSERT_GE(packets.size(), 200u);
+  EXPECT_LT(packets.size(), 2680u);
+  const std::string file = dir_.file("interrupted.pcapng");
+  replaytest::writeFile(file, capture.pcapngBytes());
+  std::string report;
+  ASSERT_EQ(replaytest::runProgram({"/usr/bin/capinfos", "-c", "-M", file}, &report), 0) << report;
+  EXPECT_NE(report.find("Number of packets:   " + std::to_string(packets.size())), std::string::npos) << report;
+}
+
+TEST_F(LiveCaptureTest, SingleShotWritesNothingUntilForceTrigger) {
+  build(1);
+  LiveCapture capture(*net_, dir_, {"--capturemode", "singleshot"});
+  ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
+  send(1, 1, kBoot, {"--speed=0"});
+  // Long past the live idle flush: single shot keeps it all back.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_TRUE(capture.packets().empty());
+  capture.pressForceTrigger();
+  EXPECT_EQ(capture.wait(10000), 0);
+  EXPECT_NE(capture.logText().find("Trigger forced!"), std::string::npos);
+  expectRoundTrip(capture.packets(), capturePath(kBoot));
+}
+
+TEST_F(LiveCaptureTest, InterfaceNamesSelectTheHardwareCaptureBySubstring) {
+  build(1);
+  {
+    LiveCapture capture(*net_, dir_, {}, "xsentra_ta5521_hwify");
+    ASSERT_TRUE(capture.waitForControlText("Searching for Q40TA5521 (0) ", kStartMs));
+    EXPECT_EQ(capture.interrupt(), 0);
+  }
+  std::string output;
+  EXPECT_EQ(replaytest::runProgram(net_->inEngineSide({replaytest::extcapPath(), "--capture", "--extcap-interface",
+                                                       "foo", "--fifo", dir_.file("foo.pcapng")}),
+                                   &output),
+            255);
+  EXPECT_FALSE(replaytest::readFile(dir_.file("foo.pcapng")).size() > 0);
+  EXPECT_EQ(replaytest::runProgram({replaytest::extcapPath(), "--extcap-config", "--extcap-interface",
+                                    "xsentra_ta5521_hwify"},
+                                   &output),
+            0);
+  EXPECT_EQ(output, "");
+}
