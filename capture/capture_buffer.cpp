@@ -16,6 +16,40 @@ int64_t waitingCount(const CaptureBuffer* buffer) {
                               buffer->removed.load(std::memory_order_relaxed));
 }
 
+// Walk back from the newest record: frames mostly arrive in order, so this
+// usually stops at once. Equal stamps stay behind earlier arrivals.
+void insertSortedLocked(CaptureBuffer* buffer, PacketRecord* record) {
+  RecordNode* node = recordListLast(&buffer->presortList);
+  while (!recordNodeIsHead(node) &&
+         static_cast<int64_t>(static_cast<uint64_t>(asRecord(node)->timestamp) -
+                              static_cast<uint64_t>(record->timestamp)) > 0) {
+    node = node->prev;
+  }
+  recordNodeInit(&record->links);
+  recordListInsertAfter(node, &record->links);
+}
+
+void noteInsertedLocked(CaptureBuffer* buffer, uint32_t count) {
+  const uint64_t inserted = buffer->inserted.load(std::memory_order_relaxed) + count;
+  buffer->inserted.store(inserted, std::memory_order_relaxed);
+  buffer->level.store(static_cast<int32_t>(inserted - buffer->removed.load(std::memory_order_relaxed)),
+                      std::memory_order_relaxed);
+}
+
+// Returned slots are reused first: a live capture then cycles through the
+// few dozen slots the hold-back keeps busy, all warm in the cache, instead
+// of walking the whole half-gigabyte pool and missing the cache on every
+// packet (which halves the throughput). Which free slot comes next is
+// nobody's concern but the buffer's.
+void giveBackLocked(CaptureBuffer* buffer, PacketRecord* record) {
+  recordNodeInit(&record->links);
+  recordListInsertAfter(recordListHead(&buffer->freeList), &record->links);
+}
+
+void noteFreeLocked(CaptureBuffer* buffer, int64_t change) {
+  buffer->freeSlots.store(buffer->freeSlots.load(std::memory_order_relaxed) + change, std::memory_order_relaxed);
+}
+
 void reportAllocationFailure() {
   std::fputs(" >>> Error <<< Memory for capture buffer cannot be allocated.\n", stdout);
   std::fflush(stdout);
@@ -45,6 +79,7 @@ CaptureBuffer* captureBufferCreate(uint32_t slotCount, int32_t holdBack) {
   buffer->inserted.store(0);
   buffer->removed.store(0);
   buffer->level.store(0);
+  buffer->freeSlots.store(slotCount);
   recordListInit(&buffer->freeList);
   recordListInit(&buffer->presortList);
   for (uint32_t i = 0; i < slotCount; ++i) {
@@ -59,33 +94,23 @@ PacketRecord* captureBufferTakeFree(CaptureBuffer* buffer) {
   if (buffer == nullptr) return nullptr;
   std::lock_guard<std::mutex> lock(buffer->mutex);
   RecordNode* node = recordListRemoveHead(&buffer->freeList);
-  return node ? asRecord(node) : nullptr;
+  if (node == nullptr) return nullptr;
+  noteFreeLocked(buffer, -1);
+  return asRecord(node);
 }
 
 int captureBufferInsertSorted(CaptureBuffer* buffer, PacketRecord* record) {
   if (buffer == nullptr || record == nullptr) return -1;
   std::lock_guard<std::mutex> lock(buffer->mutex);
-  // Walk back from the newest record: frames mostly arrive in order, so this
-  // usually stops at once. Equal stamps stay behind earlier arrivals.
-  RecordNode* node = recordListLast(&buffer->presortList);
-  while (!recordNodeIsHead(node) &&
-         static_cast<int64_t>(static_cast<uint64_t>(asRecord(node)->timestamp) -
-                              static_cast<uint64_t>(record->timestamp)) > 0) {
-    node = node->prev;
-  }
-  recordNodeInit(&record->links);
-  recordListInsertAfter(node, &record->links);
-  const uint64_t inserted = buffer->inserted.load(std::memory_order_relaxed) + 1;
-  buffer->inserted.store(inserted, std::memory_order_relaxed);
-  buffer->level.store(static_cast<int32_t>(inserted - buffer->removed.load(std::memory_order_relaxed)),
-                      std::memory_order_relaxed);
+  insertSortedLocked(buffer, record);
+  noteInsertedLocked(buffer, 1);
   return 0;
 }
 
 PacketRecord* captureBufferTakeReady(CaptureBuffer* buffer) {
   if (buffer == nullptr) return nullptr;
   // A negative hold-back releases everything, as 0 does.
-  if (waitingCount(buffer) <= buffer->holdBack.load(std::memory_order_relaxed)) return nullptr;
+  if (waitingCount(buffer) <= buffer->holdBack.load(std::memory_order_acquire)) return nullptr;
   std::lock_guard<std::mutex> lock(buffer->mutex);
   RecordNode* node = recordListRemoveHead(&buffer->presortList);
   if (node == nullptr) return nullptr;
@@ -96,20 +121,77 @@ PacketRecord* captureBufferTakeReady(CaptureBuffer* buffer) {
 int captureBufferGiveBack(CaptureBuffer* buffer, PacketRecord* record) {
   if (buffer == nullptr || record == nullptr) return -1;
   std::lock_guard<std::mutex> lock(buffer->mutex);
-  recordNodeInit(&record->links);
-  // Returned slots are reused first: a live capture then cycles through the
-  // few dozen slots the hold-back keeps busy, all warm in the cache, instead
-  // of walking the whole half-gigabyte pool and missing the cache on every
-  // packet (which halves the throughput). Which free slot comes next is
-  // nobody's concern but the buffer's.
-  recordListInsertAfter(recordListHead(&buffer->freeList), &record->links);
+  giveBackLocked(buffer, record);
+  noteFreeLocked(buffer, 1);
+  return 0;
+}
+
+uint32_t captureBufferTakeFreeBatch(CaptureBuffer* buffer, PacketRecord** out, uint32_t max) {
+  if (buffer == nullptr || out == nullptr) return 0;
+  std::lock_guard<std::mutex> lock(buffer->mutex);
+  uint32_t taken = 0;
+  while (taken < max) {
+    RecordNode* node = recordListRemoveHead(&buffer->freeList);
+    if (node == nullptr) break;
+    out[taken++] = asRecord(node);
+  }
+  noteFreeLocked(buffer, -static_cast<int64_t>(taken));
+  return taken;
+}
+
+int captureBufferInsertSortedBatch(CaptureBuffer* buffer, PacketRecord* const* records, uint32_t count) {
+  if (buffer == nullptr || (records == nullptr && count != 0)) return -1;
+  if (count == 0) return 0;
+  std::lock_guard<std::mutex> lock(buffer->mutex);
+  for (uint32_t i = 0; i < count; ++i) insertSortedLocked(buffer, records[i]);
+  noteInsertedLocked(buffer, count);
+  return 0;
+}
+
+uint32_t captureBufferTakeReadyBatch(CaptureBuffer* buffer, PacketRecord** out, uint32_t max,
+                                     int64_t* waitingAfter) {
+  if (waitingAfter != nullptr) *waitingAfter = buffer != nullptr ? waitingCount(buffer) : 0;
+  if (buffer == nullptr || out == nullptr || max == 0) return 0;
+  // The same test as a single take, read without the lock first: an idle
+  // poll then costs no lock at all.
+  const int32_t holdBack = buffer->holdBack.load(std::memory_order_acquire);
+  if (waitingCount(buffer) <= holdBack) return 0;
+  std::lock_guard<std::mutex> lock(buffer->mutex);
+  // Under the lock the counters are exact; a negative hold-back releases
+  // everything, as 0 does.
+  const int64_t waiting = waitingCount(buffer);
+  const int64_t releasable = waiting - (holdBack < 0 ? 0 : holdBack);
+  uint32_t taken = 0;
+  while (taken < max && static_cast<int64_t>(taken) < releasable) {
+    RecordNode* node = recordListRemoveHead(&buffer->presortList);
+    if (node == nullptr) break;
+    out[taken++] = asRecord(node);
+  }
+  buffer->removed.store(buffer->removed.load(std::memory_order_relaxed) + taken, std::memory_order_relaxed);
+  if (waitingAfter != nullptr) *waitingAfter = waiting - taken;
+  return taken;
+}
+
+int captureBufferGiveBackBatch(CaptureBuffer* buffer, PacketRecord* const* records, uint32_t count) {
+  if (buffer == nullptr || (records == nullptr && count != 0)) return -1;
+  if (count == 0) return 0;
+  std::lock_guard<std::mutex> lock(buffer->mutex);
+  for (uint32_t i = 0; i < count; ++i) giveBackLocked(buffer, records[i]);
+  noteFreeLocked(buffer, count);
   return 0;
 }
 
 int captureBufferSetHoldBack(CaptureBuffer* buffer, int32_t holdBack) {
   if (buffer == nullptr) return -1;
-  buffer->holdBack.store(holdBack, std::memory_order_relaxed);
+  // Release: whatever the caller set before (writing enabled, for one) is
+  // seen by the thread that finds records released by the new value.
+  buffer->holdBack.store(holdBack, std::memory_order_release);
   return 0;
+}
+
+int32_t captureBufferHoldBack(const CaptureBuffer* buffer) {
+  if (buffer == nullptr) return 0;
+  return buffer->holdBack.load(std::memory_order_relaxed);
 }
 
 int32_t captureBufferLevel(const CaptureBuffer* buffer) {
@@ -120,6 +202,11 @@ int32_t captureBufferLevel(const CaptureBuffer* buffer) {
 int32_t captureBufferRemaining(const CaptureBuffer* buffer) {
   if (buffer == nullptr) return -1;
   return static_cast<int32_t>(waitingCount(buffer));
+}
+
+int64_t captureBufferFreeCount(const CaptureBuffer* buffer) {
+  if (buffer == nullptr) return -1;
+  return buffer->freeSlots.load(std::memory_order_relaxed);
 }
 
 void captureBufferDestroy(CaptureBuffer* buffer) {

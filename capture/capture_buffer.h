@@ -43,6 +43,8 @@ struct CaptureBuffer {
   std::atomic<uint64_t> inserted;
   std::atomic<uint64_t> removed;
   std::atomic<int32_t> level;  // inserted - removed at the last insertion
+  // Slots on the free list. Changed under the lock, read without it.
+  std::atomic<int64_t> freeSlots;
   std::mutex mutex;            // guards both lists and all counter updates
 };
 
@@ -53,6 +55,32 @@ int captureBufferInsertSorted(CaptureBuffer* buffer, PacketRecord* record);
 PacketRecord* captureBufferTakeReady(CaptureBuffer* buffer);
 int captureBufferGiveBack(CaptureBuffer* buffer, PacketRecord* record);
 int captureBufferSetHoldBack(CaptureBuffer* buffer, int32_t holdBack);
+// The hold-back in force; 0 without buffer.
+int32_t captureBufferHoldBack(const CaptureBuffer* buffer);
 int32_t captureBufferLevel(const CaptureBuffer* buffer);
+
+// Batched forms of the operations above, one critical section per call, so
+// the two threads pay for the lock once per dump or drain pass instead of
+// once per record. Each does exactly what the same number of single calls
+// would do with nothing happening in between.
+
+// Takes up to `max` free slots, in free-list order; answers how many.
+uint32_t captureBufferTakeFreeBatch(CaptureBuffer* buffer, PacketRecord** out, uint32_t max);
+// Inserts the records one after the other, sorted as by single inserts
+// (equal stamps keep the order of the array); level is taken after the last.
+// 0, or -1 without buffer or records.
+int captureBufferInsertSortedBatch(CaptureBuffer* buffer, PacketRecord* const* records, uint32_t count);
+// Takes the oldest records that the hold-back releases, at most `max`, and
+// answers how many. `waitingAfter` (optional) receives the number of records
+// still waiting behind the last one taken: record i of the batch has
+// *waitingAfter + (count - 1 - i) records waiting behind it.
+uint32_t captureBufferTakeReadyBatch(CaptureBuffer* buffer, PacketRecord** out, uint32_t max,
+                                     int64_t* waitingAfter);
+// Gives the slots back to the free list; 0, or -1 without buffer or records.
+int captureBufferGiveBackBatch(CaptureBuffer* buffer, PacketRecord* const* records, uint32_t count);
 int32_t captureBufferRemaining(const CaptureBuffer* buffer);
+// Slots on the free list now: the pool less the records waiting and the
+// slots either thread holds between take and insert or give back. -1
+// without buffer.
+int64_t captureBufferFreeCount(const CaptureBuffer* buffer);
 void captureBufferDestroy(CaptureBuffer* buffer);
