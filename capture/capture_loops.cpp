@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -40,13 +41,22 @@ constexpr int32_t kLiveHoldBack = 32;
 // Nice value of the capture thread: above the main thread, which only writes.
 constexpr int kRaisedNice = -5;
 // The replay waits for the main thread while fewer slots than this are free:
-// a dump carries at most 255 records, and a slot may be in the main thread's hands.
+// a dump carries at most 255 records.
 constexpr int64_t kReplayFreeSlotsNeeded = 256 + 8;
+// How far a live replay runs ahead of the main thread, in records: several
+// of the main thread's batches, and still few enough to stay in the cache.
+constexpr int64_t kLiveReplayLead = 8192;
 // Force Trigger is polled at most this often (a poll is a system call on a pipe).
 constexpr auto kForcePollInterval = std::chrono::microseconds(200);
 
 // Records the main loop writes per pass while the capture thread runs.
 constexpr uint32_t kRecordsPerPass = 16384;
+// Records taken from the buffer under one lock, and the stream bytes
+// collected before they are written (the block of the largest record fits
+// many times over).
+constexpr uint32_t kTakeBatch = 1024;
+constexpr uint32_t kWriteBatchBytes = 256 * 1024;
+constexpr uint32_t kPrefetchAhead = 4;  // records
 // How long the main loop waits for a stopping capture thread before it ends
 // the capture anyway.
 constexpr auto kFinishWait = std::chrono::seconds(2);
@@ -87,12 +97,18 @@ bool handleForceTrigger(CaptureContext* context, std::chrono::steady_clock::time
 
 // The replay is paced by the buffer: it never takes the last free slots, so
 // a file is replayed as fast as the main thread drains, never faster (the
-// analyzer cannot wait, a file can). Force Trigger is still served meanwhile.
-void waitForRoom(CaptureContext* context, std::chrono::steady_clock::time_point* lastPoll) {
+// analyzer cannot wait, a file can). In live mode it also stays at most
+// `maxWaiting` records ahead of the writer: the records then are still in
+// the processor's cache when the main thread writes them, instead of
+// filling the whole pool and being fetched back from memory one by one.
+// Force Trigger is still served meanwhile.
+void waitForRoom(CaptureContext* context, int64_t maxWaiting, std::chrono::steady_clock::time_point* lastPoll) {
   CaptureBuffer* buffer = context->buffer;
   while (!context->run.stopCaptureThread.load()) {
-    const int64_t free = static_cast<int64_t>(buffer->slotCount) - captureBufferRemaining(buffer);
-    if (free >= kReplayFreeSlotsNeeded) return;
+    // The free list itself: the main thread may hold a batch of slots
+    // between taking and giving them back.
+    if (captureBufferFreeCount(buffer) >= kReplayFreeSlotsNeeded && captureBufferRemaining(buffer) <= maxWaiting)
+      return;
     if (handleForceTrigger(context, lastPoll)) return;
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
@@ -109,6 +125,71 @@ void threadMain(CaptureThread* thread) {
     }
   }
   thread->body(thread->context);
+}
+
+// One drain pass of the main loop: takes the released records from the
+// buffer a batch at a time (one lock per batch), writes or discards them,
+// gives the slots back in one lock per batch and hands the pass's blocks to
+// the stream with one flush. Answers false once a write or the flush failed:
+// the capture is then over, and the records of the failed batch are lost
+// with the stream.
+struct DrainState {
+  CaptureContext* context;
+  bool singleShot;
+  int32_t depth;                // records the single-shot trace keeps
+  std::time_t lastTraceStatus;  // second of the last progress message
+};
+
+bool writeTaken(DrainState* state, PacketRecord* const* records, uint32_t count, int64_t waitingAfter) {
+  CaptureContext* context = state->context;
+  RunFlags& run = context->run;
+  if (!run.writingEnabled.load()) return true;
+  for (uint32_t i = 0; i < count; ++i) {
+    // The records were filled on the other thread's core: ask for the next
+    // ones early so their cache lines travel while this one is written.
+    if (i + kPrefetchAhead < count) {
+      const PacketRecord* next = records[i + kPrefetchAhead];
+      __builtin_prefetch(next);
+      __builtin_prefetch(reinterpret_cast<const uint8_t*>(next) + 64);
+      __builtin_prefetch(next->data + 64);
+    }
+    // Records still waiting behind this one when it was taken.
+    const int64_t behind = waitingAfter + static_cast<int64_t>(count - 1 - i);
+    // Single shot writes the newest `depth` records only: what is older fell
+    // out of the pre-trigger ring, even if it was still waiting when the
+    // trigger came. (A depth of 0 or less keeps no ring: all is written.)
+    const bool outOfRing = state->singleShot && state->depth > 0 && behind >= state->depth;
+    if (!outOfRing && pcapngWritePacket(context->writer, records[i]) != 0) return false;
+    // The status bar takes one message a second: compose one only when the second changes.
+    const std::time_t second = run.traceGenerating.load() ? std::time(nullptr) : state->lastTraceStatus;
+    if (second != state->lastTraceStatus) {
+      state->lastTraceStatus = second;
+      sendStatusf(context->control, kStatusBar, "[Trigger forced - Generating trace...] - Remaining packets: %d",
+                  static_cast<int>(behind));
+    }
+  }
+  return true;
+}
+
+bool drainPass(DrainState* state, uint32_t limit, bool* full) {
+  CaptureBuffer* buffer = state->context->buffer;
+  PacketRecord* taken[kTakeBatch];
+  uint32_t done = 0;
+  bool written = true;
+  while (written && done < limit) {
+    const uint32_t want = limit - done < kTakeBatch ? limit - done : kTakeBatch;
+    int64_t waitingAfter = 0;
+    const uint32_t count = captureBufferTakeReadyBatch(buffer, taken, want, &waitingAfter);
+    if (count == 0) break;
+    written = writeTaken(state, taken, count, waitingAfter);
+    // The slots go back in every case.
+    captureBufferGiveBackBatch(buffer, taken, count);
+    done += count;
+  }
+  // A failed flush is a failed write: the reader has gone.
+  if (pcapngWriterFlush(state->context->writer) != 0) written = false;
+  *full = done >= limit || done >= kTakeBatch;
+  return written;
 }
 
 // Standard input as the console: a terminal is switched to key-at-a-time
@@ -132,6 +213,9 @@ int32_t captureHoldBackDepth(const CaptureContext* context) {
 void fileLoop(CaptureContext* context) {
   const int32_t holdBack = captureHoldBackDepth(context);
   if (!singleShot(context)) context->run.writingEnabled.store(true);
+  // Single shot must fill its pre-trigger ring; live replay runs only a
+  // little ahead of the writer.
+  const int64_t maxWaiting = singleShot(context) ? INT64_MAX : holdBack + kLiveReplayLead;
   // The local record the reader fills: a slot-sized scratch area.
   PacketRecord* record = new (std::nothrow) PacketRecord;
   if (!record) {
@@ -148,7 +232,7 @@ void fileLoop(CaptureContext* context) {
     record->capturedLength = 0;
     record->dropCount = 0;
     if (replayReaderReadNext(context->replay, record, isDumpFrame, now) == 0) {
-      waitForRoom(context, &lastPoll);
+      waitForRoom(context, maxWaiting, &lastPoll);
       if (context->run.stopCaptureThread.load()) break;
       captureBufferSetHoldBack(context->buffer, holdBack);
       const int result = processDump(context->processor, record->data, record->capturedLength);
@@ -245,33 +329,23 @@ void mainLoop(CaptureContext* context, CaptureThread* thread) {
   int stopCountdown = 0;
   bool writeFailed = false;
   bool stopSeen = false;
-  std::time_t lastTraceStatus = 0;
   std::chrono::steady_clock::time_point stopSeenAt;
+  // Packet blocks are collected and written once per pass (a write per
+  // block costs a system call per packet); should the memory for that be
+  // missing, every block is written on its own, which is slower but the same.
+  (void)pcapngWriterSetBatching(context->writer, kWriteBatchBytes);
+  DrainState drain{context, single, depth, 0};
+  bool passWasFull = false;
   while (!run.stopMainLoop.load()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The pause lets records gather between passes; after a pass that
+    // stopped at its bound, records are already waiting, and pausing would
+    // only let the buffer fill up.
+    if (!passWasFull) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     // A replay refills the buffer as fast as it drains, so a pass is bounded
     // to keep signals, keys and stop checks served; once the capture thread
     // has finished, nothing new comes and the pass drains everything.
     const bool producerDone = run.captureThreadFinished.load();
-    for (uint32_t taken = 0; !writeFailed && (producerDone || taken < kRecordsPerPass); ++taken) {
-      PacketRecord* record = captureBufferTakeReady(context->buffer);
-      if (!record) break;
-      if (run.writingEnabled.load()) {
-        // Single shot writes the newest `depth` records only: what is older
-        // fell out of the pre-trigger ring, even if it was still waiting when
-        // the trigger came.
-        const bool outOfRing = single && captureBufferRemaining(context->buffer) >= depth;
-        if (!outOfRing && pcapngWritePacket(context->writer, record) != 0) writeFailed = true;
-        // The status bar takes one message a second: compose one only when the second changes.
-        const std::time_t second = run.traceGenerating.load() ? std::time(nullptr) : lastTraceStatus;
-        if (second != lastTraceStatus) {
-          lastTraceStatus = second;
-          sendStatusf(context->control, kStatusBar, "[Trigger forced - Generating trace...] - Remaining packets: %d",
-                      static_cast<int>(captureBufferRemaining(context->buffer)));
-        }
-      }
-      captureBufferGiveBack(context->buffer, record);
-    }
+    writeFailed = !drainPass(&drain, producerDone ? UINT32_MAX : kRecordsPerPass, &passWasFull);
     if (writeFailed || stopCountdown > 0) {
       logMessage(context->control, kLogStatus, "Capture stopped");
       run.stopCaptureThread.store(true);

@@ -1,6 +1,7 @@
 #include "dump_processor.h"
 
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -137,7 +138,8 @@ int storeRecord(DumpProcessor* processor, const DumpHeader& header, const DumpRe
                 int32_t* lost) {
   processor->packetCount += 1;
   const int64_t relative = relativeTime(processor, port, record.timestampLow);
-  PacketRecord* slot = captureBufferTakeFree(processor->buffer);
+  PacketRecord* slot =
+      processor->slotsFilled < processor->slotsTaken ? processor->slots[processor->slotsFilled] : nullptr;
   if (slot == nullptr) {
     char message[kMessageChars];
     compose(message, "Packet #%" PRId64 ": Performance leak - overflow of presort buffer",
@@ -173,7 +175,7 @@ int storeRecord(DumpProcessor* processor, const DumpHeader& header, const DumpRe
   slot->flags = flags;
   slot->capturedLength = static_cast<uint16_t>(captured);
   std::memcpy(slot->data, record.data, captured);
-  captureBufferInsertSorted(processor->buffer, slot);
+  processor->slotsFilled += 1;  // inserted with the rest of the dump when it ends
 
   processor->lastStoredTime = slot->timestamp;
   *lost = 0;
@@ -213,6 +215,28 @@ bool passesStreamGuard(DumpProcessor* processor, const DumpHeader& header, int32
   return true;
 }
 
+// Takes the free slots the dump may need: one per record it carries (records
+// of a disabled port need none, but counting them first would cost a second
+// walk). When fewer are free, the records beyond them overflow, exactly as
+// if each had asked for its own slot.
+static_assert(kMaxRecordsPerDump >= UINT8_MAX && sizeof(DumpHeader::dumpCount) == 1,
+              "a dump's records all fit the slots in hand");
+void takeDumpSlots(DumpProcessor* processor, uint32_t records) {
+  processor->slotsTaken = captureBufferTakeFreeBatch(processor->buffer, processor->slots, records);
+  processor->slotsFilled = 0;
+}
+
+// Hands the dump's filled slots to the presort list in record order and
+// gives the unfilled ones back. Runs on every way out of a dump, so records
+// stored before a fault stay stored.
+void finishDumpSlots(DumpProcessor* processor) {
+  captureBufferInsertSortedBatch(processor->buffer, processor->slots, processor->slotsFilled);
+  captureBufferGiveBackBatch(processor->buffer, processor->slots + processor->slotsFilled,
+                             processor->slotsTaken - processor->slotsFilled);
+  processor->slotsTaken = 0;
+  processor->slotsFilled = 0;
+}
+
 // After each dump: the status line, or the end of a triggered capture.
 int completionTest(DumpProcessor* processor) {
   char message[kMessageChars];
@@ -232,8 +256,15 @@ int completionTest(DumpProcessor* processor) {
   // that is about to be written from the buffer.
   int64_t position = asPacketNumber(processor->triggerPacketNumber);
   if (!live) {
-    position = static_cast<int64_t>(captureBufferLevel(processor->buffer)) -
-               static_cast<int64_t>(processor->packetCount - processor->triggerPacketNumber);
+    // The trace is the newest hold-back records of the buffer: when the
+    // writer lags, the buffer holds more than that, and the older surplus
+    // is discarded, not written. So the trace is as long as the level only
+    // up to the hold-back (a hold-back of 0 or less keeps no ring and
+    // writes all there is).
+    const int64_t level = captureBufferLevel(processor->buffer);
+    const int64_t ring = captureBufferHoldBack(processor->buffer);
+    const int64_t traceLength = ring > 0 && ring < level ? ring : level;
+    position = traceLength - static_cast<int64_t>(processor->packetCount - processor->triggerPacketNumber);
     // A long post-trigger time at a high frame rate pushes the trigger packet
     // out of the pre-trigger ring; the trace then starts after it, and its
     // first packet is the nearest one there is (never a number <= 0).
@@ -330,16 +361,22 @@ int processDump(DumpProcessor* processor, const uint8_t* frame, uint32_t length)
     port.high = header.tsHigh;
   }
 
+  takeDumpSlots(processor, header.dumpCount);
   uint32_t offset = kFirstRecordOffset;
   for (unsigned i = 0; i < header.dumpCount; ++i) {
     DumpRecord record;
     // Records stored so far stay stored.
     if (readDumpRecord(frame, length, offset, header.dumpSize, DumpSizeReading::kCaptureEngine, &record) != 0) {
+      finishDumpSlots(processor);
       return -1;
     }
     const unsigned port = record.flags & kRecordPortBit;
-    if (portEnabled(processor, port) && storeRecord(processor, header, record, port, &lost) != 0) return -1;
+    if (portEnabled(processor, port) && storeRecord(processor, header, record, port, &lost) != 0) {
+      finishDumpSlots(processor);
+      return -1;
+    }
     offset = nextDumpRecordOffset(record, header.dumpSize, DumpSizeReading::kCaptureEngine);
   }
+  finishDumpSlots(processor);
   return completionTest(processor);
 }

@@ -14,6 +14,7 @@
 
 struct CaptureBuffer;
 struct MessageSink;
+struct PacketRecord;
 
 // The per-packet flags word, written as the pcapng epb_flags option. It
 // follows epb_flags where that has a meaning (direction in bits 0-1,
@@ -41,6 +42,7 @@ constexpr uint16_t kMinimumFrameLength = 64;
 constexpr int kDumpTraceComplete = 256;  // post-trigger time passed: write the trace
 
 constexpr int kTriggerTextChars = 128;  // 127 characters + terminator
+constexpr uint32_t kMaxRecordsPerDump = 255;  // the dump header counts records in one byte
 
 struct PortTimeState {
   bool firstInDump;      // no record of this port yet in the current dump
@@ -75,6 +77,14 @@ struct DumpProcessor {
   uint32_t previousDi[4];  // DI1..DI4 of the previous stored packet
   uint32_t lossEvents;
   uint32_t lossEventsAtLastStored;
+
+  // Slots of the dump in hand: taken from the free list together when the
+  // dump starts, filled in record order, and the filled ones inserted into
+  // the presort list together when the dump ends (the rest go back), so a
+  // dump costs the buffer's lock a few times instead of twice per record.
+  PacketRecord* slots[kMaxRecordsPerDump];
+  uint32_t slotsTaken;
+  uint32_t slotsFilled;
 
   // Wall-clock seconds; read once, at the first dump frame.
   int64_t (*wallClockSeconds)();

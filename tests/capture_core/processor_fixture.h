@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -93,6 +94,14 @@ class ProcessorTest : public ::testing::Test {
   int feed(const DumpBuilder& b) {
     const auto frame = b.build();
     return feedBytes(frame, frame.size());
+  }
+
+  // What the main loop writes of a single-shot trace: the newest `ring`
+  // records; the older surplus fell out of the pre-trigger ring.
+  std::vector<Stored> drainTrace(size_t ring) {
+    std::vector<Stored> out = drain();
+    if (out.size() > ring) out.erase(out.begin(), out.end() - static_cast<std::ptrdiff_t>(ring));
+    return out;
   }
 
   std::vector<Stored> drain() {
