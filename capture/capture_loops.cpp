@@ -127,12 +127,7 @@ void threadMain(CaptureThread* thread) {
   thread->body(thread->context);
 }
 
-// One drain pass of the main loop: takes the released records from the
-// buffer a batch at a time (one lock per batch), writes or discards them,
-// gives the slots back in one lock per batch and hands the pass's blocks to
-// the stream with one flush. Answers false once a write or the flush failed:
-// the capture is then over, and the records of the failed batch are lost
-// with the stream.
+// What the main loop's drain passes carry from one pass to the next.
 struct DrainState {
   CaptureContext* context;
   bool singleShot;
@@ -171,6 +166,13 @@ bool writeTaken(DrainState* state, PacketRecord* const* records, uint32_t count,
   return true;
 }
 
+// One drain pass of the main loop: takes the released records from the
+// buffer a batch at a time (one lock per batch), writes or discards them,
+// gives the slots back in one lock per batch and hands the pass's blocks to
+// the stream with one flush. Answers false once a write or the flush failed:
+// the capture is then over, and the records of the failed batch are lost
+// with the stream. `full` tells whether records came in at least a whole
+// batch or up to `limit`: more are likely waiting already.
 bool drainPass(DrainState* state, uint32_t limit, bool* full) {
   CaptureBuffer* buffer = state->context->buffer;
   PacketRecord* taken[kTakeBatch];
@@ -337,9 +339,10 @@ void mainLoop(CaptureContext* context, CaptureThread* thread) {
   DrainState drain{context, single, depth, 0};
   bool passWasFull = false;
   while (!run.stopMainLoop.load()) {
-    // The pause lets records gather between passes; after a pass that
-    // stopped at its bound, records are already waiting, and pausing would
-    // only let the buffer fill up.
+    // The pause lets records gather between passes; after a full pass more
+    // records are already waiting, and pausing would only let the buffer
+    // fill up (a slow trickle still gets the pause, so an idle capture does
+    // not spin).
     if (!passWasFull) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     // A replay refills the buffer as fast as it drains, so a pass is bounded
     // to keep signals, keys and stop checks served; once the capture thread
