@@ -263,16 +263,18 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(wrote), lost, engineLossless ? "yes" : "NO", received, dropped,
                 dumpcapLossless ? "yes" : "NO");
     if (!engineLossless) {
-      // Why the engine fell short: its warnings and errors (first few).
-      std::istringstream log(readText(controlOut));
-      std::string line;
+      // Why the engine fell short: its first warnings and errors (the log
+      // lines inside the control-out framing).
+      const std::string log = readText(controlOut);
       int shown = 0;
-      while (std::getline(log, line) && shown < 4)
-        if (line.find("WARNING") != std::string::npos || line.find("ERROR") != std::string::npos) {
+      for (const char* level : {"ERROR: - ", "WARNING: - "}) {
+        for (size_t at = log.find(level); at != std::string::npos && shown < 3; at = log.find(level, at + 1)) {
+          const std::string line = log.substr(at, log.find('\n', at) - at);
           if (line.find("Pcap open failed") != std::string::npos) continue;
           std::printf("    engine: %s\n", line.c_str());
           ++shown;
         }
+      }
     }
     std::fflush(stdout);
     if (engineLossless && sentRate > bestEngine) bestEngine = sentRate;
