@@ -52,7 +52,7 @@ uint32_t headerBlockLength(const uint8_t* block, uint32_t windowBytes, uint32_t 
 
 void reportDamage(ReplayReader* reader, const char* why) {
   char text[kMessageChars];
-  std::snprintf(text, sizeof text, "Capture file [%.400s] is damaged at offset %llu (%s); the replay ends here.",
+  std::snprintf(text, sizeof text, "Capture file [%.360s] is damaged at offset %llu (%s); the replay ends here.",
                 reader->path, static_cast<unsigned long long>(reader->readOffset), why);
   if (reader->control) {
     logMessage(reader->control, kLogError, text);
