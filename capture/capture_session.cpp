@@ -118,7 +118,7 @@ bool startUp(CaptureContext* context, SessionParts* parts, bool reduced) {
                                          static_cast<int64_t>(std::time(nullptr)));
     if (!context->replay || replayReaderCheckStart(context->replay) != 0) return false;
   } else {
-    context->link = analyzerLinkCreate(context->control, context->hwNode, kDeviceName);
+    context->link = analyzerLinkCreate(context->control, context->hwNode, context->deviceName);
     if (!context->link || analyzerLinkOpenAll(context->link) != 0) return false;
   }
 

@@ -262,7 +262,21 @@ TEST_F(LiveCaptureTest, SingleShotWritesNothingUntilForceTrigger) {
   capture.pressForceTrigger();
   EXPECT_EQ(capture.wait(10000), 0);
   EXPECT_NE(capture.logText().find("Trigger forced!"), std::string::npos);
+  EXPECT_NE(replaytest::controlTexts(capture.messages(), 0, 7).find("Please wait while trace is generated!"),
+            std::string::npos);
   expectRoundTrip(capture.packets(), capturePath(kBoot));
+}
+
+TEST_F(LiveCaptureTest, ForceTriggerWithNothingBufferedEndsQuietly) {
+  build(1);
+  LiveCapture capture(*net_, dir_, {});
+  ASSERT_TRUE(capture.waitForControlText("Searching for Q40TA5521 (0) ", kStartMs));
+  capture.pressForceTrigger();
+  EXPECT_EQ(capture.wait(10000), 0);
+  EXPECT_NE(capture.logText().find("Trigger forced!"), std::string::npos);
+  EXPECT_NE(capture.logText().find("Capture stopped"), std::string::npos);
+  EXPECT_EQ(replaytest::controlTexts(capture.messages(), 0, 7).find("Trigger forced!"), std::string::npos);
+  EXPECT_TRUE(capture.packets().empty());
 }
 
 TEST_F(LiveCaptureTest, InterfaceNamesSelectTheHardwareCaptureBySubstring) {
