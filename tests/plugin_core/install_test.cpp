@@ -60,8 +60,7 @@ TEST(Install, PrefixInstallIsLoadableByTheHost) {
   // WIRESHARK_PLUGIN_DIR at its parent of <major.minor>/epan.
   const std::string plugins_dir = plugin.substr(0, plugin.rfind("/epan/zelanalyzer.so"));
   const std::string version_dir = plugins_dir.substr(0, plugins_dir.rfind('/'));
-  const zeltest::Result loaded = tshark.run_program(
-      "sh", {"-c", "WIRESHARK_PLUGIN_DIR=\"$0\" tshark -G plugins", version_dir});
+  const zeltest::Result loaded = tshark.run({"-G", "plugins"}, version_dir);
   EXPECT_NE(loaded.out.find(plugin), std::string::npos) << loaded.out << loaded.err;
 }
 

@@ -51,6 +51,9 @@ Tshark::Tshark() {
   folder_ = pattern;
   chmod(folder_.c_str(), 0777);
   const std::string version = std::to_string(WIRESHARK_VERSION_MAJOR) + "." + std::to_string(WIRESHARK_VERSION_MINOR);
+  // No extcap programs: tshark would start every installed one at start-up
+  // (slow, and a sanitizer preload would be inherited by them).
+  make_dir(folder_ + "/extcap");
   make_dir(folder_ + "/plugins");
   make_dir(folder_ + "/plugins/" + version);
   make_dir(folder_ + "/plugins/" + version + "/epan");
@@ -75,13 +78,20 @@ std::string Tshark::copy_in(const std::string& source, const std::string& name) 
   return path;
 }
 
-Result Tshark::run(const std::vector<std::string>& args) const { return run_program("tshark", args); }
+Result Tshark::run(const std::vector<std::string>& args, const std::string& plugin_dir) const {
+  return run_program("tshark", args, false, plugin_dir);
+}
 
-Result Tshark::run_program(const std::string& program, const std::vector<std::string>& args, bool as_caller) const {
-  std::string command = "cd " + quote(folder_) + " && env WIRESHARK_PLUGIN_DIR=" + quote(folder_ + "/plugins") +
+Result Tshark::run_program(const std::string& program, const std::vector<std::string>& args, bool as_caller,
+                           const std::string& plugin_dir) const {
+  const std::string plugins = plugin_dir.empty() ? folder_ + "/plugins" : plugin_dir;
+  std::string command = "cd " + quote(folder_) + " && env WIRESHARK_PLUGIN_DIR=" + quote(plugins) +
+                        " WIRESHARK_EXTCAP_DIR=" + quote(folder_ + "/extcap") +
                         " HOME=" + quote(folder_) + " XDG_CONFIG_HOME=" + quote(folder_ + "/config");
-  // A sanitized plug-in needs the sanitizer runtime first in the process.
-  if (const char* preload = std::getenv("ZEL_TSHARK_PRELOAD"); preload != nullptr && *preload != '\0')
+  // A sanitized plug-in needs the sanitizer runtime first in tshark; the
+  // other tools do not load it (and some hang with the runtime preloaded).
+  const char* preload = std::getenv("ZEL_TSHARK_PRELOAD");
+  if (program == "tshark" && preload != nullptr && *preload != '\0')
     command += " LD_PRELOAD=" + quote(preload) + " ASAN_OPTIONS=detect_leaks=0:abort_on_error=1";
   if (geteuid() == 0 && !as_caller) command += " setpriv --reuid=65534 --regid=65534 --clear-groups";
   command += " " + program;

@@ -30,12 +30,13 @@ class Tshark {
   std::string copy_in(const std::string& source, const std::string& name);
   const std::string& folder() const { return folder_; }
 
-  // tshark with the given arguments (each quoted for the shell).
-  Result run(const std::vector<std::string>& args) const;
+  // tshark with the given arguments (each quoted for the shell), loading
+  // plug-ins from this folder's copy or from another plug-in folder.
+  Result run(const std::vector<std::string>& args, const std::string& plugin_dir = "") const;
   // Any other program of the host (editcap, mergecap) under the same user,
   // or, with as_caller, as the user running the tests (to write the build).
   Result run_program(const std::string& program, const std::vector<std::string>& args,
-                     bool as_caller = false) const;
+                     bool as_caller = false, const std::string& plugin_dir = "") const;
 
  private:
   std::string folder_;
