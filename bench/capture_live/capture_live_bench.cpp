@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
 
   std::printf("Live capture, minimum-size frames on both ports, %d s per rate (target %.0f records/s lossless)\n",
               seconds, kTargetRecordsPerSecond);
-  std::printf("%12s %12s %9s | %12s %10s %8s | %12s %10s %8s\n", "asked rec/s", "sent rec/s", "dumps/s",
+  std::printf("%12s %12s %10s | %12s %10s %8s | %12s %10s %8s\n", "asked rec/s", "sent rec/s", "dumps sent",
               "engine wrote", "lost by PC", "lossless", "dumpcap recv", "dropped", "lossless");
   double bestEngine = 0, bestDumpcap = 0;
   for (double rate : rates) {
@@ -258,8 +258,8 @@ int main(int argc, char** argv) {
     const bool engineLossless = sent.ok && lost == 0 && wrote == sent.records;
     const bool dumpcapLossless = sent.ok && dropped == 0 && received == static_cast<long long>(sent.dumps);
     const double sentRate = sent.seconds > 0 ? static_cast<double>(sent.records) / sent.seconds : 0;
-    std::printf("%12.0f %12.0f %9.0f | %12llu %10lld %8s | %12lld %10lld %8s\n", rate, sentRate,
-                sent.seconds > 0 ? static_cast<double>(sent.dumps) / sent.seconds : 0,
+    std::printf("%12.0f %12.0f %10llu | %12llu %10lld %8s | %12lld %10lld %8s\n", rate, sentRate,
+                static_cast<unsigned long long>(sent.dumps),
                 static_cast<unsigned long long>(wrote), lost, engineLossless ? "yes" : "NO", received, dropped,
                 dumpcapLossless ? "yes" : "NO");
     if (!engineLossless) {
