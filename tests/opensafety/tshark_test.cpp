@@ -68,8 +68,11 @@ public:
 
     result run(const std::string &program, const std::vector<std::string> &args) const
     {
+        /* An extcap folder of our own keeps tshark from starting the host's
+         * extcap programs, which would inherit the preloaded runtime. */
         std::string cmd = "cd " + quote(dir_) + " && env WIRESHARK_PLUGIN_DIR=" + quote(dir_ + "/plugins") +
-                          " HOME=" + quote(dir_) + " XDG_CONFIG_HOME=" + quote(dir_ + "/config");
+                          " WIRESHARK_EXTCAP_DIR=" + quote(dir_ + "/extcap") + " HOME=" + quote(dir_) +
+                          " XDG_CONFIG_HOME=" + quote(dir_ + "/config");
         /* Only tshark loads the plug-in; other tools run without the runtime
          * (editcap was seen to hang at exit with it preloaded). */
         if (const char *preload = std::getenv("OSA_TSHARK_PRELOAD"); preload && *preload && program == "tshark")
