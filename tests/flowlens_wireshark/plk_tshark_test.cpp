@@ -359,7 +359,7 @@ TEST(PlkTshark, CaptureEngineErrorBitsBecomeExpertItems) {
                "--error=120:noise --error=140:oversize --error=170:crc+oversize replay_input.pcapng raw.pcapng "
                ">/dev/null && \"$1\" --capture --extcap-interface sentra_ta5521_file --capturemode livecapture "
                "--fifo replayed.pcapng --extcap-control-in ctl_in --extcap-control-out ctl_out "
-               "--ta5521capturefile raw.pcapng >/dev/null && chmod 644 replayed.pcapng",
+               "--ta5521capturefile raw.pcapng >/dev/null && chmod 644 replayed.pcapng raw.pcapng",
                FLOWLENS_TA5521_SIM, FLOWLENS_SENTRA_EXTCAP, tshark.folder()},
         true);
     ASSERT_EQ(replay.status, 0) << replay.err;
@@ -386,6 +386,12 @@ TEST(PlkTshark, CaptureEngineErrorBitsBecomeExpertItems) {
     EXPECT_EQ(items["Error : Oversize"], frames_with[1u << 25]);
     EXPECT_EQ(items["Unknown number of packets dropped by capture engine (network performance of PC too low ?)"],
               frames_with[1u << 22]);
+
+    // The raw dump frames themselves: every one is an analyzer dump over UDP.
+    const std::map<int, std::string> dumps = column_texts(tshark, tshark.folder() + "/raw.pcapng");
+    ASSERT_FALSE(dumps.empty());
+    for (const auto &entry : dumps)
+        EXPECT_NE(entry.second.find("  EPL ASnd(Q40TA5521)  DumpSize:"), std::string::npos) << entry.second;
 
     const std::map<int, std::string> text = column_texts(tshark, capture);
     ASSERT_EQ(text.size(), flags.size());
