@@ -250,13 +250,11 @@ TEST(PlkTshark, PerCentSignOfTheCycleDeviationOnARealCapture) {
     EXPECT_TRUE(found);
 }
 
-TEST(PlkTshark, StatisticsTreeOfTheBootCapture) {
-    const std::string dir = captures_dir();
-    if (dir.empty()) GTEST_SKIP() << "shared captures not found";
+// Wireshark's own POWERLINK dissector is the reference for the counts.
+static void check_statistics_tree(const std::string &name) {
+    SCOPED_TRACE(name);
     zeltest::Tshark &tshark = zeltest::shared_tshark();
-    const std::string capture = tshark.copy_in(dir + "/powerlink_1cn_boot.pcapng", "boot.pcapng");
-
-    // Wireshark's own POWERLINK dissector is the reference.
+    const std::string capture = tshark.copy_in(captures_dir() + "/" + name, name);
     std::map<int, long> by_type;
     long frames = 0, powerlink = 0;
     for (const auto &row : zeltest::field_rows(tshark, capture, {"epl.mtyp"})) {
@@ -285,6 +283,12 @@ TEST(PlkTshark, StatisticsTreeOfTheBootCapture) {
     EXPECT_LT(rows["Average in us"].average, nominal * 1.05) << r.out;
     EXPECT_EQ(rows["Total Slots"].count, rows["SoA Slots"].count + rows["AInv Slots"].count);
     EXPECT_EQ(rows["PLK - ASnd"].count, rows["PLK - CN"].count + rows["PLK - MN"].count);
+}
+
+TEST(PlkTshark, StatisticsTreeAgainstWiresharksOwnCounts) {
+    if (captures_dir().empty()) GTEST_SKIP() << "shared captures not found";
+    check_statistics_tree("powerlink_1cn_boot.pcapng");      // POWERLINK only
+    check_statistics_tree("powerlink_1cn_pres_without_preq.pcapng");  // with IP frames: "Other"
 }
 
 TEST(PlkTshark, RealCapturesDecodeAlikeWithAndWithoutThePlugin) {
