@@ -54,6 +54,13 @@ const char kUsage[] =
     "  --capture-id=N         ta5521.captureId (default 1)\n"
     "  --phy-info=N           ta5521.phyInfo (default 0)\n"
     "  --dump-total-start=N   ta5521.dumpTotal of the first dump (default 0)\n"
+    "  --fcs                  frames as the analyzer captures them off the wire: padded\n"
+    "                         with zeros to 60 bytes and followed by their Ethernet FCS\n"
+    "                         (IEEE 802.3 CRC-32, least significant byte first), so the\n"
+    "                         shortest frame is 64 bytes; frames that already end in a\n"
+    "                         valid FCS keep theirs, frames the capture cut short stay\n"
+    "                         as read; with --error=F:crc frame F's FCS is wrong.\n"
+    "                         Default: frames packed as read\n"
     "  --repeat=N             pack the input N times one after the other (default 1)\n"
     "  --repeat-gap-ms=N      pause between repeats (default 1)\n"
     "\n"
@@ -88,7 +95,7 @@ enum Option {
   kOptPorts = 256, kOptPort2Mac, kOptTapDelay, kOptRecords, kOptDumpSize, kOptMaxDump, kOptTickStart,
   kOptNode, kOptUniqueId, kOptCaptureId, kOptPhyInfo, kOptDumpTotalStart, kOptRepeat, kOptRepeatGap,
   kOptDropDump, kOptDuplicateDump, kOptForeignDump, kOptBadVersion, kOptDumpLost, kOptTruncateDump,
-  kOptError, kOptDi, kOptOversize, kOptLatePort2, kOptSend, kOptSpeed, kOptQuiet, kOptHelp,
+  kOptError, kOptDi, kOptOversize, kOptLatePort2, kOptFcs, kOptSend, kOptSpeed, kOptQuiet, kOptHelp,
 };
 
 const struct option kOptions[] = {
@@ -116,6 +123,7 @@ const struct option kOptions[] = {
     {"di", required_argument, nullptr, kOptDi},
     {"oversize", required_argument, nullptr, kOptOversize},
     {"late-port2", required_argument, nullptr, kOptLatePort2},
+    {"fcs", no_argument, nullptr, kOptFcs},
     {"send", required_argument, nullptr, kOptSend},
     {"speed", required_argument, nullptr, kOptSpeed},
     {"quiet", no_argument, nullptr, kOptQuiet},
@@ -266,6 +274,7 @@ int main(int argc, char** argv) {
             static_cast<uint16_t>(b.empty() ? 0 : number(name, b.c_str(), 1, 9000));
         break;
       case kOptLatePort2: config.latePortTwoDumps = static_cast<uint32_t>(number(name, optarg, 1, 100000)); break;
+      case kOptFcs: config.appendFcs = true; break;
       case kOptSend: sendInterface = optarg; break;
       case kOptSpeed: {
         char* end = nullptr;
@@ -313,6 +322,11 @@ int main(int argc, char** argv) {
   packer.finish();
   if (outputPath && (!output.close() || writeFailed)) fail(std::string("cannot write ") + outputPath);
   if (sendFailed) fail("sending on " + sendInterface + " failed: " + sender.error());
+  if (!quiet && config.appendFcs)
+    std::fprintf(stderr, "ta5521_sim: %llu of %llu frames given an FCS (%llu padded to 60 bytes first)\n",
+                 static_cast<unsigned long long>(packer.framesGivenFcs()),
+                 static_cast<unsigned long long>(packer.framesPacked()),
+                 static_cast<unsigned long long>(packer.framesPadded()));
   if (!quiet)
     std::fprintf(stderr, "ta5521_sim: %llu frames packed into %llu records in %llu dumps; %llu dump frames to %s\n",
                  static_cast<unsigned long long>(packer.framesPacked()),

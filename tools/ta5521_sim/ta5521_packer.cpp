@@ -1,5 +1,6 @@
 #include "ta5521_packer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +41,27 @@ void putBe16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v >> 8);
   p[1] = static_cast<uint8_t>(v);
 }
+// Length of the Ethernet frame check sequence.
+constexpr uint32_t kFcsLength = 4;
+// Shortest Ethernet frame on the wire, FCS not counted: a sending MAC pads
+// shorter frames with zeros up to it.
+constexpr uint32_t kMinFrameWithoutFcs = 60;
+// Longest frame a record can describe (its size field is 16 bits).
+constexpr uint32_t kMaxRecordFrame = 0xFFFF;
+
+// Table of the reflected IEEE 802.3 CRC-32 (polynomial 0xEDB88320), one entry per byte value.
+struct CrcTable {
+  uint32_t entry[256];
+  constexpr CrcTable() : entry() {
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      entry[i] = c;
+    }
+  }
+};
+constexpr CrcTable kCrcTable;
+
 uint32_t alignUp(uint32_t v) { return (v + df::kRecordAlignment - 1) & ~(df::kRecordAlignment - 1); }
 
 uint16_t ipv4Checksum(const uint8_t* header) {
@@ -85,7 +107,7 @@ uint32_t Packer::recordBytes(uint32_t dataBytes) const {
   return alignUp(df::kRecordHeadLength + dataBytes);
 }
 
-void Packer::addFrame(int64_t timeNs, const uint8_t* data, uint32_t capturedLength, uint32_t /*wireLength*/) {
+void Packer::addFrame(int64_t timeNs, const uint8_t* data, uint32_t capturedLength, uint32_t wireLength) {
   if (!haveFirst_) {
     firstNs_ = timeNs;
     haveFirst_ = true;
@@ -101,11 +123,17 @@ void Packer::addFrame(int64_t timeNs, const uint8_t* data, uint32_t capturedLeng
 
   const uint64_t ticks = config_.tickStart + static_cast<uint64_t>(timeNs - firstNs_) / df::kNanosecondsPerTick;
   // The analyzer stores whole frames: the record's size is what the input holds.
-  const uint16_t size = static_cast<uint16_t>(capturedLength > 0xFFFF ? 0xFFFF : capturedLength);
+  const uint16_t size = static_cast<uint16_t>(capturedLength > kMaxRecordFrame ? kMaxRecordFrame : capturedLength);
 
   auto oversize = config_.oversizeFrames.find(frameNumber);
   const bool alone = oversize != config_.oversizeFrames.end();
-  Record record{ticks, size, flags, std::vector<uint8_t>(data, data + size)};
+  Record record{ticks, size, flags, {}};
+  record.data.reserve(std::max<uint32_t>(size, kMinFrameWithoutFcs) + kFcsLength);
+  record.data.assign(data, data + size);
+  if (config_.appendFcs) {
+    putFcs(&record.data, wireLength, (flags & kErrorCrc) != 0);
+    record.size = static_cast<uint16_t>(record.data.size());
+  }
   if (alone) {
     record.size = oversize->second ? oversize->second : kDefaultOversize;
     record.data.resize(record.size, 0);
@@ -123,6 +151,33 @@ void Packer::addFrame(int64_t timeNs, const uint8_t* data, uint32_t capturedLeng
     addRecord(port, std::move(record), alone);
   }
   ++framesPacked_;
+}
+
+// The analyzer captures a frame as it passed on the wire: padded to the
+// Ethernet minimum and ending in its FCS. A frame that already ends in its FCS
+// keeps it (captured by a NIC that keeps FCSs); a frame the capture cut short
+// keeps its bytes as read, since its FCS would cover bytes the capture lacks.
+// A frame the sending host captured before its MAC padded it (outgoing frames
+// often are) gets the zero padding first. A frame given a CRC error was damaged
+// on the wire, so its FCS does not match its bytes.
+void Packer::putFcs(std::vector<uint8_t>* frame, uint32_t wireLength, bool crcError) {
+  size_t length = frame->size();
+  uint8_t* fcs = nullptr;
+  if (endsInValidFcs(frame->data(), length)) {
+    fcs = frame->data() + length - kFcsLength;
+  } else {
+    if (length < wireLength || length + kFcsLength > kMaxRecordFrame) return;
+    if (length < kMinFrameWithoutFcs) {
+      length = kMinFrameWithoutFcs;
+      ++framesPadded_;
+    }
+    frame->resize(length + kFcsLength, 0);
+    fcs = frame->data() + length;
+    putLe32(fcs, ethernetCrc32(frame->data(), length));
+    ++framesGivenFcs_;
+  }
+  if (crcError)
+    for (uint32_t i = 0; i < kFcsLength; ++i) fcs[i] = static_cast<uint8_t>(~fcs[i]);
 }
 
 void Packer::addRecord(int port, Record&& record, bool alone) {
@@ -297,6 +352,20 @@ void Packer::finish() {
   }
   lateCountdown_.clear();
   config_.latePortTwoDumps = keep;
+}
+
+uint32_t ethernetCrc32(const uint8_t* data, size_t length) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < length; ++i) crc = kCrcTable.entry[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+bool endsInValidFcs(const uint8_t* data, size_t length) {
+  if (length <= kFcsLength) return false;
+  const uint8_t* fcs = data + length - kFcsLength;
+  const uint32_t carried = static_cast<uint32_t>(fcs[0]) | (static_cast<uint32_t>(fcs[1]) << 8) |
+                           (static_cast<uint32_t>(fcs[2]) << 16) | (static_cast<uint32_t>(fcs[3]) << 24);
+  return carried == ethernetCrc32(data, length - kFcsLength);
 }
 
 bool parseNumberList(const char* text, std::set<uint64_t>* out) {

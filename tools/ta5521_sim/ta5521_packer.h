@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -55,6 +56,10 @@ struct PackerConfig {
   std::map<uint64_t, uint8_t> diLevels;        // DI1..DI4 levels (bits 0..3) from this frame on
   std::map<uint64_t, uint16_t> oversizeFrames; // frame sent alone with this claimed size and padding
   uint32_t latePortTwoDumps = 0;               // port 02's dumps are sent this many port 01 dumps late
+  // Frames carry their Ethernet FCS, as the analyzer captures them off the
+  // wire (ordinary NIC captures have none, so their shortest frame is 60 bytes,
+  // or less when the sender captured it unpadded, where the analyzer sees 64).
+  bool appendFcs = false;
 };
 
 // One dump frame ready to send or store, with the time (ns) the analyzer sent it.
@@ -80,6 +85,8 @@ class Packer {
   uint64_t recordsPacked() const { return recordsPacked_; }
   uint64_t dumpsBuilt() const { return dumpsBuilt_; }
   uint64_t framesSent() const { return framesSent_; }
+  uint64_t framesGivenFcs() const { return framesGivenFcs_; }
+  uint64_t framesPadded() const { return framesPadded_; }  // of those, padded to 60 bytes first
 
  private:
   struct Record {
@@ -96,6 +103,7 @@ class Packer {
   int portOf(const uint8_t* data, uint32_t length);
   uint32_t recordBytes(uint32_t dataBytes) const;
   void addRecord(int port, Record&& record, bool alone);
+  void putFcs(std::vector<uint8_t>* frame, uint32_t wireLength, bool crcError);
   void closeDump(int port);
   void buildAndSend(std::vector<Record>& records, int port);
   void emit(std::vector<uint8_t>& frame, uint64_t dumpNumber);
@@ -113,6 +121,8 @@ class Packer {
   uint64_t recordsPacked_ = 0;
   uint64_t dumpsBuilt_ = 0;
   uint64_t framesSent_ = 0;
+  uint64_t framesGivenFcs_ = 0;
+  uint64_t framesPadded_ = 0;
   uint16_t dumpTotal_ = 0;
   uint16_t ipId_ = 0;
   int64_t lastNs_ = 0;
@@ -121,6 +131,12 @@ class Packer {
   std::deque<std::vector<Record>> latePortTwo_;
   std::deque<uint32_t> lateCountdown_;
 };
+
+// IEEE 802.3 CRC-32 of an Ethernet frame (the value its FCS carries).
+uint32_t ethernetCrc32(const uint8_t* data, size_t length);
+// True when the last 4 bytes are the FCS of the bytes before them (least
+// significant byte first, as on the wire).
+bool endsInValidFcs(const uint8_t* data, size_t length);
 
 // Parses "12", "1,4,9" and "3-7" lists of positive numbers; false on bad text.
 bool parseNumberList(const char* text, std::set<uint64_t>* out);
