@@ -19,10 +19,11 @@ echo "== Interfaces Wireshark is offered =="
 "$extcap" --extcap-interfaces
 
 echo "== Packing $(basename "$sample") into analyzer dump frames =="
-# Port 01 carries the MN's frames, port 02 the CN's (by source MAC); port 02's
-# dumps arrive late; frame 120 has a CRC error, dump 20 is lost on the way,
-# DI1 rises at frame 300.
-"$sim" --ports=mac --records=8 --late-port2=2 --error=120:crc --drop-dump=20 --di=300:1 \
+# Frames as the analyzer sees them on the wire (padded, with their FCS; the
+# sample was taken by a NIC that keeps neither). Port 01 carries the MN's
+# frames, port 02 the CN's (by source MAC); port 02's dumps arrive late;
+# frame 120 has a CRC error, dump 20 is lost on the way, DI1 rises at frame 300.
+"$sim" --fcs --ports=mac --records=8 --late-port2=2 --error=120:crc --drop-dump=20 --di=300:1 \
   "$sample" "$work/raw.pcapng"
 
 echo "== Replaying through sentra_extcap (live capture, DI1 rising edge ends it 200 ms later) =="
@@ -61,5 +62,7 @@ wireshark_with_plugin -q -z expert | grep -E '^(Errors|Warnings|Notes|Chats)|Fre
 echo "-- Statistics tree Zelmar/POWERLINK (-z zel_epl,tree) --"
 wireshark_with_plugin -q -z zel_epl,tree
 echo "-- Extended text column of the first frames (column type Expert Info) --"
+# sed reads to the end: head would quit early and tshark, writing into the
+# closed pipe, would end the script with a failure status.
 wireshark_with_plugin -2 -o 'gui.column.format:"No.","%m","Zelmar","%a"' -T fields -e frame.number -e _ws.col.Zelmar \
-  | head -n 12
+  | sed -n 1,12p
