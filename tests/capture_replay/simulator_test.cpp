@@ -116,7 +116,7 @@ TEST_F(Simulator, HelpDocumentsEveryOptionAndBadArgumentsAreRefused) {
                              "--tick-start", "--node", "--unique-id", "--capture-id", "--phy-info", "--dump-total-start",
                              "--repeat", "--repeat-gap-ms", "--drop-dump", "--duplicate-dump", "--foreign-dump",
                              "--bad-version", "--dump-lost", "--truncate-dump", "--error", "--di", "--oversize",
-                             "--late-port2", "--send", "--speed", "--quiet"})
+                             "--late-port2", "--fcs", "--send", "--speed", "--quiet"})
     EXPECT_NE(help.find(std::string("  ") + option), std::string::npos) << option;
   for (const std::vector<std::string>& bad :
        {std::vector<std::string>{"--records=0"}, {"--ports=sideways"}, {"--error=5:bogus"}, {"--dump-size=70"},
