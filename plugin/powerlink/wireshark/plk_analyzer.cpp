@@ -4,12 +4,12 @@
 #include <epan/prefs-int.h>
 #include <glib.h>
 #include <wiretap/wtap.h>
-#include <zlib.h>
 #include <ws_version.h>
 
 #include <cstring>
 
 #include "expert_info.h"
+#include "fcs_crc32.h"
 #include "flowlens.h"
 #include "frame_text.h"
 #include "zelanalyzer.h"
@@ -33,11 +33,20 @@ tap_packet_status plk_tap_packet(void *, packet_info *, epan_dissect_t *, const 
 
 void plk_tap_draw(void *) {}
 
+gboolean take_packet_flags(wtap_block_t, guint option_id, wtap_opttype_e type, wtap_optval_t *value, void *flags) {
+  if (option_id != OPT_PKT_FLAGS || type != WTAP_OPTTYPE_UINT32) return TRUE;
+  *static_cast<guint32 *>(flags) = value->uint32val;
+  return FALSE;  // the first flags option counts
+}
+
 // The capture engine writes its packet flags as the pcapng epb_flags option.
+// Walking the block's few options finds it without the option-type table
+// look-up a lookup by id costs, which every frame would pay (most packet
+// blocks carry no option at all).
 guint32 packet_flags_of(packet_info *pinfo) {
   guint32 flags = 0;
   if (pinfo->rec == NULL || pinfo->rec->block == NULL) return 0;
-  if (wtap_block_get_uint32_option_value(pinfo->rec->block, OPT_PKT_FLAGS, &flags) != WTAP_OPTTYPE_SUCCESS) return 0;
+  wtap_block_foreach_option(pinfo->rec->block, take_packet_flags, &flags);
   return flags;
 }
 
@@ -225,11 +234,11 @@ int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, vo
     return 0;
   }
   packet_record->data = data;
-  // A frame captured with its FCS ends in the CRC of what comes before it.
-  // zlib computes the same IEEE 802.3 CRC as crc32_802_tvb several times
-  // faster; the FCS goes on the wire least significant byte first.
+  // A frame captured with its FCS ends in the CRC of what comes before it
+  // (the same IEEE 802.3 CRC as crc32_802_tvb, computed many times faster);
+  // the FCS goes on the wire least significant byte first.
   if (captured > FCS_LENGTH &&
-      tvb_get_letohl(tvb, captured - FCS_LENGTH) == uint32_t(crc32(0L, data, uInt(captured - FCS_LENGTH))))
+      tvb_get_letohl(tvb, captured - FCS_LENGTH) == flowlens_fcs_crc32(data, captured - FCS_LENGTH))
     reported -= FCS_LENGTH;
   // The engine record holds 16-bit lengths; larger frames (jumbo or
   // reassembled) are analysed by their first 65535 bytes.
