@@ -604,8 +604,13 @@ void common_steps(frame_context &c) {
         n->prev_length = c.packet->length;
         n->prev_flags = c.packet->packet_flags;
         n->prev_captured = uint16_t(stored);
-        std::memset(n->prev_bytes, 0, sizeof n->prev_bytes);
-        if (stored != 0) std::memcpy(n->prev_bytes, c.packet->data, stored);
+        // Nearly every frame fills the whole prefix: one fixed-size copy.
+        if (stored == sizeof n->prev_bytes) {
+            std::memcpy(n->prev_bytes, c.packet->data, sizeof n->prev_bytes);
+        } else {
+            std::memset(n->prev_bytes, 0, sizeof n->prev_bytes);
+            if (stored != 0) std::memcpy(n->prev_bytes, c.packet->data, stored);
+        }
     }
     n->all_classes |= c.cls;
     n->prev_class = c.cls;

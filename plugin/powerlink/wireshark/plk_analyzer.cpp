@@ -4,6 +4,7 @@
 #include <epan/prefs-int.h>
 #include <glib.h>
 #include <wiretap/wtap.h>
+#include <wsutil/pint.h>
 #include <ws_version.h>
 
 #include <cstring>
@@ -238,7 +239,7 @@ int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, vo
   // (the same IEEE 802.3 CRC as crc32_802_tvb, computed many times faster);
   // the FCS goes on the wire least significant byte first.
   if (captured > FCS_LENGTH &&
-      tvb_get_letohl(tvb, captured - FCS_LENGTH) == flowlens_fcs_crc32(data, captured - FCS_LENGTH))
+      pletoh32(data + captured - FCS_LENGTH) == flowlens_fcs_crc32(data, captured - FCS_LENGTH))
     reported -= FCS_LENGTH;
   // The engine record holds 16-bit lengths; larger frames (jumbo or
   // reassembled) are analysed by their first 65535 bytes.
