@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <limits>
 #include <sstream>
 #include <thread>
 
@@ -53,6 +55,22 @@ void pressForceTrigger(const std::string& controlIn) {
   const std::string message = forceTriggerMessage();
   EXPECT_EQ(write(fd, message.data(), message.size()), static_cast<ssize_t>(message.size()));
   close(fd);
+}
+
+// Bytes process `pid` has read so far (the replay reads its file with
+// positioned reads, so the descriptor's offset does not move); once the
+// process is gone the answer is the largest value.
+long long bytesRead(pid_t pid) {
+  std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+  std::string key;
+  long long count = -1;
+  while (io >> key) {
+    if (key == "rchar:") {
+      io >> count;
+      break;
+    }
+  }
+  return count < 0 ? std::numeric_limits<long long>::max() : count;
 }
 
 class CaptureControl : public ::testing::Test {
@@ -103,28 +121,38 @@ TEST_F(CaptureControl, ForceTriggerFromControlInEndsALiveCaptureAndWritesEveryth
 }
 
 TEST_F(CaptureControl, ForceTriggerInSingleShotWritesExactlyTheNewestHoldBackRecords) {
+  // Twice the frames of the fixture, so the replay is still under way well
+  // after the pre-trigger ring has filled.
+  const int passes = 2 * kPasses;
+  const std::string raw = dir_.file("raw_long.pcapng");
+  std::string output;
+  ASSERT_TRUE(simulate(sharedCaptures() + "/" + kBoot, raw, {"--ports=mac", "--records=16",
+                                                              "--repeat=" + std::to_string(passes)}, &output))
+      << output;
+  const std::vector<InputFrame> frames = repeatFrames(readCapture(sharedCaptures() + "/" + kBoot), passes);
+  struct stat rawStat {};
+  ASSERT_EQ(stat(raw.c_str(), &rawStat), 0);
+  // Press once the replay has read 60 % of the file: more than the ring holds
+  // (kSingleShotDepth is 44 % of the frames), yet far from the end.
+  const long long pressAt = static_cast<long long>(rawStat.st_size) * 6 / 10;
+
   ReplayOptions options;
   options.extraArgs = {"--capturemode", "singleshot"};
   options.holdOutput = true;
-  options.whileRunning = [](Process&, const std::string& controlIn) {
-    // Nothing is written while single shot waits: the replay runs through the
-    // pre-trigger ring. Press while it is under way.
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  options.whileRunning = [&](Process& process, const std::string& controlIn) {
+    while (process.running() && bytesRead(process.pid()) < pressAt)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
     pressForceTrigger(controlIn);
   };
-  const ReplayResult r = replayWithFifos(dir_, raw_, options);
+  const ReplayResult r = replayWithFifos(dir_, raw, options);
   EXPECT_EQ(r.status, 0) << r.console;
   ASSERT_TRUE(r.pcapngValid);
-  if (!contains(r.logText(), "Trigger forced!")) GTEST_SKIP() << "the replay ended before the press";
+  ASSERT_TRUE(contains(r.logText(), "Trigger forced!")) << r.logText();
   std::string why;
-  const long first = findContiguousRun(frames_, r.packets, &why);
+  const long first = findContiguousRun(frames, r.packets, &why);
   ASSERT_GE(first, 0) << why;
-  const size_t processed = static_cast<size_t>(first) + r.packets.size();
-  if (processed > kSingleShotDepth) {
-    EXPECT_EQ(r.packets.size(), kSingleShotDepth);
-  } else {
-    EXPECT_EQ(first, 0);
-  }
+  EXPECT_EQ(r.packets.size(), kSingleShotDepth);
+  EXPECT_LT(static_cast<size_t>(first) + r.packets.size(), frames.size()) << "the trace reaches the end of the file";
 }
 
 TEST_F(CaptureControl, SingleShotTriggerKeepsExactlyTheNewestHoldBackRecords) {
