@@ -48,7 +48,7 @@ echo "== The same capture in tshark with the zelanalyzer plug-in =="
 # Loaded the way a user loads it from a build: a plug-in folder named by
 # WIRESHARK_PLUGIN_DIR (ignored by tshark run as root, so then as "nobody").
 plugin="$build/plugin/core/zelanalyzer.so"
-version=$(tshark -v | sed -n 's/^TShark (Wireshark) \([0-9]*\.[0-9]*\).*/\1/p')
+version=$(tshark -v 2>/dev/null | sed -n 's/^TShark (Wireshark) \([0-9]*\.[0-9]*\).*/\1/p')
 mkdir -p "$work/plugins/$version/epan"
 cp "$plugin" "$work/plugins/$version/epan/"
 chmod -R a+rX "$work"
