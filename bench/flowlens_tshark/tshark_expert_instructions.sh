@@ -1,54 +1,96 @@
 #!/bin/sh
 # Load-independent cost of the POWERLINK analysis inside tshark: instructions
-# counted by callgrind for `tshark -q -z expert` over the real capture, with
-# the plug-in loaded and without. A one-frame copy of the capture gives the
-# start-up cost, so the per-frame cost and the ratio expected for the looped
-# capture of tshark_expert_bench.sh are printed beside the whole-run ratio.
+# counted by callgrind for `tshark -q -z expert` over real captures, without
+# the plug-in, with the plug-in but its analysis switched off
+# (--disable-heuristic zel_plk_analyzer: the protocol tree its tap listeners
+# make Wireshark build for every frame) and with the plug-in. Each capture is
+# looped to at least MIN_FRAMES frames and a one-frame copy gives the start-up
+# cost, so the figures are per frame; for the robot capture the ratio expected
+# over the looped capture of tshark_expert_bench.sh is printed as well.
 #
-# Usage: tshark_expert_instructions.sh PLUGIN.so CAPTURES_DIR [LOOPED_FRAMES]
+# Usage: tshark_expert_instructions.sh PLUGIN.so CAPTURES_DIR [MIN_FRAMES [LOOPED_FRAMES]]
 set -eu
 
 plugin=$1
 captures=$2
-looped_frames=${3:-405705}
-source_capture=$captures/powerlink_robot_with_iperf.pcapng.gz
-[ -r "$source_capture" ] || { echo "capture not found: $source_capture" >&2; exit 1; }
+min_frames=${3:-20000}
+looped_frames=${4:-405705}
 command -v valgrind >/dev/null || { echo "valgrind not installed" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/flowlens-tshark-instr-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
-version=$(tshark -v | sed -n 's/^TShark (Wireshark) \([0-9]*\.[0-9]*\).*/\1/p')
+version=$(tshark -v 2>/dev/null | sed -n 's/^TShark (Wireshark) \([0-9]*\.[0-9]*\).*/\1/p')
 mkdir -p "$work/plugins/$version/epan" "$work/none"
 cp "$plugin" "$work/plugins/$version/epan/zelanalyzer.so"
-gunzip -c "$source_capture" >"$work/capture.pcapng"
-editcap -r "$work/capture.pcapng" "$work/one.pcapng" 1 2>/dev/null
-chmod -R a+rX "$work"
-frames=$(capinfos -c -M "$work/capture.pcapng" | sed -n 's/^Number of packets: *\([0-9]*\).*/\1/p')
 
 as_user=""
 [ "$(id -u)" = 0 ] && as_user="setpriv --reuid=65534 --regid=65534 --clear-groups"
 
-# Instructions of one tshark run: plug-in folder, capture.
+# Instructions of one tshark run: plug-in folder, capture, further arguments.
 instructions() {
-  env HOME="$work" WIRESHARK_PLUGIN_DIR="$1" $as_user valgrind --tool=callgrind \
-    --callgrind-out-file=/dev/null tshark -r "$2" -q -z expert 2>&1 >/dev/null |
+  folder=$1
+  file=$2
+  shift 2
+  env HOME="$work" WIRESHARK_PLUGIN_DIR="$folder" $as_user valgrind --tool=callgrind \
+    --callgrind-out-file=/dev/null tshark -r "$file" -q -z expert "$@" 2>&1 >/dev/null |
     sed -n 's/.*Collected : *\([0-9]*\).*/\1/p'
 }
 
-start_without=$(instructions "$work/none" "$work/one.pcapng")
-start_with=$(instructions "$work/plugins" "$work/one.pcapng")
-run_without=$(instructions "$work/none" "$work/capture.pcapng")
-run_with=$(instructions "$work/plugins" "$work/capture.pcapng")
+# Copies of a capture shifted in time one after the other (so the loop stays
+# in time order) until it holds at least min_frames: source, output.
+loop_capture() {
+  span=$(capinfos -u -M "$1" 2>/dev/null | sed -n 's/^Capture duration: *\([0-9]*\).*/\1/p')
+  count=$(capinfos -c -M "$1" 2>/dev/null | sed -n 's/^Number of packets: *\([0-9]*\).*/\1/p')
+  copies=$(( (min_frames + count - 1) / count ))
+  i=0
+  while [ "$i" -lt "$copies" ]; do
+    editcap -F pcapng -t $(( i * (span + 1) )) "$1" "$work/part_$(printf %04d "$i")" 2>/dev/null
+    i=$((i + 1))
+  done
+  mergecap -a -F pcapng -w "$2" "$work"/part_* 2>/dev/null
+  rm -f "$work"/part_*
+}
 
-awk -v f="$frames" -v lf="$looped_frames" -v sw="$start_with" -v so="$start_without" \
-    -v rw="$run_with" -v ro="$run_without" 'BEGIN {
-  pw = (rw - sw) / (f - 1); po = (ro - so) / (f - 1)
-  printf "frames: %d (%s)\n", f, "powerlink_robot_with_iperf.pcapng"
-  printf "instructions without plug-in: %d (start-up %d, %.0f per frame)\n", ro, so, po
-  printf "instructions with plug-in:    %d (start-up %d, %.0f per frame)\n", rw, sw, pw
-  printf "added per frame (the analysis and the protocol tree it needs): %.0f\n", pw - po
-  printf "ratio with/without, this run: %.3f; per frame: %.3f\n", rw / ro, pw / po
-  printf "ratio expected over %d looped frames: %.3f (goal <= 1.15)\n", lf,
-         (sw + pw * (lf - 1)) / (so + po * (lf - 1))
-}'
+# Per-frame instructions: folder, whole capture, one-frame copy, frames, arguments.
+per_frame() {
+  folder=$1
+  whole=$2
+  one=$3
+  frames=$4
+  shift 4
+  run=$(instructions "$folder" "$whole" "$@")
+  start=$(instructions "$folder" "$one" "$@")
+  echo "$run $start" | awk -v f="$frames" '{ printf "%.0f %d\n", ($1 - $2) / (f - 1), $2 }'
+}
+
+echo "captures looped to at least $min_frames frames"
+printf "%-38s %7s %9s %9s %9s %8s %8s %8s\n" capture frames without tree-only with ratio tree analysis
+for source in "$captures"/*.pcap "$captures"/*.pcapng "$captures"/*.gz; do
+  [ -r "$source" ] || continue
+  name=$(basename "$source")
+  frames=$(capinfos -c -M "$source" 2>/dev/null | sed -n 's/^Number of packets: *\([0-9]*\).*/\1/p')
+  # A handful of frames says nothing about a cycle.
+  [ "${frames:-0}" -ge 500 ] || continue
+  loop_capture "$source" "$work/capture"
+  frames=$(capinfos -c -M "$work/capture" 2>/dev/null | sed -n 's/^Number of packets: *\([0-9]*\).*/\1/p')
+  editcap -r "$work/capture" "$work/one" 1 2>/dev/null
+  chmod a+r "$work/capture" "$work/one"
+  set -- $(per_frame "$work/none" "$work/capture" "$work/one" "$frames")
+  without=$1 start_without=$2
+  set -- $(per_frame "$work/plugins" "$work/capture" "$work/one" "$frames" --disable-heuristic zel_plk_analyzer)
+  tree=$1
+  set -- $(per_frame "$work/plugins" "$work/capture" "$work/one" "$frames")
+  with=$1 start_with=$2
+  awk -v n="$name" -v f="$frames" -v o="$without" -v t="$tree" -v w="$with" 'BEGIN {
+    printf "%-38s %7d %9d %9d %9d %8.3f %8.3f %8.3f\n", n, f, o, t, w, w / o, t / o, w / t }'
+  if [ "$name" = powerlink_robot_with_iperf.pcapng.gz ]; then
+    robot="$without $start_without $with $start_with"
+  fi
+done
+echo "(instructions per frame; ratio = with/without, tree = tree-only/without, analysis = with/tree-only)"
+if [ -n "${robot:-}" ]; then
+  echo "$robot" | awk -v lf="$looped_frames" '{
+    printf "ratio expected over %d looped frames of the robot capture: %.3f (goal <= 1.15)\n", lf,
+           ($4 + $3 * (lf - 1)) / ($2 + $1 * (lf - 1)) }'
+fi
