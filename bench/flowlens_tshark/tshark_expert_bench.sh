@@ -9,6 +9,7 @@
 #
 # Usage: tshark_expert_bench.sh PLUGIN.so CAPTURES_DIR [MIN_FRAMES]
 set -eu
+. "$(dirname "$0")/loop_capture.sh"
 
 plugin=$1
 captures=$2
@@ -23,19 +24,9 @@ version=$(tshark -v 2>/dev/null | sed -n 's/^TShark (Wireshark) \([0-9]*\.[0-9]*
 mkdir -p "$work/plugins/$version/epan" "$work/none"
 cp "$plugin" "$work/plugins/$version/epan/zelanalyzer.so"
 
-# Copies shifted in time one after the other, so the loop stays in time order.
-span=$(capinfos -u -M "$source_capture" | sed -n 's/^Capture duration: *\([0-9]*\).*/\1/p')
-frames=$(capinfos -c -M "$source_capture" | sed -n 's/^Number of packets: *\([0-9]*\).*/\1/p')
-copies=$(( (min_frames + frames - 1) / frames ))
-i=0
-while [ "$i" -lt "$copies" ]; do
-  editcap -F pcapng -t $(( i * (span + 1) )) "$source_capture" "$work/part_$(printf %04d "$i").pcapng"
-  i=$((i + 1))
-done
-mergecap -a -F pcapng -w "$work/loop.pcapng" "$work"/part_*.pcapng
-rm -f "$work"/part_*.pcapng
+loop_capture "$source_capture" "$work/loop.pcapng" "$min_frames" "$work"
 chmod -R a+rX "$work"
-total=$(capinfos -c -M "$work/loop.pcapng" | sed -n 's/^Number of packets: *\([0-9]*\).*/\1/p')
+total=$(frame_count "$work/loop.pcapng")
 
 as_user=""
 [ "$(id -u)" = 0 ] && as_user="setpriv --reuid=65534 --regid=65534 --clear-groups"

@@ -10,6 +10,7 @@
 #
 # Usage: tshark_expert_instructions.sh PLUGIN.so CAPTURES_DIR [MIN_FRAMES [LOOPED_FRAMES]]
 set -eu
+. "$(dirname "$0")/loop_capture.sh"
 
 plugin=$1
 captures=$2
@@ -37,21 +38,6 @@ instructions() {
     sed -n 's/.*Collected : *\([0-9]*\).*/\1/p'
 }
 
-# Copies of a capture shifted in time one after the other (so the loop stays
-# in time order) until it holds at least min_frames: source, output.
-loop_capture() {
-  span=$(capinfos -u -M "$1" 2>/dev/null | sed -n 's/^Capture duration: *\([0-9]*\).*/\1/p')
-  count=$(capinfos -c -M "$1" 2>/dev/null | sed -n 's/^Number of packets: *\([0-9]*\).*/\1/p')
-  copies=$(( (min_frames + count - 1) / count ))
-  i=0
-  while [ "$i" -lt "$copies" ]; do
-    editcap -F pcapng -t $(( i * (span + 1) )) "$1" "$work/part_$(printf %04d "$i")" 2>/dev/null
-    i=$((i + 1))
-  done
-  mergecap -a -F pcapng -w "$2" "$work"/part_* 2>/dev/null
-  rm -f "$work"/part_*
-}
-
 # Per-frame instructions: folder, whole capture, one-frame copy, frames, arguments.
 per_frame() {
   folder=$1
@@ -69,11 +55,11 @@ printf "%-38s %7s %9s %9s %9s %8s %8s %8s\n" capture frames without tree-only wi
 for source in "$captures"/*.pcap "$captures"/*.pcapng "$captures"/*.gz; do
   [ -r "$source" ] || continue
   name=$(basename "$source")
-  frames=$(capinfos -c -M "$source" 2>/dev/null | sed -n 's/^Number of packets: *\([0-9]*\).*/\1/p')
+  frames=$(frame_count "$source")
   # A handful of frames says nothing about a cycle.
   [ "${frames:-0}" -ge 500 ] || continue
-  loop_capture "$source" "$work/capture"
-  frames=$(capinfos -c -M "$work/capture" 2>/dev/null | sed -n 's/^Number of packets: *\([0-9]*\).*/\1/p')
+  loop_capture "$source" "$work/capture" "$min_frames" "$work"
+  frames=$(frame_count "$work/capture")
   editcap -r "$work/capture" "$work/one" 1 2>/dev/null
   chmod a+r "$work/capture" "$work/one"
   set -- $(per_frame "$work/none" "$work/capture" "$work/one" "$frames")
