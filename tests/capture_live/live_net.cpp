@@ -108,7 +108,10 @@ std::vector<int> LiveNet::packetSocketCards() const {
     std::istringstream fields(line);
     std::string sk, refs, type, proto;
     int iface = -1;
-    if (fields >> sk >> refs >> type >> proto >> iface) cards.push_back(iface);
+    // libpcap binds a new socket with protocol 0 first (receiving nothing)
+    // and rebinds it to all protocols once its ring is ready: only the
+    // rebound ones take frames.
+    if (fields >> sk >> refs >> type >> proto >> iface && proto != "0000" && proto != "0") cards.push_back(iface);
   }
   return cards;
 }

@@ -38,7 +38,8 @@ class LiveNet {
 
   // Interface index of a card in the engine's namespace, 0 if unknown.
   int cardIndex(const std::string& card) const;
-  // Interface indexes of the packet sockets open in the engine's namespace.
+  // Interface indexes of the packet sockets receiving frames in the engine's
+  // namespace (0 for a socket on every card, such as libpcap's "any").
   std::vector<int> packetSocketCards() const;
 
  private:
