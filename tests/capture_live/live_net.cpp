@@ -111,7 +111,7 @@ std::vector<int> LiveNet::packetSocketCards() const {
     // libpcap binds a new socket with protocol 0 first (receiving nothing)
     // and rebinds it to all protocols once its ring is ready: only the
     // rebound ones take frames.
-    if (fields >> sk >> refs >> type >> proto >> iface && proto != "0000" && proto != "0") cards.push_back(iface);
+    if (fields >> sk >> refs >> type >> proto >> iface && proto != "0000") cards.push_back(iface);
   }
   return cards;
 }

@@ -14,8 +14,9 @@ struct abort_code_entry {
 extern const abort_code_entry abort_code_table[];
 extern const size_t abort_code_table_size;
 
-// Text of an abort code: "'...'" from the table, or "'see Powerlink Specification'"
-// for a code the table does not know. Never NULL.
+// Text of an abort code: "'...'" from the table, or the quoted pointer to the
+// POWERLINK standard's abort code list for a code the table does not know.
+// Never NULL.
 const char *abort_code_text(uint32_t code);
 
 #endif
