@@ -1,8 +1,18 @@
 #include "capture_buffer.h"
 
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <thread>
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it with EINVAL
+#endif
 
 namespace {
 
@@ -46,6 +56,18 @@ void giveBackLocked(CaptureBuffer* buffer, PacketRecord* record) {
   recordListInsertAfter(recordListHead(&buffer->freeList), &record->links);
 }
 
+// A slot from the free list, else one never used yet; null when the pool is
+// exhausted. Slots are handed out fresh, in pool order, only once the free
+// list is empty: memory the capture never needs is never touched.
+PacketRecord* takeFreeLocked(CaptureBuffer* buffer) {
+  RecordNode* node = recordListRemoveHead(&buffer->freeList);
+  if (node != nullptr) return asRecord(node);
+  if (buffer->freshNext >= buffer->slotCount) return nullptr;
+  PacketRecord* record = &buffer->slots[buffer->freshNext++];
+  recordNodeInit(&record->links);
+  return record;
+}
+
 void noteFreeLocked(CaptureBuffer* buffer, int64_t change) {
   buffer->freeSlots.store(buffer->freeSlots.load(std::memory_order_relaxed) + change, std::memory_order_relaxed);
 }
@@ -53,9 +75,62 @@ void noteFreeLocked(CaptureBuffer* buffer, int64_t change) {
 void reportAllocationFailure() {
   std::fputs(" >>> Error <<< Memory for capture buffer cannot be allocated.\n", stdout);
   std::fflush(stdout);
+  std::fputs("sentra_extcap: memory for the capture buffer cannot be allocated\n", stderr);
+  std::fflush(stderr);
+}
+
+// Background prefault: the pool's pages are faulted in a few MiB at a time,
+// from the start, the order in which fresh slots are taken. The kernel does
+// it without writing the memory, so slots the capture already uses are not
+// disturbed. The thread runs at the lowest priority and stops when told.
+constexpr size_t kPrefaultStepBytes = 4u << 20;
+constexpr int kPrefaultNice = 19;
+
+}  // namespace
+
+struct Prefaulter {
+  std::thread thread;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> done{false};
+};
+
+namespace {
+
+void prefaultPool(CaptureBuffer* buffer, Prefaulter* prefaulter) {
+  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kPrefaultNice);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  const uintptr_t page = pageSize > 0 ? static_cast<uintptr_t>(pageSize) : 4096u;
+  // madvise wants page-aligned ranges; the pool's first partial page is left
+  // to the first slot's own fault.
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer->slots) + page - 1) & ~(page - 1);
+  const uintptr_t end = reinterpret_cast<uintptr_t>(buffer->slots + buffer->slotCount) & ~(page - 1);
+  for (uintptr_t at = begin; at < end && !prefaulter->stop.load(std::memory_order_relaxed);
+       at += kPrefaultStepBytes) {
+    const size_t length = end - at < kPrefaultStepBytes ? end - at : kPrefaultStepBytes;
+    if (madvise(reinterpret_cast<void*>(at), length, MADV_POPULATE_WRITE) != 0) break;
+  }
+  prefaulter->done.store(true);
 }
 
 }  // namespace
+
+int captureBufferPrefaultStart(CaptureBuffer* buffer) {
+  if (buffer == nullptr || buffer->prefaulter != nullptr) return -1;
+  auto* prefaulter = new (std::nothrow) Prefaulter();
+  if (prefaulter == nullptr) return -1;
+  try {
+    prefaulter->thread = std::thread(prefaultPool, buffer, prefaulter);
+  } catch (...) {
+    delete prefaulter;
+    return -1;
+  }
+  buffer->prefaulter = prefaulter;
+  return 0;
+}
+
+bool captureBufferPrefaultDone(const CaptureBuffer* buffer) {
+  return buffer != nullptr && buffer->prefaulter != nullptr && buffer->prefaulter->done.load();
+}
 
 CaptureBuffer* captureBufferCreate(uint32_t slotCount, int32_t holdBack) {
   if (slotCount == 0 || holdBack == 0) {
@@ -67,7 +142,9 @@ CaptureBuffer* captureBufferCreate(uint32_t slotCount, int32_t holdBack) {
     reportAllocationFailure();
     return nullptr;
   }
-  // calloc hands out zeroed pages without touching them twice.
+  // A pool this size comes straight from the kernel as zero pages that
+  // cost nothing until first written: start-up then takes the same time
+  // for any pool size (the slots are linked as they are first taken).
   buffer->slots = static_cast<PacketRecord*>(std::calloc(slotCount, sizeof(PacketRecord)));
   if (buffer->slots == nullptr) {
     delete buffer;
@@ -80,23 +157,19 @@ CaptureBuffer* captureBufferCreate(uint32_t slotCount, int32_t holdBack) {
   buffer->removed.store(0);
   buffer->level.store(0);
   buffer->freeSlots.store(slotCount);
+  buffer->freshNext = 0;
   recordListInit(&buffer->freeList);
   recordListInit(&buffer->presortList);
-  for (uint32_t i = 0; i < slotCount; ++i) {
-    RecordNode* node = &buffer->slots[i].links;
-    recordNodeInit(node);
-    recordListAddTail(&buffer->freeList, node);
-  }
   return buffer;
 }
 
 PacketRecord* captureBufferTakeFree(CaptureBuffer* buffer) {
   if (buffer == nullptr) return nullptr;
   std::lock_guard<std::mutex> lock(buffer->mutex);
-  RecordNode* node = recordListRemoveHead(&buffer->freeList);
-  if (node == nullptr) return nullptr;
+  PacketRecord* record = takeFreeLocked(buffer);
+  if (record == nullptr) return nullptr;
   noteFreeLocked(buffer, -1);
-  return asRecord(node);
+  return record;
 }
 
 int captureBufferInsertSorted(CaptureBuffer* buffer, PacketRecord* record) {
@@ -131,9 +204,9 @@ uint32_t captureBufferTakeFreeBatch(CaptureBuffer* buffer, PacketRecord** out, u
   std::lock_guard<std::mutex> lock(buffer->mutex);
   uint32_t taken = 0;
   while (taken < max) {
-    RecordNode* node = recordListRemoveHead(&buffer->freeList);
-    if (node == nullptr) break;
-    out[taken++] = asRecord(node);
+    PacketRecord* record = takeFreeLocked(buffer);
+    if (record == nullptr) break;
+    out[taken++] = record;
   }
   noteFreeLocked(buffer, -static_cast<int64_t>(taken));
   return taken;
@@ -211,6 +284,12 @@ int64_t captureBufferFreeCount(const CaptureBuffer* buffer) {
 
 void captureBufferDestroy(CaptureBuffer* buffer) {
   if (buffer == nullptr) return;
+  if (buffer->prefaulter != nullptr) {
+    buffer->prefaulter->stop.store(true);
+    buffer->prefaulter->thread.join();
+    delete buffer->prefaulter;
+    buffer->prefaulter = nullptr;
+  }
   {
     // Whoever still holds the lock finishes first.
     std::lock_guard<std::mutex> lock(buffer->mutex);

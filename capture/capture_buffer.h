@@ -32,11 +32,14 @@ struct PacketRecord {
 };
 static_assert(sizeof(PacketRecord) == 1576, "a slot is 1576 bytes");
 
+struct Prefaulter;
+
 struct CaptureBuffer {
   RecordList freeList;
   RecordList presortList;
   PacketRecord* slots;
   uint32_t slotCount;
+  uint32_t freshNext;          // slots from here on were never taken (guarded by the lock)
   // Read without the lock by the main thread's release test; a stale value
   // only shifts a release to the next poll.
   std::atomic<int32_t> holdBack;
@@ -46,9 +49,11 @@ struct CaptureBuffer {
   // Slots on the free list. Changed under the lock, read without it.
   std::atomic<int64_t> freeSlots;
   std::mutex mutex;            // guards both lists and all counter updates
+  Prefaulter* prefaulter;      // background prefault, if started
 };
 
-// Allocates and zeroes all slots once; none (with a console line) on failure.
+// Allocates the zeroed pool; none (with a console line) on failure. Pages of
+// the pool are touched only as the capture first needs them.
 CaptureBuffer* captureBufferCreate(uint32_t slotCount, int32_t holdBack);
 PacketRecord* captureBufferTakeFree(CaptureBuffer* buffer);
 int captureBufferInsertSorted(CaptureBuffer* buffer, PacketRecord* record);
@@ -83,4 +88,13 @@ int32_t captureBufferRemaining(const CaptureBuffer* buffer);
 // slots either thread holds between take and insert or give back. -1
 // without buffer.
 int64_t captureBufferFreeCount(const CaptureBuffer* buffer);
+// Faults the pool's pages in on a background thread of the lowest priority,
+// so a capture that fills the pool later pays no page faults on its way
+// (a live capture from the analyzer cannot wait for them). The buffer works
+// the same without it; a kernel that cannot prefault leaves the pages to be
+// faulted as used. 0, or -1 when not started (no buffer, already running).
+int captureBufferPrefaultStart(CaptureBuffer* buffer);
+// Whether a started prefault has gone through the pool (or given up).
+bool captureBufferPrefaultDone(const CaptureBuffer* buffer);
+// Stops a running prefault first.
 void captureBufferDestroy(CaptureBuffer* buffer);
