@@ -21,7 +21,9 @@ constexpr uint32_t kBufferHeadroom = 65536;  // stored size N = chosen size + he
 
 constexpr int32_t kPostTriggerMinMs = 100;
 constexpr int32_t kPostTriggerMaxMs = 5000;
-constexpr int64_t kPostTriggerDefaultNs = 500000000;  // without the option; the dialog offers 200 ms
+// Without the option: the value the dialog shows as its default, since
+// Wireshark does not pass an option the user left at its default.
+constexpr int64_t kPostTriggerDefaultNs = 200000000;
 constexpr uint8_t kHwNodeMax = 15;
 
 // The two extcap interfaces the program offers, and its version as the

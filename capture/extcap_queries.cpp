@@ -28,7 +28,7 @@ void printCaptureFileArg(std::FILE* out, int n) {
   std::fprintf(out,
                "arg {number=%d}{call=--ta5521capturefile}{display=Capture file}"
                "{tooltip=Select capture file which includes raw-frames from Q40TA5521.}"
-               "{type=fileselect}{mustexist=false}\n",
+               "{type=fileselect}{mustexist=true}\n",
                n);
 }
 

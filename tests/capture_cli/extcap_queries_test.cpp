@@ -52,7 +52,7 @@ value {arg=6}{value=di2_neg}{display=Digital input 03 (neg. edge)}{enabled=t}{de
 value {arg=6}{value=di3_neg}{display=Digital input 04 (neg. edge)}{enabled=t}{default=false}
 )EXPECTED";
 
-const char kFileConfig[] = R"EXPECTED(arg {number=1}{call=--ta5521capturefile}{display=Capture file}{tooltip=Select capture file which includes raw-frames from Q40TA5521.}{type=fileselect}{mustexist=false}
+const char kFileConfig[] = R"EXPECTED(arg {number=1}{call=--ta5521capturefile}{display=Capture file}{tooltip=Select capture file which includes raw-frames from Q40TA5521.}{type=fileselect}{mustexist=true}
 arg {number=2}{call=--ta5521hwnode}{display=HW node number}{tooltip=Specifies the set node number. Set to 0 for 1st-detected Q40TA5521.}{type=integer}{range=0,15}{default=0}
 arg {number=3}{call=--capturemode}{display=Capture mode}{type=selector}{tooltip=Definition of capture mode.}
 value {arg=3}{value=singleshot}{display=Single Shot}{enabled=t}{default=true}

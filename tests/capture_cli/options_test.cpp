@@ -42,7 +42,7 @@ TEST(OptionDefaults, MatchTheUnparsedCommandLine) {
   EXPECT_EQ(c.captureMode, kCaptureLive);
   EXPECT_EQ(c.bufferSize, 327680u);
   EXPECT_EQ(c.hwNode, 0);
-  EXPECT_EQ(c.trigger.postTriggerTimeNs, 500000000);
+  EXPECT_EQ(c.trigger.postTriggerTimeNs, 200000000);
   EXPECT_EQ(c.trigger.port01Enabled, 1u);
   EXPECT_EQ(c.trigger.port02Enabled, 1u);
   for (int i = 0; i < 4; ++i) {
