@@ -60,6 +60,10 @@ constexpr uint32_t kPrefetchAhead = 4;  // records
 // How long the main loop waits for a stopping capture thread before it ends
 // the capture anyway.
 constexpr auto kFinishWait = std::chrono::seconds(2);
+// After a signal, the time the stream gets to take what is collected, and
+// again to complete a block in progress: twice this plus the teardown stays
+// well inside the signal's 500 ms grace.
+constexpr int kStopWriteBudgetMs = 150;
 
 int64_t wallSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
@@ -212,15 +216,30 @@ int32_t captureHoldBackDepth(const CaptureContext* context) {
   return static_cast<int32_t>(context->bufferSize) - static_cast<int32_t>(kBufferHeadroom);
 }
 
+// The end of the file ends the capture. In single shot without a trigger
+// nothing is written; the user is told so, and how to get the frames.
+void endOfFile(CaptureContext* context) {
+  const bool anyDump = replayReaderFinish(context->replay) > 0;
+  if (anyDump && singleShot(context)) {
+    const char* text =
+        "End of capture file reached in Single Shot mode without a trigger: nothing was written. Use Live Capture, "
+        "a trigger, or Force Trigger.";
+    logMessage(context->control, kLogWarning, text);
+    sendStatus(context->control, kStatusWarning, text);
+  }
+  endCapture(context, false);
+}
+
 void fileLoop(CaptureContext* context) {
   const int32_t holdBack = captureHoldBackDepth(context);
   if (!singleShot(context)) context->run.writingEnabled.store(true);
   // Single shot must fill its pre-trigger ring; live replay runs only a
   // little ahead of the writer.
   const int64_t maxWaiting = singleShot(context) ? INT64_MAX : holdBack + kLiveReplayLead;
-  // The local record the reader fills: a slot-sized scratch area.
-  PacketRecord* record = new (std::nothrow) PacketRecord;
-  if (!record) {
+  // What the reader fills: a whole dump frame as the file holds it, which
+  // may be longer than a capture slot.
+  ReplayFrame* frame = new (std::nothrow) ReplayFrame;
+  if (!frame) {
     endCapture(context, false);
     context->run.captureThreadFinished.store(true);
     return;
@@ -228,29 +247,25 @@ void fileLoop(CaptureContext* context) {
   auto lastPoll = std::chrono::steady_clock::now() - kForcePollInterval;
   while (!context->run.stopCaptureThread.load()) {
     const int64_t now = wallSeconds();
-    record->timestamp = 0;
-    record->flags = 0;
-    record->frameLength = 0;
-    record->capturedLength = 0;
-    record->dropCount = 0;
-    if (replayReaderReadNext(context->replay, record, isDumpFrame, now) == 0) {
+    frame->timestamp = 0;
+    frame->frameLength = 0;
+    frame->capturedLength = 0;
+    if (replayReaderReadFrame(context->replay, frame, isDumpFrame, now) == 0) {
       waitForRoom(context, maxWaiting, &lastPoll);
       if (context->run.stopCaptureThread.load()) break;
       captureBufferSetHoldBack(context->buffer, holdBack);
-      const int result = processDump(context->processor, record->data, record->capturedLength);
+      const int result = processDump(context->processor, frame->data, frame->capturedLength);
       if (result == -1) {
         endCapture(context, false);
       } else if (result == kDumpTraceComplete) {
         endCapture(context, true);
       }
     } else if (replayReaderBytesLeft(context->replay) == 0) {
-      // End of the file ends the capture; in single shot without a trigger
-      // nothing is written.
-      endCapture(context, false);
+      endOfFile(context);
     }
     handleForceTrigger(context, &lastPoll);
   }
-  delete record;
+  delete frame;
   context->run.captureThreadFinished.store(true);
 }
 
@@ -336,6 +351,9 @@ void mainLoop(CaptureContext* context, CaptureThread* thread) {
   // block costs a system call per packet); should the memory for that be
   // missing, every block is written on its own, which is slower but the same.
   (void)pcapngWriterSetBatching(context->writer, kWriteBatchBytes);
+  // A signal ends the process after its grace time: the stream must be
+  // left at a block boundary well before that, however slowly it is read.
+  pcapngWriterSetStopSignal(context->writer, &g_signalCount, kStopWriteBudgetMs);
   DrainState drain{context, single, depth, 0};
   bool passWasFull = false;
   while (!run.stopMainLoop.load()) {
@@ -350,6 +368,9 @@ void mainLoop(CaptureContext* context, CaptureThread* thread) {
     const bool producerDone = run.captureThreadFinished.load();
     writeFailed = !drainPass(&drain, producerDone ? UINT32_MAX : kRecordsPerPass, &passWasFull);
     if (writeFailed || stopCountdown > 0) {
+      if (context->writer->packetsDropped > 0)
+        logMessagef(context->control, kLogWarning, "%llu packets not written: the reader did not take them in time.",
+                    static_cast<unsigned long long>(context->writer->packetsDropped));
       logMessage(context->control, kLogStatus, "Capture stopped");
       run.stopCaptureThread.store(true);
       run.stopMainLoop.store(true);

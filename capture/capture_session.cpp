@@ -26,11 +26,15 @@ constexpr int kWarningLimit = 10;
 constexpr int kWarningWindowSeconds = 10;
 // How long teardown waits for the capture thread to finish by itself.
 constexpr int kThreadStopTimeoutMs = 3000;
+// Exit status of a run that failed: any non-zero status makes Wireshark
+// show standard error.
+constexpr int kFailureExitStatus = 1;
 
 // The objects of a run that have no handle in the context.
 struct SessionParts {
   ControlChannelSink* sink = nullptr;
   CaptureThread* thread = nullptr;
+  bool reasonGiven = false;  // a failed set-up step said why on standard error
 };
 
 // The teardown order. Each item only if it exists.
@@ -106,7 +110,10 @@ bool startUp(CaptureContext* context, SessionParts* parts, bool reduced) {
   if (!context->writer || pcapngWriteHeader(context->writer, context->deviceName) != 0) return false;
 
   context->buffer = captureBufferCreate(context->bufferSize + kExtraSlots, kInitialHoldBack);
+  parts->reasonGiven = context->buffer == nullptr;
   if (!context->buffer) return false;
+  // The analyzer cannot wait for page faults; a file can.
+  if (context->interfaceKind == kInterfaceHardware) (void)captureBufferPrefaultStart(context->buffer);
 
   if (reduced)
     sendStatus(context->control, kStatusWarning,
@@ -116,7 +123,16 @@ bool startUp(CaptureContext* context, SessionParts* parts, bool reduced) {
   if (context->interfaceKind == kInterfaceFile) {
     context->replay = replayReaderCreate(context->captureFile, context->control, context->hwNode,
                                          static_cast<int64_t>(std::time(nullptr)));
-    if (!context->replay || replayReaderCheckStart(context->replay) != 0) return false;
+    if (!context->replay) return false;
+    if (replayReaderCheckStart(context->replay) != 0) {
+      // The log stays silent here; the user still learns why nothing came.
+      std::fprintf(stderr,
+                   "sentra_extcap: capture file [%s] does not start with a pcapng section header and interface "
+                   "description\n",
+                   context->captureFile);
+      parts->reasonGiven = true;
+      return false;
+    }
   } else {
     context->link = analyzerLinkCreate(context->control, context->hwNode, context->deviceName);
     if (!context->link || analyzerLinkOpenAll(context->link) != 0) return false;
@@ -130,6 +146,23 @@ bool startUp(CaptureContext* context, SessionParts* parts, bool reduced) {
   parts->thread = captureThreadCreate(context, context->interfaceKind == kInterfaceFile ? fileLoop : hardwareLoop);
   context->captureThread = parts->thread;
   return parts->thread != nullptr;
+}
+
+// A run failed when its set-up failed or an error message ended it; a
+// capture that a trigger ended also sent an error message (the trigger
+// text), and is a success. The reason goes to standard error as well as to
+// the log: Wireshark shows an extcap's standard error when it fails, and
+// tshark shows nothing else. Answers whether the run failed.
+bool reportFailure(CaptureContext* context, const SessionParts& parts, bool started) {
+  char reason[kMessageChars];
+  const bool errorSent = controlChannelFirstError(context->control, reason, sizeof reason);
+  if (started && (!errorSent || context->run.traceGenerating.load())) return false;
+  // Set-up steps that report only on the console (a file that cannot be
+  // created, the buffer's memory) have put their reason on standard error.
+  if (errorSent) std::fprintf(stderr, "sentra_extcap: %s\n", reason);
+  else if (!parts.reasonGiven && context->control) std::fputs("sentra_extcap: the capture could not be started\n", stderr);
+  std::fflush(stderr);
+  return true;
 }
 
 }  // namespace
@@ -179,7 +212,9 @@ int runCapture(CaptureContext* context) {
   context->interfaceKind = static_cast<uint32_t>(kind);
 
   SessionParts parts;
-  if (startUp(context, &parts, reduced)) mainLoop(context, parts.thread);
+  const bool started = startUp(context, &parts, reduced);
+  if (started) mainLoop(context, parts.thread);
+  const bool failed = reportFailure(context, parts, started);
   teardown(context, &parts);
-  return 0;
+  return failed ? kFailureExitStatus : 0;
 }

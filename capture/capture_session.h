@@ -6,8 +6,10 @@
 struct CaptureContext;
 
 // Runs the capture described by the parsed context and tears it down again.
-// Answers the process exit status: 0 after a capture that ran and after a
-// failed set-up, -1 for an interface name that names neither interface.
+// Answers the process exit status: 0 after a capture that ran (also one a
+// trigger ended), 1 when the set-up failed or an error ended the capture
+// (with the reason on standard error), -1 for an interface name that names
+// neither interface.
 int runCapture(CaptureContext* context);
 
 // Free physical memory in bytes, from the MemAvailable line of a

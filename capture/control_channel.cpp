@@ -79,6 +79,10 @@ struct ControlChannel {
   uint8_t incoming[kControlHeaderBytes + kControlMaxPayload];
   uint32_t incomingHave;
   uint32_t skipRemaining;  // payload bytes of an oversize message still to discard
+
+  // The first error pop-up of the run, kept under sendLock: the reason the
+  // process gives on standard error when the capture failed.
+  char firstError[kMessageChars];
 };
 
 ControlChannel* controlChannelCreate(FileHandle* controlIn, FileHandle* controlOut, uint8_t loggerNumber,
@@ -173,6 +177,8 @@ int sendStatus(ControlChannel* channel, int kind, const char* text) {
   if (!channel || kind < 0 || kind > kStatusError || !textAcceptable(text)) return -1;
   std::lock_guard<std::mutex> guard(channel->sendLock);
 
+  if (kind == kStatusError && channel->firstError[0] == '\0')
+    std::snprintf(channel->firstError, sizeof channel->firstError, "%s", text);
   const std::time_t now = channel->now();
   // The status bar takes at most one message per wall-clock second; the
   // pop-up kinds are never dropped.
@@ -280,6 +286,14 @@ int logMessagef(ControlChannel* channel, int level, const char* format, ...) {
   va_end(args);
   if (length < 0) return -1;
   return logMessage(channel, level, text);
+}
+
+bool controlChannelFirstError(ControlChannel* channel, char* out, size_t size) {
+  if (!channel || !out || size == 0) return false;
+  std::lock_guard<std::mutex> guard(channel->sendLock);
+  if (channel->firstError[0] == '\0') return false;
+  std::snprintf(out, size, "%s", channel->firstError);
+  return true;
 }
 
 int sendStatusf(ControlChannel* channel, int kind, const char* format, ...) {

@@ -2,6 +2,7 @@
 // extcap control pipes (or the console when started by hand).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 
@@ -45,6 +46,10 @@ int logMessage(ControlChannel* channel, int level, const char* text);
 int sendStatus(ControlChannel* channel, int kind, const char* text);
 int pollForceTrigger(ControlChannel* channel);
 void controlChannelFree(ControlChannel* channel);
+
+// The text of the first error message (kStatusError) sent so far, copied into
+// `out`; false when none was sent.
+bool controlChannelFirstError(ControlChannel* channel, char* out, size_t size);
 
 // Replaces the wall clock (seconds since 1970) that stamps log lines and
 // paces the status bar and the filters; nullptr restores the system clock.

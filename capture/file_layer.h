@@ -18,8 +18,12 @@ enum FileCreation : int {
 };
 
 // Opens `path` (1..260 characters). On any failure prints the access-rights
-// line on standard output and answers nullptr. A FIFO that already exists is
-// opened at its client end and never replaced by an ordinary file.
+// line on standard output and answers nullptr with errno telling why; a file
+// to be created also gets the reason on standard error. A FIFO that already
+// exists is opened at its client end and never replaced by an ordinary file.
+// An ordinary file created or truncated is locked exclusively for as long as
+// it is open: while another run holds it, the open fails (EWOULDBLOCK) and
+// the file is left untouched.
 FileHandle* fileOpen(const char* path, int access, int creation);
 
 // Reads exactly `count` bytes at `offset` (pipes have no position: the offset
@@ -35,6 +39,12 @@ int64_t fileBytesWaiting(FileHandle* file);
 // Writes exactly `count` bytes (partial writes are continued). 0 only if all
 // were written; -1 otherwise, e.g. when the pipe's reader has gone away.
 int fileWrite(FileHandle* file, const void* buffer, uint32_t count);
+
+// Writes what the file takes within `timeoutMs`: answers the bytes written
+// (fewer than `count`, or 0 when no room came in time), -1 on failure. A pipe
+// is switched to non-blocking writes for this; fileWrite still waits for
+// room on it as before.
+int64_t fileWriteSome(FileHandle* file, const void* buffer, uint32_t count, int timeoutMs);
 
 // Size in bytes; 0 on failure. 64-bit so replay files past 4 GiB keep working.
 uint64_t fileSize(FileHandle* file);

@@ -1,5 +1,6 @@
 #include "pcapng_writer.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -48,7 +49,68 @@ class BlockBuilder {
   uint32_t at_ = 0;
 };
 
+int64_t steadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Whether the stop's budget is used up (starting its clock when the stop is
+// first seen).
+bool stopBudgetSpent(PcapngWriter* writer) {
+  if (writer->stopCounter == nullptr || writer->stopCounter->load() == 0) return false;
+  const int64_t now = steadyNs();
+  if (writer->stopDeadlineNs == 0) writer->stopDeadlineNs = now + writer->stopBudgetNs;
+  return now >= writer->stopDeadlineNs;
+}
+
+// Total length of the block that starts at `block` (little-endian, as built).
+uint32_t blockLength(const uint8_t* block) {
+  return static_cast<uint32_t>(block[4]) | static_cast<uint32_t>(block[5]) << 8 |
+         static_cast<uint32_t>(block[6]) << 16 | static_cast<uint32_t>(block[7]) << 24;
+}
+
+// End of the block that holds byte `at` of the batch (`at` itself when a
+// block starts there); the batch holds whole blocks back to back.
+uint32_t blockEndAfter(const uint8_t* batch, uint32_t used, uint32_t at) {
+  uint32_t start = 0;
+  while (start < at && start < used) {
+    start += blockLength(batch + start);
+  }
+  return start < used ? start : used;
+}
+
+// Step of the stop-aware write: how long one wait for room may take, so the
+// stop is noticed in time.
+constexpr int kStopPollMs = 10;
+
+// Writes `used` bytes of whole blocks, minding the stop: 0, or -1 when the
+// file failed or the block in progress could not be completed in time.
+int writeBlocksBounded(PcapngWriter* writer, const uint8_t* blocks, uint32_t used) {
+  uint32_t done = 0;
+  uint32_t end = used;
+  int64_t tailDeadline = 0;
+  while (done < end) {
+    if (stopBudgetSpent(writer)) {
+      // Finish the block in progress, drop the later ones whole.
+      const uint32_t cut = blockEndAfter(blocks, used, done);
+      if (cut < end) {
+        for (uint32_t at = cut; at < end; at += blockLength(blocks + at)) ++writer->packetsDropped;
+        end = cut;
+      }
+      if (done == end) break;
+      if (tailDeadline == 0) tailDeadline = steadyNs() + writer->stopBudgetNs;
+      if (steadyNs() >= tailDeadline) return -1;
+    }
+    const int64_t put = fileWriteSome(writer->file, blocks + done, end - done, kStopPollMs);
+    if (put < 0) return -1;
+    done += static_cast<uint32_t>(put);
+    writer->bytesWritten += static_cast<uint32_t>(put);
+  }
+  return 0;
+}
+
 int writeBlock(PcapngWriter* writer, uint32_t length) {
+  if (writer->stopCounter != nullptr) return writeBlocksBounded(writer, writer->block, length);
   if (fileWrite(writer->file, writer->block, length) != 0) return -1;
   writer->bytesWritten += length;
   return 0;
@@ -156,9 +218,17 @@ int pcapngWriterFlush(PcapngWriter* writer) {
   const uint32_t pending = writer->batchUsed;
   // A failed write loses the batch: the stream is broken either way.
   writer->batchUsed = 0;
+  if (writer->stopCounter != nullptr) return writeBlocksBounded(writer, writer->batch, pending);
   if (fileWrite(writer->file, writer->batch, pending) != 0) return -1;
   writer->bytesWritten += pending;
   return 0;
+}
+
+void pcapngWriterSetStopSignal(PcapngWriter* writer, const std::atomic<int>* counter, int budgetMs) {
+  if (writer == nullptr) return;
+  writer->stopCounter = counter;
+  writer->stopBudgetNs = static_cast<int64_t>(budgetMs) * 1000000;
+  writer->stopDeadlineNs = 0;
 }
 
 int pcapngWriterSetBatching(PcapngWriter* writer, uint32_t capacity) {

@@ -4,6 +4,7 @@
 // Each block is built in one buffer and written with one write.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "capture_context.h"
@@ -55,6 +56,13 @@ struct PcapngWriter {
   uint8_t* batch;
   uint32_t batchCapacity;
   uint32_t batchUsed;
+  // Bounded stop (off unless asked for): once *stopCounter is non-zero the
+  // stream gets `stopBudgetNs` more to take what is collected; after that
+  // whole blocks are dropped instead of written.
+  const std::atomic<int>* stopCounter;
+  int64_t stopBudgetNs;
+  int64_t stopDeadlineNs;  // steady clock; 0 until the stop was seen
+  uint64_t packetsDropped; // packet blocks dropped at the stop
 };
 
 // Opens `path` for writing (created or truncated; an existing FIFO is opened
@@ -81,6 +89,15 @@ int pcapngWriterSetBatching(PcapngWriter* writer, uint32_t capacity);
 // Writes the collected blocks; 0 (also when nothing is pending), or -1 when
 // the write fails, e.g. because the FIFO's reader has gone.
 int pcapngWriterFlush(PcapngWriter* writer);
+
+// A stop that must end within a grace time. A FIFO whose reader is slow
+// takes the collected blocks slowly, and a process that ends in the middle
+// of a write leaves a torn block the reader cannot parse. Once `*counter`
+// turns non-zero, the writer gives the stream `budgetMs` more; then it
+// completes the block it is in the middle of (waiting at most `budgetMs`
+// again) and drops every later block whole, counting them in
+// packetsDropped. Without this every write waits for the reader.
+void pcapngWriterSetStopSignal(PcapngWriter* writer, const std::atomic<int>* counter, int budgetMs);
 
 // Writes what is still collected, closes the file and frees the writer; none
 // is ignored.

@@ -1,5 +1,6 @@
 #include "replay_reader.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -61,10 +62,11 @@ void reportDamage(ReplayReader* reader, const char* why) {
   // Nothing after a damaged block can be trusted to start a block: end the
   // replay like the end of the file.
   reader->readOffset = reader->fileSize;
+  reader->damaged = true;
 }
 
-void fileOpenFailed(ControlChannel* control, const char* path) {
-  if (control) sendStatusf(control, kStatusError, "File open failed! Given filename: [%s]", path);
+void fileOpenFailed(ControlChannel* control, const char* path, const char* reason) {
+  if (control) sendStatusf(control, kStatusError, "File open failed! Given filename: [%s] (%s)", path, reason);
 }
 
 }  // namespace
@@ -74,14 +76,18 @@ ReplayReader* replayReaderCreate(const char* path, ControlChannel* control, uint
   if (!path) path = "";
   const char* dot = std::strrchr(path, '.');
   if (!dot || std::strlen(path) >= sizeof(ReplayReader::path)) {
-    fileOpenFailed(control, path);
+    fileOpenFailed(control, path, !dot ? "the name has no file extension" : std::strerror(ENAMETOOLONG));
     return nullptr;
   }
   FileHandle* file = fileOpen(path, kFileRead, kFileOpenExisting);
-  const uint64_t size = file ? fileSize(file) : 0;
-  if (!file || size == 0) {
+  if (!file) {
+    fileOpenFailed(control, path, std::strerror(errno));
+    return nullptr;
+  }
+  const uint64_t size = fileSize(file);
+  if (size == 0) {
     fileClose(file);
-    fileOpenFailed(control, path);
+    fileOpenFailed(control, path, "the file is empty");
     return nullptr;
   }
   if (!std::strstr(dot, "pcapng")) {
@@ -137,12 +143,11 @@ int replayReaderCheckStart(ReplayReader* reader) {
   return 0;
 }
 
-int replayReaderReadNext(ReplayReader* reader, PacketRecord* record, DumpFrameTest isDump,
-                         int64_t nowSeconds) {
+int replayReaderReadFrame(ReplayReader* reader, ReplayFrame* record, DumpFrameTest isDump, int64_t nowSeconds) {
   if (!reader || !record || reader->type != kTypePcapng) return -1;
   const uint64_t left = bytesLeft(reader);
   if (left == 0) return -1;
-  const uint32_t w = static_cast<uint32_t>(left < kWindowBytes ? left : kWindowBytes);
+  const uint32_t w = static_cast<uint32_t>(left < kPacketWindowBytes ? left : kPacketWindowBytes);
   if (w < kMinimumBlockLength) {
     reportDamage(reader, "trailing bytes that hold no block");
     return -1;
@@ -168,7 +173,7 @@ int replayReaderReadNext(ReplayReader* reader, PacketRecord* record, DumpFrameTe
     }
     if (reader->control)
       logMessagef(reader->control, kLogWarning, "Block of %u bytes at offset %llu of [%s] skipped: longer than %u bytes.",
-                  length, static_cast<unsigned long long>(reader->readOffset), reader->path, kWindowBytes);
+                  length, static_cast<unsigned long long>(reader->readOffset), reader->path, kPacketWindowBytes);
     reader->readOffset += length;
     return -1;
   }
@@ -181,14 +186,13 @@ int replayReaderReadNext(ReplayReader* reader, PacketRecord* record, DumpFrameTe
     const uint64_t high = readLe32(block + kEpbTimestampHighOffset);
     const uint64_t low = readLe32(block + kEpbTimestampLowOffset);
     record->timestamp = static_cast<int64_t>((high << 32) | low);
-    // The data can be no longer than the block holds, and a slot holds 1536
-    // bytes: anything beyond is cut (the dump processing then sees a shorter frame).
+    // The data can be no longer than the block holds; the block fits the
+    // window, and so does the frame.
     uint32_t captured = readLe32(block + kEpbCapturedLengthOffset);
     const uint32_t room = length - kEpbMinimumLength;
     if (captured > room) captured = room;
-    if (captured > kRecordDataCapacity) captured = kRecordDataCapacity;
-    record->capturedLength = static_cast<uint16_t>(captured);
-    record->frameLength = static_cast<uint16_t>(readLe32(block + kEpbPacketLengthOffset));
+    record->capturedLength = captured;
+    record->frameLength = readLe32(block + kEpbPacketLengthOffset);
     std::memcpy(record->data, block + kEpbDataOffset, captured);
   }
   reader->readOffset += length;
@@ -211,6 +215,41 @@ int replayReaderReadNext(ReplayReader* reader, PacketRecord* record, DumpFrameTe
   if (shown < static_cast<int>(sizeof text)) text[shown] = '\0';
   if (reader->control && sendStatus(reader->control, kStatusBar, text) == 0) ++reader->dotCounter;
   return -1;
+}
+
+int replayReaderReadNext(ReplayReader* reader, PacketRecord* record, DumpFrameTest isDump,
+                         int64_t nowSeconds) {
+  if (!reader || !record) return -1;
+  ReplayFrame whole;
+  ReplayFrame* frame = &whole;
+  frame->timestamp = record->timestamp;
+  frame->frameLength = record->frameLength;
+  frame->capturedLength = record->capturedLength;
+  const uint32_t kept = record->capturedLength < kRecordDataCapacity ? record->capturedLength : kRecordDataCapacity;
+  std::memcpy(frame->data, record->data, kept);
+  const int result = replayReaderReadFrame(reader, frame, isDump, nowSeconds);
+  // A slot holds 1536 bytes: anything beyond is cut (the dump processing then
+  // sees a shorter frame).
+  const uint32_t captured = frame->capturedLength < kRecordDataCapacity ? frame->capturedLength : kRecordDataCapacity;
+  record->timestamp = frame->timestamp;
+  record->frameLength = static_cast<uint16_t>(frame->frameLength);
+  record->capturedLength = static_cast<uint16_t>(captured);
+  std::memcpy(record->data, frame->data, captured);
+  return result;
+}
+
+uint64_t replayReaderFinish(ReplayReader* reader) {
+  if (!reader) return 0;
+  // A plain capture picked by mistake would otherwise end as an empty
+  // capture with no word why.
+  if (reader->acceptedFrames == 0 && !reader->damaged && reader->control && bytesLeft(reader) == 0) {
+    char text[kMessageChars];
+    std::snprintf(text, sizeof text, "Capture file [%.360s] holds no %s dump frames%s; nothing was captured.",
+                  reader->path, kDeviceName, reader->wantedNode != 0 ? " of the chosen HW node" : "");
+    logMessage(reader->control, kLogError, text);
+    sendStatus(reader->control, kStatusError, text);
+  }
+  return reader->acceptedFrames;
 }
 
 uint64_t replayReaderBytesLeft(const ReplayReader* reader) { return reader ? bytesLeft(reader) : 0; }

@@ -14,7 +14,12 @@ struct FileHandle;
 struct PacketRecord;
 
 namespace replayfile {
-constexpr uint32_t kWindowBytes = 2048;        // a block must fit this window to be read
+constexpr uint32_t kWindowBytes = 2048;        // the header blocks must fit this window
+// A packet block must fit this window to be read: the block of the longest
+// dump frame the analyzer sends (2048 bytes), its fixed fields and whatever
+// options the capturing tool added.
+constexpr uint32_t kMaxDumpFrameBytes = 2048;
+constexpr uint32_t kPacketWindowBytes = 4096;
 constexpr uint32_t kMinimumStartWindow = 1024; // the header blocks' window must hold this much
 constexpr uint32_t kTypePcapng = 1;
 constexpr uint32_t kWaitingAfterSeconds = 2;   // non-dump stretch before "Waiting" is shown
@@ -38,6 +43,15 @@ constexpr uint32_t kEpbMinimumLength = 32;     // fixed part + trailing length
 
 using DumpFrameTest = bool (*)(const uint8_t* frame, uint32_t length, uint8_t* wantedNode);
 
+// One packet of the file as read, up to the whole window: a dump frame may be
+// longer than a capture slot holds (the analyzer sends up to 2048 bytes).
+struct ReplayFrame {
+  int64_t timestamp;        // as stored in the file
+  uint32_t frameLength;     // on the wire
+  uint32_t capturedLength;  // bytes in data
+  uint8_t data[replayfile::kPacketWindowBytes];
+};
+
 struct ReplayReader {
   char path[512];
   uint32_t type;  // replayfile::kTypePcapng
@@ -50,15 +64,17 @@ struct ReplayReader {
   uint64_t acceptedFrames;
   int32_t dotCounter;
   bool started;  // the header blocks have been read
+  bool damaged;  // the replay ended at a damaged block (already reported)
   // Read-ahead: the file is read in large chunks so a block costs no system
-  // call of its own; every block is still taken through the 2048-byte window.
+  // call of its own; every block is still taken through its window.
   uint8_t* chunk;
   uint64_t chunkStart;
   uint32_t chunkLength;
 };
 
 // Opens the file (the path needs a dot, the file must exist and not be empty,
-// its extension must name pcapng). Reports "File open failed! ..." or
+// its extension must name pcapng). Reports "File open failed! ..." (with the
+// reason) or
 // "File type [...] ... not supported." as an error message; none on failure.
 ReplayReader* replayReaderCreate(const char* path, ControlChannel* control, uint8_t wantedNode,
                                  int64_t nowSeconds);
@@ -73,6 +89,14 @@ int replayReaderCheckStart(ReplayReader* reader);
 // error message is sent and the replay ends: no bytes are left).
 int replayReaderReadNext(ReplayReader* reader, PacketRecord* record, DumpFrameTest isDump,
                          int64_t nowSeconds);
+// The same, into a frame that takes every packet the window holds whole (the
+// record above keeps at most a slot's 1536 bytes).
+int replayReaderReadFrame(ReplayReader* reader, ReplayFrame* frame, DumpFrameTest isDump, int64_t nowSeconds);
+
+// At the end of the file: reports an error when the file held no dump frame
+// of the wanted analyzer (a damaged file has been reported already) and
+// answers the dump frames accepted.
+uint64_t replayReaderFinish(ReplayReader* reader);
 
 // File size minus read offset; 0 without a reader.
 uint64_t replayReaderBytesLeft(const ReplayReader* reader);

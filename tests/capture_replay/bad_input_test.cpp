@@ -1,4 +1,4 @@
-// Bad replay input ends the run with the engine's message and exit status 0:
+// Bad replay input ends the run with the engine's message and exit status 1:
 // no hang, no crash.
 #include <gtest/gtest.h>
 
@@ -64,7 +64,7 @@ TEST(BadInput, MissingFileNoDotAndEmptyFileFailToOpen) {
   writeFile(dir.file("nodot"), "x");
   for (const std::string& path : {dir.file("missing.pcapng"), dir.file("nodot"), dir.file("empty.pcapng")}) {
     const FileRun run = replayFile(dir, path);
-    EXPECT_EQ(run.status, 0) << path;
+    EXPECT_EQ(run.status, 1) << path;
     EXPECT_TRUE(contains(run.errors, "File open failed! Given filename: [" + path + "]")) << path << run.errors;
     // The banner and the pcapng header come before the file is opened.
     EXPECT_TRUE(contains(run.log, "extcap egine V4.2.1")) << run.log;
@@ -79,7 +79,7 @@ TEST(BadInput, ExtensionMustNamePcapngAfterTheLastDot) {
     const std::string path = dir.file(name);
     writeFile(path, std::string(4096, '\0'));
     const FileRun run = replayFile(dir, path);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     const std::string extension = std::string(name).substr(std::string(name).rfind('.'));
     EXPECT_TRUE(contains(run.errors, "File type [" + extension + "] of given capture file [" + path + "] not supported."))
         << run.errors;
@@ -95,7 +95,7 @@ TEST(BadInput, FilesThatAreNoPcapngFailTheStartSilently) {
   writeFile(dir.file("short.pcapng"), readFile(rawBoot(dir)).substr(0, 700));  // below the 1024-byte window
   for (const char* name : {"classic.pcapng", "text.pcapng", "short.pcapng"}) {
     const FileRun run = replayFile(dir, dir.file(name));
-    EXPECT_EQ(run.status, 0) << name;
+    EXPECT_EQ(run.status, 1) << name;
     EXPECT_FALSE(contains(run.log, "File open succeeded")) << name;
     EXPECT_FALSE(contains(run.log, "Capture started")) << name;
     EXPECT_TRUE(run.packets.empty());
@@ -113,7 +113,7 @@ TEST(BadInput, CaptureOfOtherFramesEndsWithoutPackets) {
     const auto begin = std::chrono::steady_clock::now();
     const FileRun run = replayFile(dir, path);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(contains(run.log, "File open succeeded")) << run.log;
     EXPECT_TRUE(contains(run.log, "Capture stopped")) << run.log;
     EXPECT_FALSE(contains(run.log, "deteced successfully")) << run.log;
@@ -131,7 +131,7 @@ TEST(BadInput, TruncatedFileEndsTheReplayWithAMessageKeepingWhatCameBefore) {
   const size_t cut = blockOffset(file, 12) + 100;
   writeFile(dir.file("cut.pcapng"), file.substr(0, cut));
   const FileRun run = replayFile(dir, dir.file("cut.pcapng"));
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(contains(run.errors, "is damaged at offset " + std::to_string(blockOffset(file, 12)))) << run.errors;
   EXPECT_TRUE(run.valid);
   EXPECT_EQ(run.packets.size(), 40u);
@@ -159,7 +159,7 @@ TEST(BadInput, CorruptBlockLengthsEndTheReplayInsteadOfSpinning) {
     const auto begin = std::chrono::steady_clock::now();
     const FileRun run = replayFile(dir, dir.file("damaged.pcapng"));
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10)) << d.name;
-    EXPECT_EQ(run.status, 0) << d.name;
+    EXPECT_EQ(run.status, 1) << d.name;
     EXPECT_TRUE(contains(run.errors, "is damaged at offset " + std::to_string(block))) << d.name << ": " << run.errors;
     EXPECT_TRUE(contains(run.log, "Capture stopped")) << d.name;
     EXPECT_EQ(run.packets.size(), 20u) << d.name;

@@ -38,7 +38,7 @@ class ReplayFaults : public ::testing::Test {
     ReplayOptions options;
     options.extraArgs = extcapArgs;
     ReplayResult result = replayWithFifos(dir_, raw, options);
-    EXPECT_EQ(result.status, 0) << result.console;
+    EXPECT_EQ(result.status, expectedStatus_) << result.console;
     EXPECT_TRUE(result.pcapngValid);
     EXPECT_NE(result.logText().find("Capture stopped"), std::string::npos);
     bool clean = false;
@@ -64,6 +64,7 @@ class ReplayFaults : public ::testing::Test {
   TempDir dir_;
   std::string input_;
   std::vector<InputFrame> frames_;
+  int expectedStatus_ = 0;
 };
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -115,6 +116,7 @@ TEST_F(ReplayFaults, ReceiveErrorsAreReportedAndSetTheirFlagBits) {
 }
 
 TEST_F(ReplayFaults, WrongProtocolVersionEndsTheCaptureAfterWritingWhatCameBefore) {
+  expectedStatus_ = 1;  // a failure, with the reason on standard error
   const ReplayResult r = run({"--bad-version=6:3"});
   const std::string text =
       "Packet #21: Protocol version of Q40TA5521 frames is invalid. Actual version: 3. Expected version: 0";
@@ -138,16 +140,17 @@ TEST_F(ReplayFaults, OversizedRecordIsCutToTheSlotAndMarkedCut) {
     }
   const Packet& cut = r.packets[29];
   EXPECT_EQ(cut.frameLength, 1600u);
-  // 1536 bytes of the dump frame reach the slot: 64 header + 8 record head before the data.
-  EXPECT_EQ(cut.data.size(), 1536u - 72u);
+  // The dump frame is read whole, as live capture reads it; the record's
+  // first 1536 bytes fill the slot.
+  EXPECT_EQ(cut.data.size(), 1536u);
   EXPECT_TRUE(cut.flags & kCut);
   EXPECT_EQ(cut.data.substr(0, frames_[29].data.size()), frames_[29].data);
 }
 
 TEST_F(ReplayFaults, BlockLongerThanTheReadWindowIsSkippedAndCountedAsLost) {
-  // A 2100-byte record makes a dump frame whose block exceeds 2048 bytes.
-  const ReplayResult r = run({"--oversize=30:2100"});
-  EXPECT_TRUE(contains(r.logText(), "skipped: longer than 2048 bytes")) << r.logText();
+  // A 4100-byte record makes a dump frame whose block exceeds 4096 bytes.
+  const ReplayResult r = run({"--oversize=30:4100"});
+  EXPECT_TRUE(contains(r.logText(), "skipped: longer than 4096 bytes")) << r.logText();
   EXPECT_TRUE(contains(r.logText(), "Packet #30: 1 Packets lost by PC")) << r.logText();
   ASSERT_EQ(r.packets.size(), 833u);
   EXPECT_EQ(r.packets[29].data, frames_[30].data);
