@@ -57,6 +57,10 @@ void hardwareLoop(CaptureContext* context) {
       } else if (result == kDumpTraceComplete) {
         endCapture(context, true);
       }
+    } else if (analyzerLinkFailed(context->link)) {
+      // No card left to read from (the error message is out): a live
+      // capture writes what it holds, single shot keeps its rule.
+      endCapture(context, false);
     } else if (live && now - analyzerLinkLastDumpTime(context->link) > kLiveIdleFlushSeconds) {
       // The analyzer fell silent: what it sent last must not wait in the
       // buffer for records that may never come. The next frame restores it.

@@ -155,6 +155,14 @@ class VirtualNetwork : public ::testing::Test {
       ASSERT_TRUE(shell("ip -n " + peerNs + " link set " + p + " up"));
     }
     ASSERT_TRUE(shell("ip -n " + engineNs + " link set lo up"));
+    // The engine runs inside its namespace as a whole (it opens cards again
+    // after discovery), and so does the test thread that drives the link.
+    homeNs = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(homeNs, 0);
+    const int engine = open(("/var/run/netns/" + engineNs).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(engine, 0);
+    ASSERT_EQ(setns(engine, CLONE_NEWNET), 0);
+    close(engine);
 
     char pattern[] = "/tmp/sentra_link_XXXXXX";
     dir = mkdtemp(pattern);
@@ -169,6 +177,10 @@ class VirtualNetwork : public ::testing::Test {
     analyzerLinkClose(link);
     controlChannelFree(channel);
     fileClose(controlOut);
+    if (homeNs >= 0) {
+      setns(homeNs, CLONE_NEWNET);
+      close(homeNs);
+    }
     if (!dir.empty()) shell("rm -rf '" + dir + "'");
     if (created) {
       shell("ip netns del " + engineNs);
@@ -214,6 +226,7 @@ class VirtualNetwork : public ::testing::Test {
   }
 
   bool created = false;
+  int homeNs = -1;
   std::string engineNs, peerNs, dir, controlOutPath;
   FileHandle* controlOut = nullptr;
   ControlChannel* channel = nullptr;
@@ -348,6 +361,98 @@ TEST_F(VirtualNetwork, SilenceAfterSelectionShowsWaitingUntilTheNextFrame) {
   g_now = selectedAt + 7;
   EXPECT_EQ(analyzerLinkReceive(link, &header, &data, isDumpFrame, g_now), -1);
   EXPECT_EQ(statusBar().size(), before + 3);
+}
+
+namespace {
+
+// Sizes in bytes of this process's packet-socket rings (libpcap maps each
+// card's kernel buffer).
+std::vector<long> packetRingSizes() {
+  std::vector<long> sizes;
+  std::FILE* maps = std::fopen("/proc/self/maps", "r");
+  if (!maps) return sizes;
+  char line[512];
+  while (std::fgets(line, sizeof line, maps)) {
+    unsigned long begin = 0, end = 0;
+    if (std::strstr(line, "socket:[") && std::sscanf(line, "%lx-%lx", &begin, &end) == 2)
+      sizes.push_back(static_cast<long>(end - begin));
+  }
+  std::fclose(maps);
+  return sizes;
+}
+
+constexpr long kLargeRing = 16L << 20;
+
+}  // namespace
+
+TEST_F(VirtualNetwork, OnlyTheSelectedCardGetsTheLargeKernelBuffer) {
+  openLink(0);
+  std::vector<long> rings = packetRingSizes();
+  ASSERT_EQ(rings.size(), 4u);  // lo and e0..e2
+  for (long size : rings) EXPECT_LT(size, kLargeRing);
+
+  Sender analyzer(peerNs, "p1");
+  ASSERT_TRUE(analyzer.send(dumpFrame(3, 1)));
+  ASSERT_EQ(receiveFor(3.0, false), 1);
+  EXPECT_EQ(receiveFor(0.2, false), 0);  // reads the discovery handle empty
+  rings = packetRingSizes();
+  ASSERT_EQ(rings.size(), 1u);
+  EXPECT_GE(rings[0], kLargeRing);
+}
+
+TEST_F(VirtualNetwork, TakingOverTheLargeBufferLosesAndRepeatsNoDumpFrame) {
+  openLink(3);
+  Sender analyzer(peerNs, "p2");
+  for (uint8_t i = 1; i <= 30; ++i) ASSERT_TRUE(analyzer.send(dumpFrame(3, i)));
+  std::vector<std::vector<uint8_t>> got;
+  ASSERT_EQ(receiveFor(3.0, false, &got), 1);  // selection; the large handle is open from here on
+  // These reach both handles of the card: the discovery handle still holds
+  // frames 2..30 ahead of them.
+  for (uint8_t i = 31; i <= 60; ++i) ASSERT_TRUE(analyzer.send(dumpFrame(3, i)));
+  usleep(100000);
+  receiveFor(3.0, false, &got, 59);
+  EXPECT_EQ(receiveFor(0.3, false, &got, 1), 0);
+  ASSERT_EQ(got.size(), 60u);
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i][dumpframe::kDumpTotalOffset], i + 1) << i;
+}
+
+TEST_F(VirtualNetwork, SelectedCardThatGoesAwayEndsTheLinkWithAMessage) {
+  openLink(3);
+  Sender analyzer(peerNs, "p2");
+  ASSERT_TRUE(analyzer.send(dumpFrame(3, 1)));
+  ASSERT_EQ(receiveFor(3.0, false), 1);
+  EXPECT_FALSE(analyzerLinkFailed(link));
+  ASSERT_TRUE(shell("ip -n " + engineNs + " link del e2"));
+  const auto start = std::chrono::steady_clock::now();
+  const pcap_pkthdr* header;
+  const uint8_t* data;
+  for (int call = 0; call < 100; ++call) EXPECT_EQ(analyzerLinkReceive(link, &header, &data, isDumpFrame, g_now), -1);
+  EXPECT_TRUE(analyzerLinkFailed(link));
+  // The calls after the failure waited a read timeout each instead of spinning.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+  EXPECT_EQ(analyzerLinkOpenNicCount(link), 0);
+  std::string errors;
+  for (const LogFrame& f : readControlOut(controlOutPath))
+    if (f.control == 0 && f.command == kCommandError) errors += f.text;
+  EXPECT_NE(errors.find("NIC e2 of Q40TA5521 (3) is no longer available; the capture ends."), std::string::npos)
+      << errors;
+}
+
+TEST_F(VirtualNetwork, CardsThatGoAwayDuringTheSearchAreDroppedAndTheSearchGoesOn) {
+  openLink(3);
+  for (const char* card : {"e0", "e2"}) ASSERT_TRUE(shell("ip -n " + engineNs + " link del " + card));
+  EXPECT_EQ(receiveFor(0.5, false), 0);
+  EXPECT_EQ(analyzerLinkOpenNicCount(link), 2);  // lo and e1
+  EXPECT_FALSE(analyzerLinkFailed(link));
+  std::string log;
+  for (const std::string& line : logLines()) log += line;
+  EXPECT_NE(log.find("Pcap read failed!\n NIC: e0\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Pcap read failed!\n NIC: e2\n"), std::string::npos) << log;
+  // The analyzer on the card that is left is still found.
+  Sender analyzer(peerNs, "p1");
+  ASSERT_TRUE(analyzer.send(dumpFrame(3, 1)));
+  ASSERT_EQ(receiveFor(3.0, false), 1);
+  EXPECT_STREQ(analyzerLinkSelectedNic(link), "e1");
 }
 
 // Without cards to listen on (none opened) the link keeps searching; the
