@@ -5,13 +5,11 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "control_channel.h"
-#include "dump_frame.h"
 #include "record_list.h"
 
 namespace {
@@ -20,19 +18,12 @@ constexpr int kDeviceNameChars = 32;
 constexpr int kDotCount = 16;
 // After selection the analyzer may pause this long before "Waiting" shows.
 constexpr std::time_t kSilenceSeconds = 2;
-// Kernel buffer of the selected card: a burst of dump frames must survive
-// while the capture thread is busy with the previous ones. libpcap's default
-// of 2 MiB holds under 100 ms of the analyzer's peak (about 23 MB/s); 16 MiB
-// holds about 0.7 s. Discovery listens on every card with the default: a
-// machine with many cards would otherwise tie up 16 MiB of kernel memory per
-// card that the free-memory sizing of the capture buffer knows nothing of.
+// Kernel buffer per card: a burst of dump frames must survive while the
+// capture thread is busy with the previous ones. libpcap's default of 2 MiB
+// holds under 100 ms of the analyzer's peak (about 23 MB/s); 16 MiB holds
+// about 0.7 s, and only the selected card keeps its buffer after discovery.
+// Until then every card has one: the capture buffer's sizing counts them.
 constexpr int kKernelBufferBytes = 16 * 1024 * 1024;
-constexpr int kDiscoveryBufferBytes = 0;  // libpcap's default
-// The kernel hands frames over in blocks it closes after the read timeout:
-// a frame that arrived before the large handle started may still sit in the
-// discovery handle's open block. That handle is given this long before an
-// empty read counts as empty.
-constexpr auto kHandoverSettle = std::chrono::milliseconds(20);
 
 struct NicEntry {
   RecordNode links;  // first member: the entry is reached through its node
@@ -52,24 +43,10 @@ void copyCut(char* field, size_t size, const char* text) {
 
 }  // namespace
 
-// The selected card's discovery handle while the card's large-buffer handle
-// takes over: it is read empty first, and dumps the new handle received
-// meanwhile as well are skipped by their running number.
-struct Handover {
-  pcap_t* handle = nullptr;  // the discovery handle, until read empty
-  int waitFd = -1;
-  std::chrono::steady_clock::time_point since;  // the large handle's start
-  bool skipping = false;     // new handle: skip dumps up to `last`
-  bool haveLast = false;
-  uint16_t lastUniqueId = 0;
-  uint16_t lastDumpTotal = 0;
-};
-
 struct AnalyzerLink {
   pcap_if_t* devices;
   RecordList nics;
   NicEntry* selected;
-  Handover handover;
   bool failed;  // no card left to listen on: the capture cannot go on
   char errorText[PCAP_ERRBUF_SIZE];
   std::time_t lastDumpTime;
@@ -102,15 +79,14 @@ void closeNic(NicEntry* nic) {
 }
 
 // Opens one card the way pcap_open_live(name, 65536, promiscuous, 1 ms)
-// does, with the given kernel buffer (0: libpcap's default). nullptr (error
-// text filled) on failure.
-pcap_t* openCard(const char* name, char* errorText, int bufferBytes) {
+// does, with a larger kernel buffer. nullptr (error text filled) on failure.
+pcap_t* openCard(const char* name, char* errorText) {
   pcap_t* handle = pcap_create(name, errorText);
   if (!handle) return nullptr;
   pcap_set_snaplen(handle, kAnalyzerSnapLength);
   pcap_set_promisc(handle, 1);
   pcap_set_timeout(handle, kAnalyzerReadTimeoutMs);
-  if (bufferBytes > 0) pcap_set_buffer_size(handle, bufferBytes);
+  pcap_set_buffer_size(handle, kKernelBufferBytes);
   const int status = pcap_activate(handle);
   if (status < 0) {
     copyCut(errorText, PCAP_ERRBUF_SIZE, status == PCAP_ERROR ? pcap_geterr(handle) : pcap_statustostr(status));
@@ -130,20 +106,16 @@ pcap_t* openCard(const char* name, char* errorText, int bufferBytes) {
 
 // Reads one frame, waiting at most the read timeout for it. 1 with a frame,
 // 0 without, PCAP_ERROR when the card failed (it went away, for one).
-int readFrame(pcap_t* handle, int waitFd, pcap_pkthdr** header, const u_char** data) {
-  int result = pcap_next_ex(handle, header, data);
+int readFrame(NicEntry* nic, pcap_pkthdr** header, const u_char** data) {
+  int result = pcap_next_ex(nic->handle, header, data);
   if (result != 0) return result;
-  if (waitFd >= 0) {
-    struct pollfd waiting = {waitFd, POLLIN, 0};
+  if (nic->waitFd >= 0) {
+    struct pollfd waiting = {nic->waitFd, POLLIN, 0};
     if (poll(&waiting, 1, kAnalyzerReadTimeoutMs) <= 0) return 0;
   } else {
     usleep(kAnalyzerReadTimeoutMs * 1000);
   }
-  return pcap_next_ex(handle, header, data);
-}
-
-int readFrame(NicEntry* nic, pcap_pkthdr** header, const u_char** data) {
-  return readFrame(nic->handle, nic->waitFd, header, data);
+  return pcap_next_ex(nic->handle, header, data);
 }
 
 // A card that fails to deliver is closed and not read again; the error is
@@ -165,50 +137,6 @@ bool dropFailedCard(AnalyzerLink* link, NicEntry* nic) {
                 "No network card is left to search for %s (%d) on.\n Pcap error information: %s", link->deviceName,
                 link->wantedNode, errorText);
   }
-  return false;
-}
-
-// The selected card gets its large kernel buffer: a second handle on it
-// takes over once the discovery handle has been read empty. Without the
-// memory for it the card keeps its discovery handle.
-void enlargeSelectedBuffer(AnalyzerLink* link, NicEntry* nic) {
-  char errorText[PCAP_ERRBUF_SIZE] = "";
-  pcap_t* large = openCard(nic->name, errorText, kKernelBufferBytes);
-  if (!large) {
-    logMessagef(link->control, kLogWarning, "Pcap open failed!\n NIC: %s\n Pcap error information: %s",
-                nic->description, errorText);
-    return;
-  }
-  link->handover = Handover{};
-  link->handover.handle = nic->handle;
-  link->handover.waitFd = nic->waitFd;
-  link->handover.since = std::chrono::steady_clock::now();
-  nic->handle = large;
-  nic->waitFd = pcap_get_selectable_fd(large);
-}
-
-void endHandover(Handover* handover) {
-  if (handover->handle) pcap_close(handover->handle);
-  handover->handle = nullptr;
-  handover->skipping = handover->haveLast;
-}
-
-// Running number of a dump frame of the analyzer; false for anything else.
-bool dumpNumber(const uint8_t* frame, uint32_t length, uint16_t* uniqueId, uint16_t* dumpTotal) {
-  DumpHeader header;
-  if (readDumpHeader(frame, length, &header) != 0) return false;
-  *uniqueId = header.uniqueId;
-  *dumpTotal = header.dumpTotal;
-  return true;
-}
-
-// Whether a dump frame from the new handle was delivered already by the
-// discovery handle: the same capture, numbered up to the last one delivered.
-bool deliveredBefore(Handover* handover, const uint8_t* frame, uint32_t length) {
-  uint16_t uniqueId = 0, dumpTotal = 0;
-  if (!handover->skipping || !dumpNumber(frame, length, &uniqueId, &dumpTotal)) return false;
-  if (uniqueId == handover->lastUniqueId && static_cast<int16_t>(dumpTotal - handover->lastDumpTotal) <= 0) return true;
-  handover->skipping = false;
   return false;
 }
 
@@ -248,7 +176,7 @@ int analyzerLinkOpenAll(AnalyzerLink* link) {
     // the interface name stands in for it.
     const char* description = device->description && *device->description ? device->description : device->name;
     link->errorText[0] = '\0';
-    pcap_t* handle = openCard(device->name, link->errorText, kDiscoveryBufferBytes);
+    pcap_t* handle = openCard(device->name, link->errorText);
     if (!handle) {
       logMessagef(link->control, kLogWarning, "Pcap open failed!\n NIC: %s\n Pcap error information: %s",
                   description, link->errorText);
@@ -318,10 +246,6 @@ int analyzerLinkReceive(AnalyzerLink* link, const pcap_pkthdr** header, const ui
       for (RecordNode* other = recordListHead(&link->nics)->next; !recordNodeIsTail(other); other = other->next) {
         if (entryOf(other) != nic) closeNic(entryOf(other));
       }
-      // The frame stays valid: its handle stays open until read empty.
-      enlargeSelectedBuffer(link, nic);
-      link->handover.haveLast = dumpNumber(frame, frameHeader->caplen, &link->handover.lastUniqueId,
-                                           &link->handover.lastDumpTotal);
       link->lastDumpTime = now;
       *header = frameHeader;
       *data = frame;
@@ -336,28 +260,12 @@ int analyzerLinkReceive(AnalyzerLink* link, const pcap_pkthdr** header, const ui
     usleep(kAnalyzerReadTimeoutMs * 1000);
     return -1;
   }
-  Handover& handover = link->handover;
-  int read;
-  if (handover.handle) {
-    // The discovery handle first, until it is empty (or has failed).
-    read = readFrame(handover.handle, handover.waitFd, &frameHeader, &frame);
-    const bool settling = read == 0 && std::chrono::steady_clock::now() - handover.since < kHandoverSettle;
-    if (read != 1 && !settling) {
-      endHandover(&handover);
-      read = readFrame(nic, &frameHeader, &frame);
-    } else if (isDumpFrame(frame, frameHeader->caplen, &link->wantedNode)) {
-      handover.haveLast = dumpNumber(frame, frameHeader->caplen, &handover.lastUniqueId, &handover.lastDumpTotal) ||
-                          handover.haveLast;
-    }
-  } else {
-    read = readFrame(nic, &frameHeader, &frame);
-  }
+  const int read = readFrame(nic, &frameHeader, &frame);
   if (read == PCAP_ERROR) {
     dropFailedCard(link, nic);
     return -1;
   }
-  if (read == 1 && isDumpFrame(frame, frameHeader->caplen, &link->wantedNode) &&
-      !(handover.handle == nullptr && deliveredBefore(&handover, frame, frameHeader->caplen))) {
+  if (read == 1 && isDumpFrame(frame, frameHeader->caplen, &link->wantedNode)) {
     link->lastDumpTime = now;
     *header = frameHeader;
     *data = frame;
@@ -368,6 +276,18 @@ int analyzerLinkReceive(AnalyzerLink* link, const pcap_pkthdr** header, const ui
 }
 
 bool analyzerLinkFailed(const AnalyzerLink* link) { return link && link->failed; }
+
+int64_t analyzerLinkDiscoveryKernelBytes() {
+  pcap_if_t* devices = nullptr;
+  char errorText[PCAP_ERRBUF_SIZE];
+  if (pcap_findalldevs(&devices, errorText) != 0) return 0;
+  // Every card that is up may be opened; counting a pseudo-device too errs
+  // on the safe side.
+  int64_t cards = 0;
+  for (pcap_if_t* device = devices; device; device = device->next) cards += (device->flags & PCAP_IF_UP) != 0;
+  pcap_freealldevs(devices);
+  return cards * kKernelBufferBytes;
+}
 
 std::time_t analyzerLinkLastDumpTime(const AnalyzerLink* link) { return link ? link->lastDumpTime : 0; }
 
@@ -395,7 +315,6 @@ void analyzerLinkClose(AnalyzerLink* link) {
     closeNic(nic);
     delete nic;
   }
-  if (link->handover.handle) pcap_close(link->handover.handle);
   if (link->devices) pcap_freealldevs(link->devices);
   delete link;
 }

@@ -24,9 +24,8 @@ constexpr int kNicDescriptionChars = 256;  // 255 characters + terminator
 // cannot be used or it lists no devices.
 AnalyzerLink* analyzerLinkCreate(ControlChannel* channel, uint8_t wantedNode, const char* deviceName);
 
-// Opens every listed device that can capture Ethernet frames, with the
-// capture library's default kernel buffer. 0, or -1 without a link or with
-// an empty device list. Devices that cannot be opened are skipped (logged);
+// Opens every listed device that can capture Ethernet frames. 0, or -1
+// without a link or with an empty device list. Devices that cannot be opened are skipped (logged);
 // when none is left open, an error message says why and the answer is -1.
 int analyzerLinkOpenAll(AnalyzerLink* link);
 
@@ -37,16 +36,17 @@ int analyzerLinkOpenAll(AnalyzerLink* link);
 int analyzerLinkReceive(AnalyzerLink* link, const pcap_pkthdr** header, const uint8_t** data,
                         DumpFrameTest isDumpFrame, std::time_t now);
 
-// The selected card gets a 16 MiB kernel buffer: a second handle on it takes
-// over without losing or repeating a dump frame (the first handle is read
-// empty, then dumps the second also received are skipped by number).
-//
 // A card whose reads fail (it went away) is closed and logged. When the
 // selected card, or the last card searched, fails, an error message says so
 // and analyzerLinkFailed turns true: the capture cannot go on. (Waiting for a
 // card to come back would leave Wireshark showing a capture that captures
 // nothing; the user restarts it once the card is back.)
 bool analyzerLinkFailed(const AnalyzerLink* link);
+
+// Kernel memory the discovery ties up: every card is opened with a 16 MiB
+// kernel buffer until the analyzer is found (the selected card keeps its
+// one). Counts the cards that are up now; 0 when none can be listed.
+int64_t analyzerLinkDiscoveryKernelBytes();
 
 // Wall-clock seconds of the last accepted dump frame (of the start before
 // the first); 0 without a link.

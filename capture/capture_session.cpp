@@ -205,7 +205,13 @@ int runCapture(CaptureContext* context) {
   if (context->captureMode == kCaptureLive) context->bufferSize = kLiveBufferSize;
   // 2. The pool must fit the free physical memory, less a reserve.
   bool reduced = false;
-  context->bufferSize = fitBufferToMemory(context->bufferSize, readMemAvailableBytes("/proc/meminfo"), &reduced);
+  int64_t available = readMemAvailableBytes("/proc/meminfo");
+  // The cards' kernel buffers during discovery come out of the same memory.
+  if (available >= 0 && interfaceKindFromName(context->interfaceName) == kInterfaceHardware) {
+    const int64_t kernel = analyzerLinkDiscoveryKernelBytes();
+    available = available > kernel ? available - kernel : 0;
+  }
+  context->bufferSize = fitBufferToMemory(context->bufferSize, available, &reduced);
   // 3. The interface kind, by substring.
   const int kind = interfaceKindFromName(context->interfaceName);
   if (kind < 0) return -1;
