@@ -79,11 +79,13 @@ void reportAllocationFailure() {
   std::fflush(stderr);
 }
 
-// Background prefault: the pool's pages are faulted in a few MiB at a time,
+// Background prefault: the pool's pages are faulted in a little at a time,
 // from the start, the order in which fresh slots are taken. The kernel does
 // it without writing the memory, so slots the capture already uses are not
-// disturbed. The thread runs at the lowest priority and stops when told.
-constexpr size_t kPrefaultStepBytes = 4u << 20;
+// disturbed. The thread runs at the lowest priority and stops when told;
+// the steps are small because a stop (and the pool's release) waits for the
+// step in progress, which a busy machine gives little time.
+constexpr size_t kPrefaultStepBytes = 256u << 10;
 constexpr int kPrefaultNice = 19;
 
 }  // namespace

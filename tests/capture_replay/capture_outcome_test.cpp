@@ -78,7 +78,7 @@ TEST(CaptureOutcome, UnreadableAndEmptyReplayFilesSayWhy) {
   for (const char* name : {"in.txt", "ctl_out.bin", "out.pcapng"}) unlink(dir.file(name).c_str());
   const std::string locked = dir.file("locked.pcapng");
   replaytest::writeFile(locked, std::string(64, '\0'));
-  chmod(locked.c_str(), 0600);
+  chmod(locked.c_str(), 0000);
   const std::string copy = dir.file("sentra_extcap");
   std::string output;
   ASSERT_EQ(replaytest::runProgram({"/bin/cp", extcapPath(), copy}, &output), 0) << output;
@@ -258,9 +258,9 @@ TEST(CaptureOutcome, StopWhileTheFifoIsBackedUpLeavesWholeBlocksAndSaysCaptureSt
   const double stopSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - stopAt).count();
   const std::string stream = reader.finish();
 
-  // Ended by itself within the signal's grace time, not by the watchdog.
+  // Ended by itself within the signal's grace time: the watchdog that ends
+  // it after the grace time exits with 255.
   EXPECT_EQ(run.exitStatus, 0) << "after " << stopSeconds << " s";
-  EXPECT_LT(stopSeconds, 0.5);
   EXPECT_TRUE(contains(messagesOf(dir.file("ctl_out.bin")).log, "Capture stopped"));
   std::vector<replaytest::Packet> packets;
   EXPECT_TRUE(replaytest::parsePcapng(stream, &packets)) << stream.size() << " bytes";
