@@ -2,7 +2,9 @@
 // writer produced, and a write into a FIFO whose reader has gone.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include <fcntl.h>
@@ -194,6 +196,57 @@ TEST(PcapngWriter, BatchFlushFailsOnceTheFifoReaderHasGone) {
   ASSERT_EQ(pcapngWritePacket(w, &r), 0);
   close(reader);
   EXPECT_EQ(pcapngWriterFlush(w), -1);
+  pcapngWriterClose(w);
+}
+
+TEST(PcapngWriter, StopWithASlowReaderEndsOnABlockBoundaryAndCountsTheDroppedBlocks) {
+  TempDir dir;
+  const std::string fifo = dir.file("slow.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  PcapngWriter* w = pcapngWriterCreate(fifo.c_str(), nullptr);
+  ASSERT_NE(w, nullptr);
+  ASSERT_EQ(pcapngWriteHeader(w, kPcapngInterfaceName), 0);
+  ASSERT_EQ(pcapngWriterSetBatching(w, 256 * 1024), 0);
+  std::atomic<int> stop{0};
+  pcapngWriterSetStopSignal(w, &stop, 50);
+  // 150 blocks of 1592 bytes wait in the batch: far more than the pipe holds.
+  constexpr uint32_t kBlocks = 150, kBlock = 1592;
+  for (uint32_t i = 0; i < kBlocks; ++i) {
+    const PacketRecord r = makeRecord(static_cast<uint16_t>(kRecordDataCapacity), 1600, 1000 + i, 1, 0);
+    ASSERT_EQ(pcapngWritePacket(w, &r), 0);
+  }
+  // A reader that takes about 800 kB/s.
+  std::atomic<bool> done{false};
+  std::string got;
+  std::thread slow([&] {
+    char chunk[4096];
+    ssize_t n;
+    while (!done.load()) {
+      if ((n = read(reader, chunk, sizeof chunk)) > 0) got.append(chunk, static_cast<size_t>(n));
+      usleep(5000);
+    }
+    while ((n = read(reader, chunk, sizeof chunk)) > 0) got.append(chunk, static_cast<size_t>(n));
+  });
+  stop.store(1);
+  EXPECT_EQ(pcapngWriterFlush(w), 0);
+  done.store(true);
+  slow.join();
+  close(reader);
+
+  ASSERT_GT(got.size(), 80u);
+  EXPECT_EQ((got.size() - 80) % kBlock, 0u) << got.size();
+  const uint64_t whole = (got.size() - 80) / kBlock;
+  EXPECT_GT(whole, 0u);
+  EXPECT_LT(whole, kBlocks);
+  EXPECT_EQ(w->packetsDropped, kBlocks - whole);
+  EXPECT_EQ(w->bytesWritten, got.size());
+  // Later blocks are dropped at once: the stop's time is spent.
+  const PacketRecord r = makeRecord(60, 60, 5000, 1, 0);
+  ASSERT_EQ(pcapngWritePacket(w, &r), 0);
+  EXPECT_EQ(pcapngWriterFlush(w), 0);
+  EXPECT_EQ(w->packetsDropped, kBlocks - whole + 1);
   pcapngWriterClose(w);
 }
 
