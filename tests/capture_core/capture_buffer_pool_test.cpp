@@ -30,17 +30,6 @@ int64_t residentBytes() {
   return got == 2 ? resident * sysconf(_SC_PAGESIZE) : -1;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 constexpr uint32_t kLivePoolSlots = 327680 + kExtraSlots;  // the live capture's pool, 518 MB
 constexpr int64_t kMiB = 1 << 20;
@@ -48,7 +37,6 @@ constexpr int64_t kMiB = 1 << 20;
 }  // namespace
 
 TEST(CaptureBufferPool, LargePoolIsNotTouchedUntilItsSlotsAreTaken) {
-  if (kSanitized) GTEST_SKIP() << "the sanitizer's allocator keeps its own books on the pool";
   const int64_t before = residentBytes();
   ASSERT_GT(before, 0);
   BufferPtr buffer(captureBufferCreate(kLivePoolSlots, kInitialHoldBack));
@@ -100,7 +88,6 @@ TEST(CaptureBufferPool, FreshSlotsComeInPoolOrderAfterTheReturnedOnes) {
 }
 
 TEST(CaptureBufferPool, PrefaultFaultsThePoolInOnItsOwn) {
-  if (kSanitized) GTEST_SKIP() << "the sanitizer's allocator keeps its own books on the pool";
   const uint32_t slots = static_cast<uint32_t>(64 * kMiB / sizeof(PacketRecord));
   const int64_t before = residentBytes();
   BufferPtr buffer(captureBufferCreate(slots, kInitialHoldBack));
