@@ -164,15 +164,78 @@ TEST(CycleEvents, LossOfSocOnUnexpectedChangeOfRelativeTime) {
 }
 
 TEST(CycleEvents, LossOfPresWhenAPresDisappears) {
+    // The MN's own PRes is answered to no PReq: when it is missing while the
+    // CNs are polled as before, a PRes was lost.
+    scenario s;
+    for (int i = 0; i < 2; ++i) {
+        s.feed(plk::soc(), 1000 * US);
+        poll_both(s);
+        s.feed(plk::pres(240));
+        s.feed(plk::soa());
+    }
+    s.feed(plk::soc(), 1000 * US);
+    poll_both(s);
+    s.feed(plk::soa());
+    EXPECT_EQ(s.errors(), 0) << s.dump();
+    uint64_t next = s.feed(plk::soc(), 1000 * US);
+    EXPECT_EQ(s.count("Loss of PRes (at least one PRes of last cycle lost)"), 1) << s.dump();
+    EXPECT_TRUE(frame_has(s, next, "Loss of PRes"));
+}
+
+TEST(CycleEvents, FewerPollsAreNoLossOfPres) {
+    // The MN polls CN 1 and 2, then only CN 1, then none: every PReq was
+    // answered, nothing is lost.
     scenario s;
     good_cycle(s);
     s.feed(plk::soc(), 1000 * US);
     s.feed(plk::preq(1));
     s.feed(plk::pres(1));
     s.feed(plk::soa());
+    s.feed(plk::soc(), 1000 * US);
+    s.feed(plk::soa());
+    s.feed(plk::soc(), 1000 * US);
     EXPECT_EQ(s.errors(), 0) << s.dump();
+    // Multiplexed polls come and go: neither they nor their answers count.
+    s.feed(plk::preq(3, 0x21));
+    s.feed(plk::pres(3));
+    s.feed(plk::soa());
+    s.feed(plk::soc(), 1000 * US);
+    s.feed(plk::soa());
+    s.feed(plk::soc(), 1000 * US);
+    EXPECT_EQ(s.errors(), 0) << s.dump();
+}
+
+TEST(CycleEvents, LossOfPresBeyondTheFewerPolls) {
+    // One PReq fewer but two PRes fewer (CN 2 left out, and the MN's own PRes
+    // gone): one PRes was lost.
+    scenario s;
+    for (int i = 0; i < 2; ++i) {
+        s.feed(plk::soc(), 1000 * US);
+        poll_both(s);
+        s.feed(plk::pres(240));
+        s.feed(plk::soa());
+    }
+    s.feed(plk::soc(), 1000 * US);
+    s.feed(plk::preq(1));
+    s.feed(plk::pres(1));
+    s.feed(plk::soa());
     uint64_t next = s.feed(plk::soc(), 1000 * US);
-    EXPECT_EQ(s.count("Loss of PRes (at least one PRes of last cycle lost)"), 1);
+    EXPECT_EQ(s.count("Loss of PRes"), 1) << s.dump();
+    EXPECT_TRUE(frame_has(s, next, "Loss of PRes"));
+}
+
+TEST(CycleEvents, LossOfPresWithoutPolls) {
+    // A CN that answers without PReq: the plain PRes count decides.
+    scenario s;
+    for (int i = 0; i < 2; ++i) {
+        s.feed(plk::soc(), 1000 * US);
+        s.feed(plk::pres(1));
+        s.feed(plk::soa());
+    }
+    s.feed(plk::soc(), 1000 * US);
+    s.feed(plk::soa());
+    uint64_t next = s.feed(plk::soc(), 1000 * US);
+    EXPECT_EQ(s.count("Loss of PRes"), 1) << s.dump();
     EXPECT_TRUE(frame_has(s, next, "Loss of PRes"));
 }
 
