@@ -241,6 +241,10 @@ bool handle_soc(frame_context &c) {
     else
         n->socs_with_time_in_a_row = 0;
     uint32_t delta = value - n->last_soc_time_value;  // modulo 2^32 across a wrap
+    // A RelativeTime that went back (a gap in the capture, an MN restart) is
+    // a clock step, not a huge cycle: it is no loss of SoCs, no nominal cycle
+    // time and no cycle to compare with.
+    bool time_went_back = int32_t(delta) < 0;
     if (value != 0 && !warm) {
         if (n->relative_time_count < 2) n->relative_time_count += 1;
         if (n->relative_time_count == 2) n->relative_time_established = 1;
@@ -248,7 +252,7 @@ bool handle_soc(frame_context &c) {
 
     if (n->counts.soc > 1 && n->phase != FLOWLENS_PHASE_UNKNOWN) {
         if (!warm) {
-            measure_cycle(c, delta);
+            measure_cycle(c, time_went_back ? 0 : delta);
             if (!n->soa_seen) {
                 report(c, FLOWLENS_EV_LOSS_OF_SOA);
                 c.cls |= FLOWLENS_CLASS_SOA_LOSS;
@@ -273,7 +277,7 @@ bool handle_soc(frame_context &c) {
     }
 
     if (delta != n->nominal_cycle_time && n->phase != FLOWLENS_PHASE_UNKNOWN &&
-        !(c.cls & FLOWLENS_CLASS_SOC_MAC_CHANGED)) {
+        !(c.cls & FLOWLENS_CLASS_SOC_MAC_CHANGED) && !time_went_back) {
         if (n->counts.soc > 2 && n->relative_time_established && delta > n->nominal_cycle_time &&
             n->socs_with_time_in_a_row > 2) {
             flowlens_report(inst, event(c, FLOWLENS_EV_LOSS_OF_SOC), "  (Unexpected change = %d us)",
@@ -573,7 +577,7 @@ void report_misplaced(frame_context &c) {
     if (c.cls & FLOWLENS_CLASS_ASND) {
         flowlens_report(c.instance, misplaced, " from Node %03d (MAC %02X:%02X:%02X:%02X:%02X:%02X)",
                         int(epl(c, EPL_SOURCE)), m[0], m[1], m[2], m[3], m[4], m[5]);
-    } else if (c.frame.size >= MIN_MISPLACED_IP) {
+    } else if (c.frame.size >= MIN_MISPLACED_IP && c.frame.be16(ETH_TYPE) == ETHERTYPE_IPV4) {
         const uint8_t *ip = c.frame.data + FRAME_IP_SOURCE;
         flowlens_report(c.instance, misplaced, " (IP %d.%d.%d.%d) (MAC %02X:%02X:%02X:%02X:%02X:%02X)",
                         ip[0], ip[1], ip[2], ip[3], m[0], m[1], m[2], m[3], m[4], m[5]);
