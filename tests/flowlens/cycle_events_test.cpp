@@ -29,6 +29,14 @@ void poll_both(scenario &s) {
     s.feed(plk::pres(2));
 }
 
+// A cycle in which the MN also sends its own PRes (answering no PReq).
+void cycle_with_mn_pres(scenario &s) {
+    s.feed(plk::soc(), 1000 * US);
+    poll_both(s);
+    s.feed(plk::pres(240));
+    s.feed(plk::soa());
+}
+
 bool frame_has(const scenario &s, uint64_t frame, const std::string &text) {
     for (const recorded_event &e : s.of_frame(frame))
         if (e.text.find(text) != std::string::npos) return true;
@@ -194,12 +202,7 @@ TEST(CycleEvents, LossOfPresWhenAPresDisappears) {
     // The MN's own PRes is answered to no PReq: when it is missing while the
     // CNs are polled as before, a PRes was lost.
     scenario s;
-    for (int i = 0; i < 2; ++i) {
-        s.feed(plk::soc(), 1000 * US);
-        poll_both(s);
-        s.feed(plk::pres(240));
-        s.feed(plk::soa());
-    }
+    for (int i = 0; i < 2; ++i) cycle_with_mn_pres(s);
     s.feed(plk::soc(), 1000 * US);
     poll_both(s);
     s.feed(plk::soa());
@@ -236,12 +239,7 @@ TEST(CycleEvents, LossOfPresBeyondTheFewerPolls) {
     // One PReq fewer but two PRes fewer (CN 2 left out, and the MN's own PRes
     // gone): one PRes was lost.
     scenario s;
-    for (int i = 0; i < 2; ++i) {
-        s.feed(plk::soc(), 1000 * US);
-        poll_both(s);
-        s.feed(plk::pres(240));
-        s.feed(plk::soa());
-    }
+    for (int i = 0; i < 2; ++i) cycle_with_mn_pres(s);
     s.feed(plk::soc(), 1000 * US);
     s.feed(plk::preq(1));
     s.feed(plk::pres(1));

@@ -77,6 +77,18 @@ QStringList column(const QAbstractItemModel *model, int col)
     return values;
 }
 
+// The plot's answer to the mouse at x (y = 100).
+void moveMouse(OSCustomPlot &plot, double x)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), plot.mapToGlobal(QPointF(x, 100)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+#else
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+#endif
+    plot.showPointTooltip(&move);
+}
+
 // An SPDO of a node whose UDID the dissector knew (SDN 1).
 osa_frame_record spdo(uint16_t sender, uint32_t frame, uint16_t counter)
 {
@@ -424,13 +436,7 @@ private slots:
         const double x = std::round(plot.xAxis->coordToPixel(20005));
         const int key = int(plot.xAxis->pixelToCoord(x));
         QVERIFY(key >= 20003 && key <= 20007);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), plot.mapToGlobal(QPointF(x, 100)), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
-#else
-        QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-#endif
-        plot.showPointTooltip(&move);
+        moveMouse(plot, x);
         // between the points (20000, 10) and (20020, 20)
         QVERIFY2(QRegularExpression(QStringLiteral("^Frame: %1 - Frame Delta 1[0-2]$").arg(key))
                      .match(plot.toolTip())
@@ -529,13 +535,7 @@ private slots:
         const QtMessageHandler previous = qInstallMessageHandler(
             [](QtMsgType, const QMessageLogContext &, const QString &text) { messages << text; });
         for (int x = 100; x < 600; x += 50) {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-            QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), plot.mapToGlobal(QPointF(x, 100)), Qt::NoButton,
-                             Qt::NoButton, Qt::NoModifier);
-#else
-            QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-#endif
-            plot.showPointTooltip(&move);
+            moveMouse(plot, x);
         }
         plot.replot();
         qInstallMessageHandler(previous);
