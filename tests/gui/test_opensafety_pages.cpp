@@ -523,17 +523,16 @@ private slots:
             const osa_frame_record r = spdo(1, frame, uint16_t(frame));
             osa_tap_packet(&r);
         }
+        static QStringList messages;
+        messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &text) { messages << text; });
         OSCustomPlot plot;
         plot.resize(640, 300);
         plot.plotNode(1);
         QCOMPARE(plot.graph(0)->dataCount(), 0);
         QVERIFY(plot.pointTracer());
         QVERIFY(!plot.pointTracer()->visible());
-
-        static QStringList messages;
-        messages.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext &, const QString &text) { messages << text; });
         for (int x = 100; x < 600; x += 50) {
             moveMouse(plot, x);
         }

@@ -202,15 +202,17 @@ void OSCustomPlot::plotNode(unsigned int sadr)
     if (tracer)
         removeItem(tracer);
     tracer = new QCPItemTracer(this);
-    tracer->setGraph(graph(0));
+    // Without data the tracer has nothing to follow (and would complain on
+    // every position update): it gets the graph only when there is data.
+    const bool hasData = !graph(0)->data()->isEmpty();
+    if (hasData)
+        tracer->setGraph(graph(0));
     tracer->setInterpolating(true);
     tracer->setStyle(QCPItemTracer::tsCircle);
     tracer->setPen(QPen(Qt::red));
     tracer->setBrush(QBrush(Qt::red));
     tracer->setSize(5);
-    // Without data the tracer has nothing to follow (and would complain on
-    // every mouse move).
-    tracer->setVisible(!graph(0)->data()->isEmpty());
+    tracer->setVisible(hasData);
     replot();
 }
 
