@@ -11,6 +11,8 @@
 #include <epan/tap.h>
 #include <epan/wmem_scopes.h>
 
+#include <cstring>
+
 #include "analyzer_frames.h"
 #include "fields.h"
 #include "lanyx_tap.h"
@@ -31,18 +33,43 @@ uint16_t count_f5_bytes(tvbuff_t* tvb, int offset, int length) {
 
 // The openSAFETY dissector claims every data area it is given: without a
 // safety frame in it, it takes it for openSAFETY-over-UDP transport and
-// resets both columns. The report's own texts stay: the protocol column is
-// locked and the info column fenced, so safety frames found append theirs.
+// resets both columns. The info column is fenced so the report's own text
+// stays and the safety frames found follow it, separated by a blank. Only
+// when no safety frame was found (nothing follows the fence) does the
+// report's protocol name come back; a safety frame names its own protocol.
+// Without the info text to compare (columns not built) the protocol column
+// stays locked throughout.
 void call_payload_dissector(tvbuff_t* data_tvb, packet_info* pinfo, proto_tree* tree) {
   if (pinfo->cinfo == NULL) {
     call_dissector(payload_dissector, data_tvb, pinfo, tree);
     return;
   }
-  col_set_fence(pinfo->cinfo, COL_INFO);
+  const gchar* own_info = col_get_text(pinfo->cinfo, COL_INFO);
   const gboolean protocol_writable = col_get_writable(pinfo->cinfo, COL_PROTOCOL);
-  col_set_writable(pinfo->cinfo, COL_PROTOCOL, FALSE);
+  if (own_info == NULL) {
+    col_set_fence(pinfo->cinfo, COL_INFO);
+    col_set_writable(pinfo->cinfo, COL_PROTOCOL, FALSE);
+    call_dissector(payload_dissector, data_tvb, pinfo, tree);
+    col_set_writable(pinfo->cinfo, COL_PROTOCOL, protocol_writable);
+    return;
+  }
+  const gchar* own_text = wmem_strdup(pinfo->pool, own_info);
+  const gchar* own_protocol = wmem_strdup(pinfo->pool, col_get_text(pinfo->cinfo, COL_PROTOCOL));
+  col_set_fence(pinfo->cinfo, COL_INFO);
   call_dissector(payload_dissector, data_tvb, pinfo, tree);
-  col_set_writable(pinfo->cinfo, COL_PROTOCOL, protocol_writable);
+
+  const gchar* info = col_get_text(pinfo->cinfo, COL_INFO);
+  const size_t own_length = strlen(own_text);
+  const gboolean frame_found = info != NULL && strlen(info) > own_length && strncmp(info, own_text, own_length) == 0;
+  if (!frame_found) {
+    if (protocol_writable && own_protocol != NULL) col_add_str(pinfo->cinfo, COL_PROTOCOL, own_protocol);
+    return;
+  }
+  if (info[own_length] != ' ') {
+    const gchar* safety_text = wmem_strdup(pinfo->pool, info + own_length);
+    col_clear_fence(pinfo->cinfo, COL_INFO);
+    col_add_fstr(pinfo->cinfo, COL_INFO, "%s %s", own_text, safety_text);
+  }
 }
 
 proto_tree* add_status_word(proto_tree* tree, tvbuff_t* tvb) {

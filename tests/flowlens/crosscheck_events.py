@@ -11,6 +11,7 @@ out = subprocess.run(["tshark","-r",f,"-T","fields","-E","separator=|","-e","fra
 ev = collections.Counter()
 phase = 0; warm = True; soa_seen = False; soc_count = 0
 pres_this = pres_prev = 0; missing_reported = False
+preq_this = preq_prev = 0  # PReqs of the cycle: fewer polls are no PRes loss
 prev = None  # (kind) of previous frame
 all_cyclic = False
 evlist = []
@@ -30,21 +31,22 @@ for line in out:
         if soc_count > 1 and phase != 0:
             if not warm:
                 if not soa_seen: rep(n,"Loss of SoA")
-                if pres_this < pres_prev and not missing_reported: rep(n,"Loss of PRes")
-            pres_prev = pres_this
-        else: pres_prev = 0
-        missing_reported = False; pres_this = 0; soa_seen = False; phase = 1
+                if pres_this - preq_this < pres_prev - preq_prev and not missing_reported:
+                    rep(n,"Loss of PRes")
+            pres_prev = pres_this; preq_prev = preq_this
+        else: pres_prev = preq_prev = 0
+        missing_reported = False; pres_this = preq_this = 0; soa_seen = False; phase = 1
     elif kind == "preq":
-        if phase == 3: rep(n,"Loss of SoC"); soa_seen = False; pres_this = 0
+        if phase == 3: rep(n,"Loss of SoC"); soa_seen = False; pres_this = preq_this = 0
         elif phase == 2: rep(n,"Unexpected Poll Request"); missing_reported = True
-        phase = 2
+        preq_this += 1; phase = 2
     elif kind == "pres":
         pres_this += 1; phase = 1
     elif kind == "soa":
         if not warm:
             if phase in (2,3): rep(n,"Unexpected SoA")
             if phase == 2: missing_reported = True
-            if soc_count > 0 and soa_seen: rep(n,"Loss of SoC"); pres_this = 0; missing_reported = True
+            if soc_count > 0 and soa_seen: rep(n,"Loss of SoC"); pres_this = preq_this = 0; missing_reported = True
         soa_seen = True; phase = 3
     if cyclic: warm = False; all_cyclic = True
     # slot accounting: misplaced non-POWERLINK / ASnd frames

@@ -29,6 +29,14 @@ void poll_both(scenario &s) {
     s.feed(plk::pres(2));
 }
 
+// A cycle in which the MN also sends its own PRes (answering no PReq).
+void cycle_with_mn_pres(scenario &s) {
+    s.feed(plk::soc(), 1000 * US);
+    poll_both(s);
+    s.feed(plk::pres(240));
+    s.feed(plk::soa());
+}
+
 bool frame_has(const scenario &s, uint64_t frame, const std::string &text) {
     for (const recorded_event &e : s.of_frame(frame))
         if (e.text.find(text) != std::string::npos) return true;
@@ -163,16 +171,96 @@ TEST(CycleEvents, LossOfSocOnUnexpectedChangeOfRelativeTime) {
     EXPECT_EQ(s.network(0).nominal_cycle_time, 2000u);
 }
 
+TEST(CycleEvents, RelativeTimeGoingBackIsNoLossOfSoc) {
+    // A gap in the capture (or a restart of the MN) sets RelativeTime back:
+    // no loss of SoCs, no deviation, and the nominal cycle time stays.
+    scenario s(FLOWLENS_TIMEMODE_HIGH_RESOLUTION);
+    good_cycle(s, 20000000);
+    good_cycle(s, 20001000);
+    good_cycle(s, 20002000);
+    uint64_t back = s.feed(plk::soc(5526237), 1000 * US);
+    s.feed(plk::soa());
+    uint64_t after = s.feed(plk::soc(5527237), 1000 * US);
+    s.feed(plk::soa());
+    EXPECT_EQ(s.errors(), 0) << s.dump();
+    EXPECT_TRUE(s.of_frame(back).empty());
+    EXPECT_TRUE(s.of_frame(after).empty());
+    EXPECT_EQ(s.network(0).nominal_cycle_time, 1000u);
+    // Forward again by two cycles: that is a loss, measured from the new time.
+    uint64_t jump = s.feed(plk::soc(5529237), 1000 * US);
+    EXPECT_TRUE(frame_has(s, jump, "Loss of SoC  (Unexpected change = 2000 us)")) << s.dump();
+    // Across the 32-bit wrap of RelativeTime the time still runs forward.
+    scenario w;
+    good_cycle(w, 0xFFFFF448u);
+    good_cycle(w, 0xFFFFF830u);
+    good_cycle(w, 0xFFFFFC18u);
+    uint64_t wrapped = w.feed(plk::soc(0x000003E8u), 1000 * US);
+    EXPECT_TRUE(frame_has(w, wrapped, "Loss of SoC  (Unexpected change = 2000 us)")) << w.dump();
+}
+
 TEST(CycleEvents, LossOfPresWhenAPresDisappears) {
+    // The MN's own PRes is answered to no PReq: when it is missing while the
+    // CNs are polled as before, a PRes was lost.
+    scenario s;
+    for (int i = 0; i < 2; ++i) cycle_with_mn_pres(s);
+    s.feed(plk::soc(), 1000 * US);
+    poll_both(s);
+    s.feed(plk::soa());
+    EXPECT_EQ(s.errors(), 0) << s.dump();
+    uint64_t next = s.feed(plk::soc(), 1000 * US);
+    EXPECT_EQ(s.count("Loss of PRes (at least one PRes of last cycle lost)"), 1) << s.dump();
+    EXPECT_TRUE(frame_has(s, next, "Loss of PRes"));
+}
+
+TEST(CycleEvents, FewerPollsAreNoLossOfPres) {
+    // The MN polls CN 1 and 2, then only CN 1, then none: every PReq was
+    // answered, nothing is lost.
     scenario s;
     good_cycle(s);
     s.feed(plk::soc(), 1000 * US);
     s.feed(plk::preq(1));
     s.feed(plk::pres(1));
     s.feed(plk::soa());
+    s.feed(plk::soc(), 1000 * US);
+    s.feed(plk::soa());
+    s.feed(plk::soc(), 1000 * US);
     EXPECT_EQ(s.errors(), 0) << s.dump();
+    // Multiplexed polls come and go: neither they nor their answers count.
+    s.feed(plk::preq(3, 0x21));
+    s.feed(plk::pres(3));
+    s.feed(plk::soa());
+    s.feed(plk::soc(), 1000 * US);
+    s.feed(plk::soa());
+    s.feed(plk::soc(), 1000 * US);
+    EXPECT_EQ(s.errors(), 0) << s.dump();
+}
+
+TEST(CycleEvents, LossOfPresBeyondTheFewerPolls) {
+    // One PReq fewer but two PRes fewer (CN 2 left out, and the MN's own PRes
+    // gone): one PRes was lost.
+    scenario s;
+    for (int i = 0; i < 2; ++i) cycle_with_mn_pres(s);
+    s.feed(plk::soc(), 1000 * US);
+    s.feed(plk::preq(1));
+    s.feed(plk::pres(1));
+    s.feed(plk::soa());
     uint64_t next = s.feed(plk::soc(), 1000 * US);
-    EXPECT_EQ(s.count("Loss of PRes (at least one PRes of last cycle lost)"), 1);
+    EXPECT_EQ(s.count("Loss of PRes"), 1) << s.dump();
+    EXPECT_TRUE(frame_has(s, next, "Loss of PRes"));
+}
+
+TEST(CycleEvents, LossOfPresWithoutPolls) {
+    // A CN that answers without PReq: the plain PRes count decides.
+    scenario s;
+    for (int i = 0; i < 2; ++i) {
+        s.feed(plk::soc(), 1000 * US);
+        s.feed(plk::pres(1));
+        s.feed(plk::soa());
+    }
+    s.feed(plk::soc(), 1000 * US);
+    s.feed(plk::soa());
+    uint64_t next = s.feed(plk::soc(), 1000 * US);
+    EXPECT_EQ(s.count("Loss of PRes"), 1) << s.dump();
     EXPECT_TRUE(frame_has(s, next, "Loss of PRes"));
 }
 
@@ -270,6 +358,36 @@ TEST(CycleEvents, MisplacedAsyncFrameDetails) {
     EXPECT_EQ(s.of_frame(cut).at(0).text, text_of(cut, "Misplaced Async Frame (MAC BC:5F:F4:00:00:01)"));
     EXPECT_EQ(s.network(0).slots.misplaced.count, 3u);
     EXPECT_TRUE(s.network(0).prev_class & FLOWLENS_CLASS_MISPLACED);
+}
+
+TEST(CycleEvents, MisplacedFrameNamesAnIpAddressOnlyForIpv4) {
+    const uint8_t pc[6] = {0xBC, 0x5F, 0xF4, 0x00, 0x00, 0x01};
+    // ARP request: bytes 26-29 are the end of the sender MAC and half of its
+    // IP address, no IPv4 source.
+    frame_bytes arp = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xBC, 0x5F, 0xF4, 0x00, 0x00, 0x01, 0x08, 0x06,
+                       0x00, 0x01, 0x08, 0x00, 0x06, 0x04, 0x00, 0x01, 0xBC, 0x5F, 0xF4, 0x00, 0x00, 0x01,
+                       0xC0, 0xA8, 0x64, 0x63, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0xA8, 0x64, 0x01};
+    arp.resize(60, 0);
+    // IPv6 (EtherType 0x86DD) with the rest of an IPv4 frame's bytes.
+    frame_bytes ipv6 = plk::ip_udp(pc, 0x0A010203);
+    ipv6[12] = 0x86;
+    ipv6[13] = 0xDD;
+    scenario s;
+    good_cycle(s);
+    s.feed(plk::soc(), 1000 * US);
+    s.feed(plk::preq(1));
+    uint64_t arp_frame = s.feed(arp);
+    s.feed(plk::preq(2));
+    uint64_t ipv6_frame = s.feed(ipv6);
+    s.feed(plk::preq(1));
+    uint64_t ipv4_frame = s.feed(plk::ip_udp(pc, 0xC0A86463));
+    EXPECT_EQ(s.of_frame(arp_frame).back().text, text_of(arp_frame, "Misplaced Async Frame (MAC BC:5F:F4:00:00:01)"))
+        << s.dump();
+    EXPECT_EQ(s.of_frame(ipv6_frame).back().text,
+              text_of(ipv6_frame, "Misplaced Async Frame (MAC BC:5F:F4:00:00:01)"));
+    EXPECT_EQ(s.of_frame(ipv4_frame).back().text,
+              text_of(ipv4_frame, "Misplaced Async Frame (IP 192.168.100.99) (MAC BC:5F:F4:00:00:01)"));
+    EXPECT_EQ(s.network(0).slots.misplaced.count, 3u);
 }
 
 TEST(CycleEvents, AsyncFramesInTheSlotAreCounted) {

@@ -234,6 +234,27 @@ TEST(FrameText, ModbusRequestsAndResponsesThroughTheRing) {
     EXPECT_EQ(t.text(syn), "-> SYN");
 }
 
+TEST(FrameText, ModbusDataInAFinSegmentIsDecoded) {
+    texts t;
+    const uint64_t read = t.feed(modbus(true, 9, 3, {0x00, 0x64, 0x00, 0x01}));
+    // FIN,PSH,ACK with the response; then the bare FIN,ACK and a reset.
+    const uint64_t response = t.feed(modbus(false, 9, 3, {2, 0x00, 0x2A}, 0x19));
+    const uint64_t request = t.feed(modbus(true, 10, 6, {0x00, 0x10, 0x00, 0x05}, 0x19));
+    frame_bytes bare = modbus(true, 0, 0, {}, 0x11);
+    bare[16] = 0;  // IP total length: headers only
+    bare[17] = 40;
+    const uint64_t fin = t.feed(bare);
+    frame_bytes reset = modbus(false, 0, 0, {}, 0x04);
+    reset[16] = 0;
+    reset[17] = 40;
+    const uint64_t rst = t.feed(reset);
+    EXPECT_EQ(t.text(read), "-> Q: FC3");  // texts are built in this order, as Wireshark shows them
+    EXPECT_EQ(t.text(response), "<- FIN,ACK R: FC3;100;42");
+    EXPECT_EQ(t.text(request), "-> FIN,ACK Q: FC6;16;5");
+    EXPECT_EQ(t.text(fin), "-> FIN,ACK");
+    EXPECT_EQ(t.text(rst), "<- RST");
+}
+
 TEST(FrameText, Et2000TrailerPortAndDelta) {
     texts t;
     auto with_trailer = [](uint8_t port_bit, uint32_t time) {

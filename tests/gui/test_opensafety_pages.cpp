@@ -77,6 +77,18 @@ QStringList column(const QAbstractItemModel *model, int col)
     return values;
 }
 
+// The plot's answer to the mouse at x (y = 100).
+void moveMouse(OSCustomPlot &plot, double x)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), plot.mapToGlobal(QPointF(x, 100)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+#else
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+#endif
+    plot.showPointTooltip(&move);
+}
+
 // An SPDO of a node whose UDID the dissector knew (SDN 1).
 osa_frame_record spdo(uint16_t sender, uint32_t frame, uint16_t counter)
 {
@@ -424,13 +436,7 @@ private slots:
         const double x = std::round(plot.xAxis->coordToPixel(20005));
         const int key = int(plot.xAxis->pixelToCoord(x));
         QVERIFY(key >= 20003 && key <= 20007);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), plot.mapToGlobal(QPointF(x, 100)), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
-#else
-        QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-#endif
-        plot.showPointTooltip(&move);
+        moveMouse(plot, x);
         // between the points (20000, 10) and (20020, 20)
         QVERIFY2(QRegularExpression(QStringLiteral("^Frame: %1 - Frame Delta 1[0-2]$").arg(key))
                      .match(plot.toolTip())
@@ -459,6 +465,81 @@ private slots:
         plot.plotNode(6);
         QCOMPARE(plot.xAxis->range().lower, 10.0);
         QCOMPARE(plot.xAxis->range().upper, 5000.0);
+    }
+
+    void syncErrorMarksFollowTheFrames()
+    {
+        osa_tap_reset();
+        // node 4: counter steps of 10 per SPDO, one jump (a single sync error)
+        uint16_t counter = 100;
+        for (uint32_t frame = 10; frame <= 400; frame += 10) {
+            counter = uint16_t(counter + (frame == 200 ? 3000 : 10));
+            const osa_frame_record r = spdo(4, frame, counter);
+            osa_tap_packet(&r);
+        }
+        const osa_connection *connection = osa_find_connection(4);
+        QVERIFY(connection);
+        QCOMPARE(connection->sync_errors.series.size(), size_t(1));
+
+        OSCustomPlot plot;
+        plot.resize(640, 300);
+        plot.setMode(1);
+        plot.setTitle(QStringLiteral("Counter Delta"));
+        plot.plotNode(4);
+        const QImage without = plot.toPixmap(640, 300).toImage();
+        plot.setShowSyncError(true);
+        QCOMPARE(plot.graphCount(), 2);
+        QCPGraph *marks = plot.graph(1);
+        // the plot's own axes: drag and zoom move the marks with the frames
+        QCOMPARE(marks->keyAxis(), plot.xAxis);
+        QCOMPARE(marks->valueAxis(), plot.yAxis);
+        QVERIFY(marks->scatterStyle().shape() != QCPScatterStyle::ssNone);
+        QCOMPARE(marks->dataCount(), 1);
+        // the one error is drawn: red pixels in the column of its frame
+        auto redAround = [](const QImage &image, int cx) {
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = std::max(0, cx - 6); x <= std::min(image.width() - 1, cx + 6); ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    n += c.red() > 200 && c.green() < 80 && c.blue() < 80;
+                }
+            return n;
+        };
+        const auto markColumn = [&] { return int(std::lround(plot.xAxis->coordToPixel(200))); };
+        int at = markColumn();
+        QVERIFY(redAround(plot.toPixmap(640, 300).toImage(), at) > 10);
+        QCOMPARE(redAround(without, at), 0);
+        // after a zoom the mark is still at frame 200
+        plot.xAxis->setRange(150, 260);
+        at = markColumn();
+        QVERIFY(at > 100 && at < 540);
+        QVERIFY(redAround(plot.toPixmap(640, 300).toImage(), at) > 10);
+    }
+
+    void emptyPlotHidesItsTracer()
+    {
+        osa_tap_reset();
+        for (uint32_t frame = 10; frame <= 50; frame += 10) {  // too few samples to plot
+            const osa_frame_record r = spdo(1, frame, uint16_t(frame));
+            osa_tap_packet(&r);
+        }
+        static QStringList messages;
+        messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &text) { messages << text; });
+        OSCustomPlot plot;
+        plot.resize(640, 300);
+        plot.plotNode(1);
+        QCOMPARE(plot.graph(0)->dataCount(), 0);
+        QVERIFY(plot.pointTracer());
+        QVERIFY(!plot.pointTracer()->visible());
+        for (int x = 100; x < 600; x += 50) {
+            moveMouse(plot, x);
+        }
+        plot.replot();
+        qInstallMessageHandler(previous);
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.join('\n')));
+        QVERIFY(plot.toolTip().isEmpty());
     }
 
     void outlierRule()

@@ -171,7 +171,7 @@ TEST_F(Collection, FirstSecondThirdSpdo)
     EXPECT_EQ(conn->sync_errors.series.front().delta, 3000u);
     ASSERT_FALSE(conn->log.empty());
     EXPECT_EQ(conn->log.front().kind, OSA_LOG_WILL_FAIL);
-    EXPECT_EQ(conn->log.front().value, 3001u);  // ceil(1495 / 1505 + 3000)
+    EXPECT_EQ(conn->log.front().value, 299u);  // a step of 3000 where one cycle is 10
     EXPECT_EQ(osa_first_frame(), 10u);
     EXPECT_EQ(osa_last_frame(), 12u);
 }
@@ -499,6 +499,102 @@ TEST_F(Collection, CounterHighByteUsesRecoveredUdid)
     ASSERT_EQ(conn->counter_delta.series.size(), 7u);
     for (const auto &s : conn->counter_delta.series)
         EXPECT_EQ(s.delta, 0x40u) << "frame " << s.frame;
+}
+
+TEST_F(Collection, MissingCyclesAreCounted)
+{
+    /* Steps of 100 per cycle, then 7 cycles lost (a step of 800), later 25
+     * (2600); a step near the regular one counts no cycle. */
+    struct gap {
+        uint32_t after;
+        uint64_t step;
+        uint64_t missing;
+    } gaps[] = {{6, 800, 7}, {14, 2600, 25}};
+    uint64_t ctr = 1000;
+    uint32_t frame = 1;
+    for (const gap &g : gaps) {
+        for (; frame <= g.after; ++frame, ctr += 100) {
+            auto r = spdo(2, frame, static_cast<uint16_t>(ctr));
+            osa_tap_packet(&r);
+        }
+        ctr += g.step - 100;
+        auto r = spdo(2, frame++, static_cast<uint16_t>(ctr));
+        osa_tap_packet(&r);
+        ctr += 100;
+        const osa_connection *conn = osa_find_connection(2);
+        ASSERT_NE(conn, nullptr);
+        ASSERT_FALSE(conn->log.empty());
+        EXPECT_EQ(conn->log.front().frame, frame - 1);
+        EXPECT_EQ(conn->log.front().value, g.missing);
+    }
+    osa_sample_window w;
+    w.init(5);
+    EXPECT_EQ(osa_cycles_missing(w, 800), 0u);  // no regular step known
+    w.push(100.0f);
+    EXPECT_EQ(osa_cycles_missing(w, 130), 0u);  // a late SPDO, no cycle lost
+    EXPECT_EQ(osa_cycles_missing(w, 160), 1u);
+}
+
+TEST_F(Collection, FortyBitCountersAbove2To32KeepTheirStep)
+{
+    /* A 40-bit counter beyond 2^32: the delta is the counter's step, not
+     * the step plus 2^32 from a value cut to 32 bits. */
+    uint64_t ctr = 0x1FFFFFF00ULL;
+    for (uint32_t frame = 1; frame <= 6; ++frame, ctr += 100) {
+        auto r = spdo(2, frame, 0);
+        r.spdo_40bit = true;
+        r.spdo_counter40 = ctr;
+        osa_tap_packet(&r);
+    }
+    const osa_connection *conn = osa_find_connection(2);
+    ASSERT_NE(conn, nullptr);
+    ASSERT_EQ(conn->counter_delta.series.size(), 5u);
+    for (const auto &s : conn->counter_delta.series)
+        EXPECT_EQ(s.delta, 100u) << "frame " << s.frame;
+    EXPECT_EQ(conn->failure_count + conn->netsync_count, 0u);
+}
+
+TEST_F(Collection, CounterWidthComesFromTheFrame)
+{
+    /* UDID byte 4 with bits 0xC0 set: a dissector that does not know the
+     * UDID reads the TR byte scrambled and gets the 40-bit flags of a 16-bit
+     * SPDO wrong, and those of a 40-bit SPDO as well. */
+    const uint8_t udid[6] = {0x02, 0xD7, 0xA5, 0xAB, 0xCD, 0xEF};
+    osa_node *node = osa_get_node(2);
+    std::memcpy(node->scm_udid, udid, 6);
+    node->udid_valid = 1;
+    node->sdn = 1;
+    node->sdn_known = 1;
+    osa_node *node40 = osa_get_node(7);
+    std::memcpy(node40->scm_udid, udid, 6);
+    node40->udid_valid = 1;
+    node40->sdn = 1;
+    node40->sdn_known = 1;
+    uint64_t ctr = 0x00C0, ctr40 = 0x0B00FFC0ULL;
+    for (uint32_t frame = 1; frame <= 12; frame += 2, ctr = (ctr + 0x40) & 0xFFFF, ctr40 += 0x40) {
+        generated g = make_frame(spdo_info(2, ctr), 2, 1, udid);
+        g.rec.frame_number = frame;
+        g.rec.has_payload = true;
+        g.rec.spdo_counter16 = static_cast<uint16_t>(ctr & 0xFF);
+        g.rec.spdo_40bit = true;  // what the dissector made of the scrambled TR byte
+        g.rec.spdo_counter40 = 0x3300000000ULL + frame;
+        osa_tap_packet(&g.rec);
+        generated g40 = make_frame(spdo_info(7, ctr40, true), 4, 1, udid);
+        g40.rec.frame_number = frame + 1;
+        g40.rec.has_payload = true;
+        g40.rec.spdo_counter16 = static_cast<uint16_t>(ctr40 & 0xFF);
+        g40.rec.spdo_40bit = false;
+        osa_tap_packet(&g40.rec);
+    }
+    for (uint32_t sadr : {2u, 7u}) {
+        const osa_connection *conn = osa_find_connection(sadr);
+        ASSERT_NE(conn, nullptr) << sadr;
+        ASSERT_EQ(conn->counter_delta.series.size(), 5u) << sadr;
+        for (const auto &s : conn->counter_delta.series)
+            EXPECT_EQ(s.delta, 0x40u) << "SADR " << sadr << " frame " << s.frame;
+        EXPECT_EQ(conn->failure_count + conn->netsync_count, 0u) << sadr;
+    }
+    EXPECT_EQ(osa_find_connection(7)->counter_delta.last, ctr40 - 0x40);
 }
 
 TEST_F(Collection, TimeSyncPairFromFrames)

@@ -185,6 +185,7 @@ TEST_F(WiresharkLoop, AnnouncedUdidOverUdp)
     EXPECT_EQ(c3->failure_count, 0u);
     ASSERT_EQ(c3->log.size(), 2u);
     EXPECT_EQ(c3->log.front().kind, OSA_LOG_MAY_COMPENSATE);
+    EXPECT_EQ(c3->log.front().value, 7u);
     EXPECT_EQ(c3->sync_errors.series.size(), 1u);
     EXPECT_EQ(c6->failure_count, 1u);
     EXPECT_EQ(c6->netsync_count, 0u);
@@ -232,6 +233,38 @@ TEST_F(WiresharkLoop, RecoveredUdidWithoutAnnouncement)
     ASSERT_NE(c2, nullptr);
     for (const auto &s : c2->counter_delta.series)
         EXPECT_EQ(s.delta, 100u) << "frame " << s.frame;
+}
+
+TEST_F(WiresharkLoop, UnknownUdidWithHighFlagBitsInByte4)
+{
+    /* UDID byte 4 has bits 0xC0 set and nobody announces the UDID: the
+     * dissector reads sub-frame 2's TR byte scrambled, so its 40-bit flag is
+     * wrong for 16-bit and 40-bit SPDOs alike. The counters still step by
+     * the cycle, and only the real outages count as sync errors. */
+    for (const uint8_t byte4 : {0xCD, 0x40, 0x80, 0xC0}) {
+        SCOPED_TRACE(int(byte4));
+        ASSERT_TRUE(osa_ws_set_pref("opensafety.scm_udid_autoset", "FALSE"));
+        osa_gen::config cfg = osa_gen::default_config();
+        cfg.announce_udid = false;
+        const uint8_t udid[6] = {0x02, 0xD7, 0xA5, 0xAB, byte4, 0xEF};
+        std::memcpy(cfg.udid, udid, 6);
+        run(cfg, true);
+        ASSERT_TRUE(osa_ws_set_pref("opensafety.scm_udid_autoset", "TRUE"));
+        for (uint32_t sadr : {2, 4, 5, 7}) {
+            const osa_connection *c = osa_find_connection(sadr);
+            ASSERT_NE(c, nullptr) << sadr;
+            EXPECT_EQ(c->failure_count + c->netsync_count, 0u) << sadr;
+            for (const auto &s : c->counter_delta.series)
+                EXPECT_TRUE(s.delta == 100u || (sadr == 4 && s.delta == 99u)) << sadr << ": " << s.delta;
+        }
+        const osa_connection *c3 = osa_find_connection(3);
+        ASSERT_NE(c3, nullptr);
+        EXPECT_EQ(c3->netsync_count, 1u);
+        EXPECT_EQ(c3->failure_count, 0u);
+        const osa_connection *c6 = osa_find_connection(6);
+        ASSERT_NE(c6, nullptr);
+        EXPECT_EQ(c6->failure_count, 1u);
+    }
 }
 
 TEST_F(WiresharkLoop, PowerlinkCarriesTheSameNetwork)

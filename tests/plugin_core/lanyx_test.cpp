@@ -177,12 +177,14 @@ TEST(LanyxOpenSafety, SafetyFrameInTheDataAreaIsDecodedByWiresharksOpenSafety) {
   const std::string capture = shared_tshark().write_capture("opensafety", zelbuild::opensafety_in_lanyx_samples());
   const auto rows = field_rows(shared_tshark(), capture,
                                {"frame.protocols", "opensafety.msg.id", "opensafety.snmt.udid", "opensafety.crc.valid",
-                                "lyk.frame.dir_and_type", "_ws.col.Protocol"});
+                                "lyk.frame.dir_and_type", "_ws.col.Protocol", "_ws.col.Info"});
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_NE(rows[0][0].find("zelanalyzer:opensafety"), std::string::npos) << rows[0][0];
   EXPECT_EQ(rows[0][1], "0xa4");
   EXPECT_EQ(rows[0][2], "02:d7:a5:00:10:01");
   EXPECT_EQ(rows[0][3], "1");
   EXPECT_EQ(rows[0][4], "Sync Frame In");
-  EXPECT_EQ(rows[0][5], "Zelmar Lanyx Analyzer");
+  // The safety frame names its protocol and follows the report's text.
+  EXPECT_EQ(rows[0][5], "openSAFETY/UDP");
+  EXPECT_EQ(rows[0][6], "EPL ASnd(Lanyx Analyzer) SI (  23 byte,    9 us) (F5 x 0) SNMT Response UDID");
 }

@@ -78,7 +78,19 @@ uint16_t ip_checksum(const uint8_t *p, std::size_t n)
     return static_cast<uint16_t>(~sum);
 }
 
-std::vector<uint8_t> udp_packet(const std::vector<uint8_t> &osa, uint16_t sender, uint16_t seq)
+/* Whether the transport header's sequence counter may take a value. The
+ * dissector searches the whole datagram for frames: header bytes of 0x80 and
+ * above (near the message IDs, 0xA0 and up) can make it take bytes of the
+ * header for a frame (a slim SSDO at sequence 0x03EE) or find no frame at
+ * all (0x828D in front of an SPDO of node 3). Counter values whose two bytes
+ * stay below 0x80 are used only. */
+bool sequence_usable(uint16_t seq)
+{
+    return (seq & 0x8080) == 0;
+}
+
+/* The openSAFETY/UDP datagram: transport header and frame. */
+std::vector<uint8_t> oss_datagram(const std::vector<uint8_t> &osa, uint16_t sender, uint16_t seq)
 {
     std::vector<uint8_t> payload;
     payload.push_back(0x01);          // transport version
@@ -88,7 +100,11 @@ std::vector<uint8_t> udp_packet(const std::vector<uint8_t> &osa, uint16_t sender
     put16le(payload, 0);              // data point
     put16le(payload, static_cast<uint16_t>(osa.size()));
     payload.insert(payload.end(), osa.begin(), osa.end());
+    return payload;
+}
 
+std::vector<uint8_t> udp_packet(const std::vector<uint8_t> &payload, uint16_t sender, uint16_t seq)
+{
     std::vector<uint8_t> e;
     mac(e, 0xFF);
     mac(e, static_cast<uint8_t>(sender));
@@ -160,8 +176,15 @@ struct builder {
         f.frame_len = osa.size();
         packet p;
         p.ts_ns = now_ns;
-        p.bytes = cfg.via == transport::udp ? udp_packet(osa, f.response ? f.tadr : f.adr, ++seq)
-                                            : powerlink_packet(osa, f);
+        if (cfg.via == transport::udp) {
+            do
+                ++seq;
+            while (!sequence_usable(seq));
+            const uint16_t sender = f.response ? f.tadr : f.adr;
+            p.bytes = udp_packet(oss_datagram(osa, sender, seq), sender, seq);
+        } else {
+            p.bytes = powerlink_packet(osa, f);
+        }
         now_ns += 20000;  // 20 us between frames inside a cycle
         cap.packets.push_back(std::move(p));
         f.packet = static_cast<uint32_t>(cap.packets.size());

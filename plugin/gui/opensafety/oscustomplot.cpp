@@ -18,6 +18,8 @@ namespace {
 constexpr int kMinimumSamples = 11;
 // Frames shown at most when a node is plotted.
 constexpr double kInitialFrameSpan = 20000;
+// Diameter in pixels of the network-sync-error marks.
+constexpr double kSyncMarkSize = 8;
 // Width of exported images; the height keeps the widget's aspect ratio.
 constexpr int kExportWidth = 800;
 // Decay factor of an outlier towards the next point: (1 - cos(2*pi/5)) / 2.
@@ -178,7 +180,9 @@ void OSCustomPlot::plotNode(unsigned int sadr)
     if (graphCount() > 1)
         removeGraph(1);
     if (showSyncError && !connection->sync_errors.series.empty()) {
-        QCPGraph *sync = addGraph(xAxis2, yAxis2);
+        // On the plot's own axes, so drag and zoom keep the marks on their
+        // frames; each error is marked, so a single one shows as well.
+        QCPGraph *sync = addGraph(xAxis, yAxis);
         QVector<double> keys, values;
         for (auto it = connection->sync_errors.series.rbegin(); it != connection->sync_errors.series.rend(); ++it) {
             keys.append(it->frame);
@@ -190,26 +194,25 @@ void OSCustomPlot::plotNode(unsigned int sadr)
         pen.setWidthF(2.0);
         sync->setPen(pen);
         sync->setLineStyle(QCPGraph::lsLine);
+        sync->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(Qt::red, 2.0), QBrush(Qt::red),
+                                              kSyncMarkSize));
         sync->setName(tr("Network Sync Error"));
-        xAxis2->setRange(xAxis->range());
-        yAxis2->setRange(yAxis->range());
-        // Unique: replotting must not connect the guards once more each time.
-        connect(xAxis2, QOverload<const QCPRange &>::of(&QCPAxis::rangeChanged), this,
-                &OSCustomPlot::onXRangeChanged, Qt::UniqueConnection);
-        connect(yAxis2, QOverload<const QCPRange &>::of(&QCPAxis::rangeChanged), this,
-                &OSCustomPlot::onYRangeChanged, Qt::UniqueConnection);
     }
 
     if (tracer)
         removeItem(tracer);
     tracer = new QCPItemTracer(this);
-    tracer->setGraph(graph(0));
+    // Without data the tracer has nothing to follow (and would complain on
+    // every position update): it gets the graph only when there is data.
+    const bool hasData = !graph(0)->data()->isEmpty();
+    if (hasData)
+        tracer->setGraph(graph(0));
     tracer->setInterpolating(true);
     tracer->setStyle(QCPItemTracer::tsCircle);
     tracer->setPen(QPen(Qt::red));
     tracer->setBrush(QBrush(Qt::red));
     tracer->setSize(5);
-    tracer->setVisible(true);
+    tracer->setVisible(hasData);
     replot();
 }
 
@@ -230,8 +233,10 @@ void OSCustomPlot::onYRangeChanged(const QCPRange &range)
 
 void OSCustomPlot::showPointTooltip(QMouseEvent *event)
 {
-    if (!tracer)
+    if (!tracer || graph(0)->data()->isEmpty()) {
+        setToolTip(QString());
         return;
+    }
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     const double mouseX = event->position().x();
 #else

@@ -90,15 +90,13 @@ void add_log(osa_connection *conn, uint32_t frame, uint32_t kind, uint64_t value
 void classify_sync(osa_connection *conn, uint32_t frame, uint64_t cd, const osa_delta_sample &s)
 {
     const double dev = s.deviation;
-    const double mean = s.mean;
     const uint32_t dev_int = static_cast<uint32_t>(dev);
     if (conn->last_sync_frame != 0 && conn->last_sync_frame != frame) {
         const int32_t ddev = static_cast<int32_t>(conn->last_sync_deviation - dev_int);
         const int32_t dframe = static_cast<int32_t>(conn->last_sync_frame - frame);
         const double x = (static_cast<double>(ddev) / static_cast<double>(dframe)) * dev;
         if (x > sync_error_threshold) {
-            const double m = mean > 0.0 ? std::ceil(dev / mean + static_cast<double>(cd)) : static_cast<double>(cd);
-            const uint64_t missing = m > 0.0 && m < 1.8e19 ? static_cast<uint64_t>(m) : 0;
+            const uint64_t missing = osa_cycles_missing(conn->counter_delta.window, cd);
             conn->sync_errors.add_marker(frame, cd);
             if (x > sync_failure_threshold) {
                 conn->failure_count += 1;
@@ -115,15 +113,63 @@ void classify_sync(osa_connection *conn, uint32_t frame, uint64_t cd, const osa_
     conn->last_sync_deviation = dev_int;
 }
 
+/* The UDID that unscrambles the frame's sub-frame 2: the one recovered for
+ * the node, else the dissector's; NULL when neither is known. */
+const uint8_t *frame_udid(const osa_node *node, const osa_frame_record *rec)
+{
+    if (node->udid_valid)
+        return node->scm_udid;
+    return record_udid_valid(rec) ? rec->scm_udid : nullptr;
+}
+
+/* Whether an SPDO counts 40 bits, read from the frame itself. Only data-only
+ * SPDOs do, and they set both 40-bit flags in sub-frame 2's TR byte. The
+ * dissector's own flag reads that byte still scrambled when it does not know
+ * the UDID (a UDID byte 4 with bits 0xC0 flags every 16-bit SPDO), so it is
+ * used only without frame bytes. With no UDID at all, counter bits in
+ * sub-frame 2's ID byte (scrambled with our prefix) tell a 40-bit counter. */
+bool spdo_counts_40bit(const osa_node *node, const osa_frame_record *rec)
+{
+    const std::size_t f2 = rec->subframe2;
+    if (f2 <= pos_data || !frame_has(rec, f2 + f2_tr + 1))
+        return rec->spdo_40bit;
+    if ((rec->frame[pos_id] & 0xF8) != spdo_data_only)
+        return false;
+    if (const uint8_t *udid = frame_udid(node, rec)) {
+        const uint8_t flags = tr_40bit_available | tr_40bit_used;
+        return ((rec->frame[f2 + f2_tr] ^ udid[f2_tr]) & flags) == flags;
+    }
+    return ((rec->frame[f2 + f2_id] ^ osa_udid_prefix[1] ^ rec->frame[pos_id]) & 0xFC) != 0;
+}
+
+/* Counter bits 16-39 of a 40-bit SPDO, unscrambled: they travel in sub-frame
+ * 2's address byte (folded with sub-frame 1's address and domain 1), its ID
+ * byte (folded with sub-frame 1's ID) and its target-address byte. */
+uint64_t counter40_high_bits(const osa_frame_record *rec, const uint8_t *udid)
+{
+    const uint8_t *f = rec->frame;
+    const std::size_t f2 = rec->subframe2;
+    const uint64_t b16 = static_cast<uint8_t>(f[f2 + f2_adr] ^ udid[f2_adr] ^ f[pos_adr] ^ 0x01);
+    const uint64_t b24 = static_cast<uint8_t>(f[f2 + f2_id] ^ udid[f2_id] ^ f[pos_id]);
+    const uint64_t b32 = static_cast<uint8_t>(f[f2 + f2_tadr] ^ udid[f2_tadr]);
+    return b32 << 32 | b24 << 24 | b16 << 16;
+}
+
 void update_connection(osa_node *node, const osa_frame_record *rec)
 {
+    const bool counter40 = spdo_counts_40bit(node, rec);
     uint16_t counter16 = rec->spdo_counter16;
+    uint64_t counter40_value = rec->spdo_counter40;
     const std::size_t f2 = rec->subframe2;
     if (!record_udid_valid(rec) && f2 > pos_data && frame_has(rec, f2 + f2_ct_hi + 1)) {
         /* The dissector had no UDID: it only knew the low byte. The high byte
          * is unscrambled with the UDID this collection recovered. */
         const uint8_t key = node->udid_valid ? node->scm_udid[f2_ct_hi] : rec->scm_udid[f2_ct_hi];
         counter16 = static_cast<uint16_t>((rec->frame[f2 + f2_ct_hi] ^ key) << 8 | rec->frame[pos_ct]);
+        /* The dissector could not read a 40-bit counter either: the rest of
+         * it comes from the frame as well. */
+        if (counter40 && node->udid_valid && frame_has(rec, f2 + f2_tr + 1))
+            counter40_value = counter40_high_bits(rec, node->scm_udid) | counter16;
     }
 
     osa_connection *conn = osa_get_connection(node);
@@ -136,18 +182,19 @@ void update_connection(osa_node *node, const osa_frame_record *rec)
     else
         g_state->first_frame = g_state->last_frame = frame;
 
-    const uint64_t modulus = rec->spdo_40bit ? modulus_40bit : modulus_16bit;
+    const uint64_t modulus = counter40 ? modulus_40bit : modulus_16bit;
     if (conn->frame_delta.last != 0)
         conn->frame_delta.push(frame, osa_wrap_delta(conn->frame_delta.last, frame, modulus));
     conn->frame_delta.last = frame;
 
-    const uint64_t ctr = rec->spdo_40bit ? rec->spdo_counter40 : counter16;
+    const uint64_t ctr = counter40 ? counter40_value : counter16;
     if (conn->counter_delta.last != 0) {
         const uint64_t cd = osa_wrap_delta(conn->counter_delta.last, ctr, modulus);
         const osa_delta_sample &s = conn->counter_delta.push(frame, cd);
         classify_sync(conn, frame, cd, s);
     }
-    conn->counter_delta.last = ctr & 0xFFFFFFFFULL;
+    /* The whole counter: 40-bit counters run past 2^32. */
+    conn->counter_delta.last = ctr;
 
     const uint32_t valid = rec->spdo_conn_valid ? 1 : 0;
     if (frame != 0 && valid != conn->valid_state) {
@@ -194,6 +241,23 @@ osa_node *learn_udid(osa_node *node, const osa_frame_record *rec)
 }
 
 }  // namespace
+
+/* The counter is a time base: one regular step per cycle, and a gap only
+ * makes a step longer, so the smallest step of the recent window is the
+ * regular one. */
+uint64_t osa_cycles_missing(const osa_sample_window &window, uint64_t cd)
+{
+    float step = 0.0f;
+    for (uint16_t i = 0; i < window.count; ++i) {
+        const float v = window.at(i);
+        if (v > 0.0f && (step == 0.0f || v < step))
+            step = v;
+    }
+    if (step <= 0.0f)
+        return 0;
+    const double steps = std::floor(static_cast<double>(cd) / step + 0.5);
+    return steps > 1.0 && steps < 1.8e19 ? static_cast<uint64_t>(steps) - 1 : 0;
+}
 
 void osa_learn_udid_tail(uint32_t tail)
 {

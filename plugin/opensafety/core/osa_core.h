@@ -151,6 +151,10 @@ void osa_tap_destroy();
 /* Counter/frame difference with wrap-around; 0 when the jump is unexplained. */
 uint64_t osa_wrap_delta(uint64_t old_value, uint64_t new_value, uint64_t modulus);
 
+/* Cycles lost before an SPDO whose counter advanced by cd, judged against
+ * the regular step in the counter-delta window. */
+uint64_t osa_cycles_missing(const osa_sample_window &window, uint64_t cd);
+
 /* SDN from the frame: ADR xor the address field of sub-frame 2, unscrambled
  * with the node's UDID byte 0 unless the frame is an SNMT. */
 void osa_derive_sdn(osa_node *node, const osa_frame_record *rec);

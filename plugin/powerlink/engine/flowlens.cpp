@@ -154,6 +154,8 @@ void flowlens_start(flowlens_instance *instance) {
         network.warm_up = 1;
         network.pres_previous_cycle = 0;
         network.pres_this_cycle = 0;
+        network.preq_previous_cycle = 0;
+        network.preq_this_cycle = 0;
     }
     flowlens_reset(instance);
 }

@@ -255,6 +255,8 @@ struct flowlens_network {
     uint32_t last_soc_time_value; // us, low 32 bits of RelativeTime (V1: NetTime)
     uint16_t pres_previous_cycle;
     uint16_t pres_this_cycle;
+    uint16_t preq_previous_cycle; // PReqs of the MN, multiplexed ones not counted
+    uint16_t preq_this_cycle;
     uint8_t last_preq_target;     // 255 after the MN's own PRes
     flowlens_node nodes[FLOWLENS_NODES];
     flowlens_timing cycle_time;   // SoC to SoC, outliers excluded

@@ -210,6 +210,18 @@ void measure_cycle(frame_context &c, uint32_t delta) {
     if (deviation > DEVIATION_10_PERMILLE) report(c, FLOWLENS_EV_DEVIATION_10);
 }
 
+// Whether the cycle that just ended lost a PRes of the cycle before. A PRes
+// that answers a PReq is judged against that PReq: when the MN polled fewer
+// nodes, the answers of the nodes it left out are not lost, and a PReq left
+// unanswered is named by the missing-PRes detail of the frame after it. What
+// counts is the number of PRes beyond the PReqs (the MN's own PRes, CNs that
+// answer without a PReq): fewer of them than in the cycle before is a loss.
+bool pres_lost(const flowlens_network &n) {
+    int unpolled_this = int(n.pres_this_cycle) - int(n.preq_this_cycle);
+    int unpolled_previous = int(n.pres_previous_cycle) - int(n.preq_previous_cycle);
+    return unpolled_this < unpolled_previous;
+}
+
 // Returns early (false) when the frame revealed a second network: the analysis
 // then continues directly with the common steps on the frame's new network.
 bool handle_soc(frame_context &c) {
@@ -229,6 +241,10 @@ bool handle_soc(frame_context &c) {
     else
         n->socs_with_time_in_a_row = 0;
     uint32_t delta = value - n->last_soc_time_value;  // modulo 2^32 across a wrap
+    // A RelativeTime that went back (a gap in the capture, an MN restart) is
+    // a clock step, not a huge cycle: it is no loss of SoCs, no nominal cycle
+    // time and no cycle to compare with.
+    bool time_went_back = int32_t(delta) < 0;
     if (value != 0 && !warm) {
         if (n->relative_time_count < 2) n->relative_time_count += 1;
         if (n->relative_time_count == 2) n->relative_time_established = 1;
@@ -236,21 +252,23 @@ bool handle_soc(frame_context &c) {
 
     if (n->counts.soc > 1 && n->phase != FLOWLENS_PHASE_UNKNOWN) {
         if (!warm) {
-            measure_cycle(c, delta);
+            measure_cycle(c, time_went_back ? 0 : delta);
             if (!n->soa_seen) {
                 report(c, FLOWLENS_EV_LOSS_OF_SOA);
                 c.cls |= FLOWLENS_CLASS_SOA_LOSS;
             }
-            if (n->pres_this_cycle < n->pres_previous_cycle && !n->pres_missing_reported)
-                report(c, FLOWLENS_EV_LOSS_OF_PRES);
+            if (pres_lost(*n) && !n->pres_missing_reported) report(c, FLOWLENS_EV_LOSS_OF_PRES);
         }
         n->pres_previous_cycle = n->pres_this_cycle;
+        n->preq_previous_cycle = n->preq_this_cycle;
     } else {
         n->pres_previous_cycle = 0;
+        n->preq_previous_cycle = 0;
     }
     n->last_soc_time_value = value;
     n->pres_missing_reported = 0;
     n->pres_this_cycle = 0;
+    n->preq_this_cycle = 0;
 
     if (n->soc_mac[0] != 0xFF && std::memcmp(n->soc_mac, source_mac(c), MAC_SIZE) != 0 &&
         (n->soc_port == c.port || (n->soa_byte9 & 1) != 0)) {
@@ -259,7 +277,7 @@ bool handle_soc(frame_context &c) {
     }
 
     if (delta != n->nominal_cycle_time && n->phase != FLOWLENS_PHASE_UNKNOWN &&
-        !(c.cls & FLOWLENS_CLASS_SOC_MAC_CHANGED)) {
+        !(c.cls & FLOWLENS_CLASS_SOC_MAC_CHANGED) && !time_went_back) {
         if (n->counts.soc > 2 && n->relative_time_established && delta > n->nominal_cycle_time &&
             n->socs_with_time_in_a_row > 2) {
             flowlens_report(inst, event(c, FLOWLENS_EV_LOSS_OF_SOC), "  (Unexpected change = %d us)",
@@ -337,6 +355,7 @@ void handle_preq(frame_context &c) {
         n->soc_lost = 1;
         n->soa_seen = 0;
         n->pres_this_cycle = 0;
+        n->preq_this_cycle = 0;
         n->last_soc_time_value += n->nominal_cycle_time;
         c.cls |= FLOWLENS_CLASS_SOC_LOSS;
     } else if (n->phase == FLOWLENS_PHASE_WAIT_PRES) {
@@ -350,6 +369,10 @@ void handle_preq(frame_context &c) {
         !n->soc_lost)
         add_elapsed(&n->nodes[target].preq_position, c.now, n->last_soc_time, c.packet->frame_number);
     c.instance->last_preq_flags = epl(c, EPL_FLAGS);
+    // Multiplexed PReqs poll a node only every few cycles; like their PRes
+    // they do not count.
+    if (!(c.instance->last_preq_flags & FLAG_MULTIPLEXED) && n->preq_this_cycle < UINT16_MAX)
+        n->preq_this_cycle += 1;
     n->last_preq_target = target;
     n->counts.preq += 1;
     n->last_preq_time = c.now;
@@ -418,6 +441,8 @@ void handle_soa_common(frame_context &c, bool v1_async_invite) {
                 n->relative_time_count = 0;
                 n->pres_previous_cycle = 0;
                 n->pres_this_cycle = 0;
+                n->preq_previous_cycle = 0;
+                n->preq_this_cycle = 0;
                 report_with_missing_pres(c, FLOWLENS_EV_FALLBACK_REDUCED);
             } else {
                 report_with_missing_pres(c, FLOWLENS_EV_UNEXPECTED_SOA);
@@ -427,6 +452,7 @@ void handle_soa_common(frame_context &c, bool v1_async_invite) {
             report(c, FLOWLENS_EV_LOSS_OF_SOC);
             c.cls |= FLOWLENS_CLASS_SOC_LOSS;
             n->pres_this_cycle = 0;
+            n->preq_this_cycle = 0;
             n->pres_missing_reported = 1;
         }
     }
@@ -551,7 +577,7 @@ void report_misplaced(frame_context &c) {
     if (c.cls & FLOWLENS_CLASS_ASND) {
         flowlens_report(c.instance, misplaced, " from Node %03d (MAC %02X:%02X:%02X:%02X:%02X:%02X)",
                         int(epl(c, EPL_SOURCE)), m[0], m[1], m[2], m[3], m[4], m[5]);
-    } else if (c.frame.size >= MIN_MISPLACED_IP) {
+    } else if (c.frame.size >= MIN_MISPLACED_IP && c.frame.be16(ETH_TYPE) == ETHERTYPE_IPV4) {
         const uint8_t *ip = c.frame.data + FRAME_IP_SOURCE;
         flowlens_report(c.instance, misplaced, " (IP %d.%d.%d.%d) (MAC %02X:%02X:%02X:%02X:%02X:%02X)",
                         ip[0], ip[1], ip[2], ip[3], m[0], m[1], m[2], m[3], m[4], m[5]);

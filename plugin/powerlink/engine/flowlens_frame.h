@@ -31,7 +31,7 @@ constexpr uint32_t UDP_DESTINATION_PORT = 2;
 constexpr uint32_t UDP_HEADER = 8;
 constexpr uint16_t UDP_PORT_POWERLINK = 3819;
 // Frame bytes of the IPv4 source address (header without options), used for
-// the misplaced-frame detail.
+// the misplaced-frame detail of IPv4 frames.
 constexpr uint32_t FRAME_IP_SOURCE = ETH_HEADER + IP_SOURCE;
 
 // POWERLINK header, offsets from its first byte ("EPL offset")

@@ -94,10 +94,18 @@ void flowlens_modbus_text(flowlens_instance *in, flowlens_bytes ip, flowlens_byt
     if (header < TCP_MIN_HEADER) header = TCP_MIN_HEADER;
     const uint8_t flags = tcp.u8(TCP_FLAGS);
     const char *ack = (flags & TCP_ACK) ? ",ACK" : "";
+    const bool has_data = tcp.size > header;
     if (flags & TCP_SYN) return flowlens_text_append(in, "SYN%s", ack);
-    if (flags & TCP_FIN) return flowlens_text_append(in, "FIN%s", ack);
-    if (flags & TCP_RST) return flowlens_text_append(in, "RST%s", ack);
-    if (tcp.size <= header) {
+    if (flags & TCP_FIN) {
+        // A peer that closes right after its last message sends that message
+        // in the FIN segment: name the flags, then decode the data.
+        flowlens_text_append(in, "FIN%s", ack);
+        if (!has_data) return;
+        flowlens_text_append(in, " ");
+    } else if (flags & TCP_RST) {
+        return flowlens_text_append(in, "RST%s", ack);
+    }
+    if (!has_data) {
         if (flags & TCP_ACK) flowlens_text_append(in, "ACK");
         return;
     }

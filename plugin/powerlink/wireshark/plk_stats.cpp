@@ -56,7 +56,10 @@ uint64_t last_pres_to_preq_sum[PORTS];
 
 struct node_slot {
   int pivot;
-  char *label;  // file scope
+  // The pivot's name, kept in the slot itself: the statistics tree copies
+  // it, and a slot outlives every file, so it must not point into memory of
+  // a file that is gone.
+  char label[NODE_LABEL_SIZE];
   uint64_t last_preq_position;
   uint64_t last_pres_latency;
   uint64_t last_asnd_latency;
@@ -139,8 +142,7 @@ void node_part(stats_tree *st, const flowlens_instance *in, int p, char labels[]
     node_slot &slot = node_slots[p][i];
     if (slot.pivot < 0 && n.frames != 0 &&
         (n.preq_position.count != 0 || n.pres_latency.count != 0 || n.asnd_latency.count != 0)) {
-      if (slot.label == NULL) slot.label = static_cast<char *>(wmem_alloc0(wmem_file_scope(), NODE_LABEL_SIZE));
-      g_snprintf(slot.label, NODE_LABEL_SIZE, "%s %03d", (i == 0 || i == FLOWLENS_MN_NODE) ? "MN" : "CN", i);
+      g_snprintf(slot.label, sizeof slot.label, "%s %03d", (i == 0 || i == FLOWLENS_MN_NODE) ? "MN" : "CN", i);
       slot.pivot = stats_tree_create_pivot(st, slot.label, port_pivots[p]);
     }
     // Node 0's timings are the MN's own PRes position, shown under the MN.
