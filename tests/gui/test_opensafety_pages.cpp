@@ -564,6 +564,31 @@ private slots:
                  (QStringList{"&Reset Scale", "&Display Legend", "--", "&Save Image", "Save to &Clipboard"}));
         plot.contextMenu()->hide();
     }
+
+    // The generator's default network is a short capture (60 cycles): no
+    // node produces more than 100 SPDOs and only some take part in time
+    // synchronisation. The Network page lists every node the statistics
+    // tree shows, and the delta pages every producer of the safety domain.
+    void shortCaptureListsEveryNode()
+    {
+        const std::string path = dir.filePath(QStringLiteral("osa_default.pcapng")).toStdString();
+        std::string err;
+        QVERIFY2(osa_gen::write_pcap(osa_gen::generate(osa_gen::default_config()), path, true, &err), err.c_str());
+        QVERIFY2(osa_ws_dissect_file(path, &err), err.c_str());
+
+        openSAFETYNetworkPage network;
+        auto *table = network.findChild<OSTableView *>(QStringLiteral("tableNetwork"));
+        QCOMPARE(column(table->model(), 1), (QStringList{"1", "2", "3", "4", "5", "6", "7", "12"}));
+        for (const QString &spdos : column(table->model(), 8))
+            QVERIFY(spdos.toUInt() <= 100);
+
+        openSAFETYStatsPage frameDelta(nullptr, 0);
+        auto *stats = frameDelta.findChild<OSTableView *>(QStringLiteral("tableStats"));
+        QVERIFY(stats);
+        QStringList producers = column(stats->model(), 1);
+        for (const char *sadr : {"2", "3", "4", "5", "6", "7"})
+            QVERIFY2(producers.contains(QLatin1String(sadr)), sadr);
+    }
 };
 
 QTEST_MAIN(TestOpenSafetyPages)
