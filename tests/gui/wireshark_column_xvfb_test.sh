@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# The extended text column inside the real Wireshark GUI, under Xvfb, driven
+# by xdotool: a capture opened with the column configured (as the README
+# says: an "Expert Info" column beside the default ones, no custom column)
+# shows each frame's text. What the packet list holds is read back through
+# Wireshark's own export (File > Export Packet Dissections > As CSV) and
+# compared with the texts of a one-pass tshark run; a screenshot is kept.
+#
+# Usage: wireshark_column_xvfb_test.sh <zelanalyzer.so> <capture> <shot-dir> <zel_gui_screenshots>
+#   WIRESHARK, TSHARK  the programs to run (default: wireshark, tshark from PATH)
+# Exits 77 (skipped) when wireshark, tshark, Xvfb, xdotool, setpriv or python3 is missing.
+set -uo pipefail
+plugin=$1 capture=$2 shots=$3 tool=$4
+wireshark=${WIRESHARK:-wireshark} tshark=${TSHARK:-tshark}
+
+for prog in "$wireshark" "$tshark" Xvfb xdotool setpriv python3; do
+  command -v "$prog" >/dev/null || { echo "SKIP: $prog not installed"; exit 77; }
+done
+[ -r "$capture" ] || { echo "SKIP: $capture not found"; exit 77; }
+
+work=$(mktemp -d /tmp/zel-wscol.XXXXXX)
+chmod 755 "$work"
+xpid="" wpid=""
+cleanup() {
+  [ -n "$wpid" ] && kill "$wpid" 2>/dev/null
+  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "--- wireshark log"; cat "$work/ws.log" 2>/dev/null; exit 1; }
+
+# Personal plug-ins (<dir>/<major.minor>/epan) are read only when not run as
+# root: both programs run as nobody then, with copies readable by it.
+ver=$("$wireshark" --version | sed -n '1s/^Wireshark \([0-9]*\.[0-9]*\).*/\1/p')
+mkdir -p "$work/plugins/$ver/epan" "$work/home/.config/wireshark" "$work/run" "$work/out"
+cp "$plugin" "$work/plugins/$ver/epan/"
+cp "$capture" "$work/capture.pcapng"
+format='"No.", "%m", "Info", "%i", "Zelmar", "%a"'
+echo "gui.column.format: $format" >"$work/home/.config/wireshark/preferences"
+chmod -R a+rX "$work"
+asuser=()
+if [ "$(id -u)" -eq 0 ]; then
+  asuser=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  chown -R 65534:65534 "$work/home" "$work/run" "$work/out"
+fi
+chmod 700 "$work/run"
+run_as() {
+  "${asuser[@]}" env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
+    WIRESHARK_PLUGIN_DIR="$work/plugins" "$@"
+}
+
+# The reference: one tshark pass with the same column.
+run_as "$tshark" -r "$work/capture.pcapng" -o "gui.column.format:$format" -T fields -E quote=n \
+  -e frame.number -e _ws.col.Zelmar -e epl.mtyp >"$work/tshark.tsv" 2>"$work/tshark.err" ||
+  fail "tshark: $(cat "$work/tshark.err")"
+
+# A free display number of this test's range.
+for n in $(seq 140 149); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break; done
+export DISPLAY=":$n"
+Xvfb "$DISPLAY" -screen 0 1280x1024x24 -ac -nolisten tcp >/dev/null 2>&1 &
+xpid=$!
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+
+run_as DISPLAY="$DISPLAY" "$wireshark" -r "$work/capture.pcapng" >"$work/ws.log" 2>&1 &
+wpid=$!
+
+window() { xdotool search --name "$1" 2>/dev/null | head -1; }
+# Waits up to $2 tenths of a second (default 30 s) for a window titled $1.
+wait_window() {
+  for _ in $(seq "${2:-300}"); do
+    w=$(window "$1"); [ -n "$w" ] && { echo "$w"; return 0; }
+    kill -0 "$wpid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+main=$(wait_window "capture.pcapng" 1200) || fail "Wireshark did not show the capture"
+xdotool windowsize "$main" 1270 1000
+sleep 2
+mkdir -p "$shots"
+HOME="$work" QT_QPA_PLATFORM=xcb "$tool" --grab-screen "$shots/wireshark_column.png" 2>/dev/null ||
+  fail "no screenshot"
+
+# File > Export Packet Dissections > As CSV...: the eighth enabled entry
+# below Open (Save is disabled for a file just opened), then its submenu.
+xdotool windowfocus "$main"; sleep 0.3
+xdotool key alt+f; sleep 0.5
+for _ in 1 2 3 4 5 6 7 8; do xdotool key Down; sleep 0.1; done
+xdotool key Right; sleep 0.5
+xdotool key c
+wait_window "Export Packet Dissections" >/dev/null || fail "the export dialog did not open"
+sleep 1
+xdotool type --delay 20 "$work/out/list.csv"
+xdotool key Return
+for _ in $(seq 300); do [ -s "$work/out/list.csv" ] && [ -z "$(window 'Export Packet Dissections')" ] && break; sleep 0.1; done
+sleep 1
+[ -s "$work/out/list.csv" ] || fail "no export written"
+cp "$work/out/list.csv" "$shots/wireshark_column.csv"
+
+python3 - "$work/out/list.csv" "$work/tshark.tsv" <<'PY' || fail "the packet list differs from tshark"
+import csv, sys
+rows = list(csv.reader(open(sys.argv[1], newline='')))
+head, rows = rows[0], rows[1:]
+column = head.index("Zelmar")
+shown = {int(r[0]): r[column] for r in rows}
+expected, powerlink = {}, 0
+for line in open(sys.argv[2]):
+    number, text, mtyp = (line.rstrip("\n").split("\t") + ["", ""])[:3]
+    expected[int(number)] = text
+    if mtyp:
+        powerlink += 1
+        if not shown.get(int(number)):
+            sys.exit("frame %s: no text in the packet list" % number)
+if shown != expected:
+    bad = sorted(n for n in expected if shown.get(n) != expected[n])
+    sys.exit("%d frames differ, first %d: %r / %r" % (len(bad), bad[0], shown.get(bad[0]), expected[bad[0]]))
+print("%d frames, %d POWERLINK frames with text, equal to tshark's" % (len(shown), powerlink))
+PY
+kill -0 "$wpid" 2>/dev/null || fail "Wireshark died"
+echo "PASS: the column shows every frame's text in Wireshark $ver; screenshot in $shots"
+exit 0
