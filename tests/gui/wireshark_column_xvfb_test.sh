@@ -29,51 +29,26 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; echo "--- wireshark log"; cat "$work/ws.log" 2>/dev/null; exit 1; }
 
-# Personal plug-ins (<dir>/<major.minor>/epan) are read only when not run as
-# root: both programs run as nobody then, with copies readable by it.
+# Personal plug-ins: <dir>/<major.minor>/epan.
+. "$(dirname "$0")/xvfb_wireshark.sh"
 ver=$("$wireshark" --version | sed -n '1s/^Wireshark \([0-9]*\.[0-9]*\).*/\1/p')
-mkdir -p "$work/plugins/$ver/epan" "$work/home/.config/wireshark" "$work/run" "$work/out"
+mkdir -p "$work/plugins/$ver/epan" "$work/home/.config/wireshark"
 cp "$plugin" "$work/plugins/$ver/epan/"
 cp "$capture" "$work/capture.pcapng"
 format='"No.", "%m", "Info", "%i", "Zelmar", "%a"'
 echo "gui.column.format: $format" >"$work/home/.config/wireshark/preferences"
-chmod -R a+rX "$work"
-asuser=()
-if [ "$(id -u)" -eq 0 ]; then
-  asuser=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-  chown -R 65534:65534 "$work/home" "$work/run" "$work/out"
-fi
-chmod 700 "$work/run"
-run_as() {
-  "${asuser[@]}" env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
-    WIRESHARK_PLUGIN_DIR="$work/plugins" "$@"
-}
+prepare_user_dirs
 
 # The reference: one tshark pass with the same column.
 run_as "$tshark" -r "$work/capture.pcapng" -o "gui.column.format:$format" -T fields -E quote=n \
   -e frame.number -e _ws.col.Zelmar -e epl.mtyp >"$work/tshark.tsv" 2>"$work/tshark.err" ||
   fail "tshark: $(cat "$work/tshark.err")"
 
-# A free display number of this test's range.
-for n in $(seq 140 149); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break; done
-export DISPLAY=":$n"
-Xvfb "$DISPLAY" -screen 0 1280x1024x24 -ac -nolisten tcp >/dev/null 2>&1 &
-xpid=$!
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+start_xvfb 140 144
 
 run_as DISPLAY="$DISPLAY" "$wireshark" -r "$work/capture.pcapng" >"$work/ws.log" 2>&1 &
 wpid=$!
 
-window() { xdotool search --name "$1" 2>/dev/null | head -1; }
-# Waits up to $2 tenths of a second (default 30 s) for a window titled $1.
-wait_window() {
-  for _ in $(seq "${2:-300}"); do
-    w=$(window "$1"); [ -n "$w" ] && { echo "$w"; return 0; }
-    kill -0 "$wpid" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 main=$(wait_window "capture.pcapng" 1200) || fail "Wireshark did not show the capture"
 xdotool windowsize "$main" 1270 1000
 sleep 2
@@ -81,20 +56,7 @@ mkdir -p "$shots"
 HOME="$work" QT_QPA_PLATFORM=xcb "$tool" --grab-screen "$shots/wireshark_column.png" 2>/dev/null ||
   fail "no screenshot"
 
-# File > Export Packet Dissections > As CSV...: the eighth enabled entry
-# below Open (Save is disabled for a file just opened), then its submenu.
-xdotool windowfocus "$main"; sleep 0.3
-xdotool key alt+f; sleep 0.5
-for _ in 1 2 3 4 5 6 7 8; do xdotool key Down; sleep 0.1; done
-xdotool key Right; sleep 0.5
-xdotool key c
-wait_window "Export Packet Dissections" >/dev/null || fail "the export dialog did not open"
-sleep 1
-xdotool type --delay 20 "$work/out/list.csv"
-xdotool key Return
-for _ in $(seq 300); do [ -s "$work/out/list.csv" ] && [ -z "$(window 'Export Packet Dissections')" ] && break; sleep 0.1; done
-sleep 1
-[ -s "$work/out/list.csv" ] || fail "no export written"
+export_csv "$main" "$work/out/list.csv" || fail "no export written"
 cp "$work/out/list.csv" "$shots/wireshark_column.csv"
 
 python3 - "$work/out/list.csv" "$work/tshark.tsv" <<'PY' || fail "the packet list differs from tshark"
