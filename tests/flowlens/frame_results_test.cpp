@@ -20,15 +20,22 @@ std::vector<std::pair<int, std::string>> messages_of(const flowlens_frame_result
 TEST(FrameResults, EachFrameKeepsItsOwnMessagesAndText) {
     flowlens_frame_results r;
     ASSERT_TRUE(r.begin(1));
-    r.set_text(" 1: SoC");
+    r.set_text(1, " 1: SoC");
     ASSERT_TRUE(r.begin(2));
     r.add_message(2, "Loss of PRes");
     r.add_message(0, "SDO connection");
-    r.set_text(" 1: PRes");
     ASSERT_TRUE(r.begin(3));  // nothing found, no text
     ASSERT_TRUE(r.begin(4));
     r.add_message(2, "Error : CRC");
     EXPECT_EQ(r.frames(), 4u);
+    // A text built later, when a view first shows the frame; kept from then on.
+    EXPECT_FALSE(r.has_text(2));
+    r.set_text(2, " 1: PRes");
+    r.set_text(2, " 1: other");
+    EXPECT_TRUE(r.has_text(2));
+    r.set_text(3, "");
+    EXPECT_TRUE(r.has_text(3));
+    EXPECT_FALSE(r.has_text(4));
 
     // Read back in any order, as often as asked.
     EXPECT_EQ(messages_of(r, 4), (std::vector<std::pair<int, std::string>>{{2, "Error : CRC"}}));
@@ -45,12 +52,14 @@ TEST(FrameResults, EachFrameKeepsItsOwnMessagesAndText) {
 TEST(FrameResults, FramesOutOfOrderOrUnknownAreRefusedOrEmpty) {
     flowlens_frame_results r;
     r.add_message(2, "before any frame");  // dropped
-    r.set_text("before any frame");
+    r.set_text(1, "before any frame");
     EXPECT_FALSE(r.begin(2));               // a gap
     EXPECT_FALSE(r.begin(0));
     EXPECT_EQ(r.frames(), 0u);
     ASSERT_TRUE(r.begin(1));
     EXPECT_FALSE(r.begin(1));               // twice
+    r.set_text(5, "not recorded");
+    EXPECT_FALSE(r.has_text(5));
     EXPECT_TRUE(messages_of(r, 1).empty());
     EXPECT_STREQ(r.text(1), "");
     EXPECT_FALSE(r.has(0));
@@ -66,7 +75,7 @@ TEST(FrameResults, ClearStartsAgainFromFrameOne) {
     for (uint64_t n = 1; n <= 100000; ++n) {
         ASSERT_TRUE(r.begin(n));
         if (n % 1000 == 0) r.add_message(2, ("event " + std::to_string(n)).c_str());
-        r.set_text(("text " + std::to_string(n)).c_str());
+        r.set_text(n, ("text " + std::to_string(n)).c_str());
     }
     EXPECT_STREQ(r.text(54321), "text 54321");
     EXPECT_EQ(messages_of(r, 99000), (std::vector<std::pair<int, std::string>>{{2, "event 99000"}}));

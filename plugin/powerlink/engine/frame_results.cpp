@@ -12,7 +12,7 @@ void flowlens_frame_results::clear() {
 
 bool flowlens_frame_results::begin(uint64_t number) {
     if (number != frames_.size() + 1) return false;
-    frames_.push_back(frame{0, messages_.size()});
+    frames_.push_back(frame{no_text, messages_.size()});
     return true;
 }
 
@@ -28,11 +28,11 @@ void flowlens_frame_results::add_message(uint8_t severity, const char *text) {
     messages_.push_back(message{store(text), severity});
 }
 
-void flowlens_frame_results::set_text(const char *text) {
-    if (frames_.empty()) return;
-    frames_.back().text = store(text);
+void flowlens_frame_results::set_text(uint64_t number, const char *text) {
+    if (!has(number) || has_text(number)) return;
+    frames_[number - 1].text = store(text);
 }
 
 const char *flowlens_frame_results::text(uint64_t number) const {
-    return has(number) ? &strings_[frames_[number - 1].text] : &strings_[0];
+    return has_text(number) ? &strings_[frames_[number - 1].text] : &strings_[0];
 }

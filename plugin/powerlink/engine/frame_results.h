@@ -25,13 +25,15 @@ public:
     bool begin(uint64_t number);
     // A message of the frame begun last (the text is copied).
     void add_message(uint8_t severity, const char *text);
-    // The extended text of the frame begun last (copied; empty by default).
-    void set_text(const char *text);
+    // The extended text of a recorded frame (copied). Built when a view first
+    // needs it, so it is set at most once: later calls change nothing.
+    void set_text(uint64_t number, const char *text);
 
     // Number of frames recorded so far.
     uint64_t frames() const { return frames_.size(); }
     bool has(uint64_t number) const { return number >= 1 && number <= frames_.size(); }
-    // The frame's text ("" for a frame not recorded).
+    bool has_text(uint64_t number) const { return has(number) && frames_[number - 1].text != no_text; }
+    // The frame's text ("" for a frame not recorded or without text yet).
     const char *text(uint64_t number) const;
     // Calls f(severity, text) for each message of the frame, in order.
     template <class F>
@@ -43,8 +45,9 @@ public:
     }
 
 private:
+    static constexpr size_t no_text = SIZE_MAX;
     struct frame {
-        size_t text;           // offset in strings_
+        size_t text;           // offset in strings_, no_text until set
         size_t first_message;  // index in messages_
     };
     struct message {

@@ -247,27 +247,40 @@ bool read_frame(tvbuff_t *tvb, packet_info *pinfo) {
   return true;
 }
 
-// The analysis of the next frame in order: its messages and its text (built
-// now, from the engine's state right after this frame) are kept with it.
+// The frame's text, built from the engine's state now and kept with it.
+void keep_text(uint64_t number) {
+  text_buffer[0] = '\0';
+  flowlens_frame_text(instance, packet_record, text_buffer);
+  results.set_text(number, text_buffer);
+}
+
+// The analysis of the next frame in order: its messages are kept with it.
+// Its text is built as well when this dissection shows columns (one pass);
+// building every text costs more than the analysis itself, so without
+// columns (a first pass, tshark -q) it waits for the first view that shows it.
 void analyse(packet_info *pinfo, proto_tree *tree, uint64_t number) {
   last_processed_frame = number;
   packet_record->frame_number = number;
   if (number == 1) results.clear();
   results.begin(number);
   process_packet(packet_record, pinfo, tree);
-  text_buffer[0] = '\0';
-  flowlens_frame_text(instance, packet_record, text_buffer);
-  results.set_text(text_buffer);
+  if (pinfo->cinfo != NULL) keep_text(number);
 }
 
 // What every dissection of an analysed frame shows: its expert items (in the
 // tree when there is one, else for the expert tap alone) and its text.
-void show_results(packet_info *pinfo, proto_tree *tree, uint64_t number) {
+void show_results(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, uint64_t number) {
   results.for_each_message(number, [&](uint8_t severity, const char *message) {
     if (tree != NULL) zelanalyzer_expert_info(pinfo, tree, severity, message);
     else zelanalyzer_expert_tap_info(pinfo, severity, message);
   });
-  if (pinfo->cinfo != NULL) write_ext_info(results.text(number), pinfo, COL_EXPERT);
+  if (pinfo->cinfo == NULL) return;
+  if (!results.has_text(number)) {
+    if (!read_frame(tvb, pinfo)) return;
+    packet_record->frame_number = number;
+    keep_text(number);
+  }
+  write_ext_info(results.text(number), pinfo, COL_EXPERT);
 }
 
 }  // namespace
@@ -282,6 +295,6 @@ int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, vo
     analyse(pinfo, tree, number);
   }
   // Frames past a gap wait for the next pass from frame 1.
-  if (number <= last_processed_frame) show_results(pinfo, tree, number);
+  if (number <= last_processed_frame) show_results(tvb, pinfo, tree, number);
   return 0;
 }
