@@ -13,25 +13,14 @@ set -uo pipefail
 plugin=$1 capture=$2 shots=$3 tool=$4
 wireshark=${WIRESHARK:-wireshark} tshark=${TSHARK:-tshark}
 
-for prog in "$wireshark" "$tshark" Xvfb xdotool setpriv python3; do
-  command -v "$prog" >/dev/null || { echo "SKIP: $prog not installed"; exit 77; }
-done
+. "$(dirname "$0")/xvfb_wireshark.sh"
+need_programs "$wireshark" "$tshark" Xvfb xdotool setpriv python3
 [ -r "$capture" ] || { echo "SKIP: $capture not found"; exit 77; }
 
-work=$(mktemp -d /tmp/zel-wscol.XXXXXX)
-chmod 755 "$work"
-xpid="" wpid=""
-cleanup() {
-  [ -n "$wpid" ] && kill "$wpid" 2>/dev/null
-  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- wireshark log"; cat "$work/ws.log" 2>/dev/null; exit 1; }
+make_work zel-wscol
 
 # Personal plug-ins: <dir>/<major.minor>/epan.
-. "$(dirname "$0")/xvfb_wireshark.sh"
-ver=$("$wireshark" --version | sed -n '1s/^Wireshark \([0-9]*\.[0-9]*\).*/\1/p')
+ver=$(wireshark_version "$wireshark")
 mkdir -p "$work/plugins/$ver/epan" "$work/home/.config/wireshark"
 cp "$plugin" "$work/plugins/$ver/epan/"
 cp "$capture" "$work/capture.pcapng"

@@ -16,25 +16,14 @@ set -uo pipefail
 plugin=$1 guidir=$2 extcap=$3 sim=$4 gen=$5 tool=$6 shots=$7
 wireshark=${WIRESHARK:-wireshark} tshark=${TSHARK:-tshark}
 
-for prog in "$wireshark" "$tshark" Xvfb xdotool setpriv python3; do
-  command -v "$prog" >/dev/null || { echo "SKIP: $prog not installed"; exit 77; }
-done
+. "$(dirname "$0")/xvfb_wireshark.sh"
+need_programs "$wireshark" "$tshark" Xvfb xdotool setpriv python3
 hostqt=$(ldd "$(command -v "$wireshark")" | sed -n 's/.*libQt\([0-9]\)Core.*/\1/p' | head -1)
 [ -f "$guidir/zelanalyzer_gui_qt$hostqt.so" ] || { echo "SKIP: no window module for Qt $hostqt"; exit 77; }
 
-work=$(mktemp -d /tmp/zel-wslive.XXXXXX)
-chmod 755 "$work"
-xpid="" wpid=""
-cleanup() {
-  [ -n "$wpid" ] && kill "$wpid" 2>/dev/null
-  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- wireshark log"; cat "$work/ws.log" 2>/dev/null; exit 1; }
+make_work zel-wslive
 
-. "$(dirname "$0")/xvfb_wireshark.sh"
-ver=$("$wireshark" --version | sed -n '1s/^Wireshark \([0-9]*\.[0-9]*\).*/\1/p')
+ver=$(wireshark_version "$wireshark")
 mkdir -p "$work/plugins/$ver/epan/zelanalyzer-gui" "$work/extcap"
 cp "$plugin" "$work/plugins/$ver/epan/"
 cp "$guidir/zelanalyzer_gui_qt$hostqt.so" "$work/plugins/$ver/epan/zelanalyzer-gui/"

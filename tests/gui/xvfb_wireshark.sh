@@ -2,7 +2,34 @@
 # nobody when the tests run as root (it ignores WIRESHARK_PLUGIN_DIR for
 # root), windows found by title, and the packet list read back through
 # Wireshark's own File > Export Packet Dissections > As CSV.
-# Expects: $work (the test's folder, world-readable), $wpid once Wireshark runs.
+# make_work sets $work; $wpid is set by the test once Wireshark runs.
+
+# Skips the test (exit 77) unless every named program is installed.
+need_programs() {
+  for prog in "$@"; do
+    command -v "$prog" >/dev/null || { echo "SKIP: $prog not installed"; exit 77; }
+  done
+}
+
+# major.minor of the Wireshark program $1 (its plug-in folder's name).
+wireshark_version() {
+  "$1" --version | sed -n '1s/^Wireshark \([0-9]*\.[0-9]*\).*/\1/p'
+}
+
+# A world-readable folder $work for the test, removed on exit together with
+# the Xvfb and Wireshark the test started; fail reports and ends the test.
+make_work() {
+  work=$(mktemp -d "/tmp/$1.XXXXXX")
+  chmod 755 "$work"
+  xpid="" wpid=""
+  trap cleanup EXIT
+}
+cleanup() {
+  [ -n "$wpid" ] && kill "$wpid" 2>/dev/null
+  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+  rm -rf "$work"
+}
+fail() { echo "FAIL: $*"; echo "--- wireshark log"; cat "$work/ws.log" 2>/dev/null; exit 1; }
 
 # Folders below $work that the unprivileged programs write to.
 prepare_user_dirs() {
