@@ -38,3 +38,9 @@ void zelanalyzer_expert_info(packet_info* pinfo, proto_item* tree, unsigned int 
   }
   expert_add_info_format(pinfo, tree, field, "%s", msg);
 }
+
+void zelanalyzer_expert_tap_info(packet_info* pinfo, unsigned int severity, const char* msg) {
+  expert_field* field = expert_field_for(severity);
+  if (pinfo == NULL || msg == NULL || field == NULL) return;
+  expert_add_info_format(pinfo, NULL, field, "%s", msg);
+}

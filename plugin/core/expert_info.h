@@ -10,3 +10,7 @@
 // as it is (a "%" in it is no format).
 ZELANALYZER_API void zelanalyzer_expert_info(packet_info* pinfo, proto_item* tree, unsigned int severity,
                                              const char* msg);
+
+// The same entry for a dissection without a protocol tree: it reaches
+// Wireshark's expert information (tshark -z expert) without a tree item.
+void zelanalyzer_expert_tap_info(packet_info* pinfo, unsigned int severity, const char* msg);

@@ -170,7 +170,7 @@ TEST(PlkTshark, ColumnTextsOfTheEdgeCases) {
     EXPECT_EQ(text.at(9), " 1:    3->255  ASnd(STATUS_RESPONSE)     F:- NMT: OPERATIONAL");
 }
 
-TEST(PlkTshark, OrdinaryTimeStampsGiveNoPortPrefixAndOneFramePassGivesNoText) {
+TEST(PlkTshark, OrdinaryTimeStampsGiveNoPortPrefixAndOnePassGivesTheSameTexts) {
     zeltest::Tshark &tshark = zeltest::shared_tshark();
     std::vector<flagged_frame> frames;
     frames.push_back({kBase, plk::ip_udp(test_mn_mac, 0xC0A80001), false, 0});
@@ -180,12 +180,12 @@ TEST(PlkTshark, OrdinaryTimeStampsGiveNoPortPrefixAndOneFramePassGivesNoText) {
     EXPECT_EQ(text.at(1), "");
     EXPECT_EQ(text.at(2), " 240->255 SoC        F:- US(Bit 0-31):         0");
 
-    // One pass: every frame goes to the analysis, none gets a text.
+    // One pass: each frame shows its text as it is analysed.
     std::vector<std::string> args = {"-r", capture};
     args.insert(args.end(), kColumn.begin(), kColumn.end());
     args.insert(args.end(), {"-T", "fields", "-e", "_ws.col.Ext"});
     const zeltest::Result r = tshark.run(args);
-    EXPECT_EQ(r.out, "\n\n");
+    EXPECT_EQ(r.out, "\n 240->255 SoC        F:- US(Bit 0-31):         0\n");
 }
 
 TEST(PlkTshark, ExpertItemsFromHandMadeFrames) {

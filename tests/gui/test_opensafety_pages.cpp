@@ -27,7 +27,9 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QProcess>
 #include <QStackedWidget>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -219,9 +221,35 @@ private slots:
                  QStringLiteral("(opensafety.msg.node == 0x07) && (opensafety.spdo.time.request_counter)"));
         QCOMPARE(OSTableView::filterFor("sdn", "1"), QStringLiteral("opensafety.msg.network == 1"));
         QCOMPARE(OSTableView::filterFor("scmudid", "0A:0B:0C:0D:0E:0F"),
-                 QStringLiteral("(opensafety.scm_udid.auto == \"0A:0B:0C:0D:0E:0F\") or "
-                                "(opensafety.scm_udid == \"0A:0B:0C:0D:0E:0F\")"));
+                 QStringLiteral("(lower(opensafety.scm_udid.auto) == \"0a:0b:0c:0d:0e:0f\") or "
+                                "(lower(opensafety.scm_udid) == \"0a:0b:0c:0d:0e:0f\")"));
         QVERIFY(OSTableView::filterFor("spdo", "12").isEmpty());
+    }
+
+    // The filter an SCM UDID cell applies selects, in the host's tshark, the
+    // frames whose SCM UDID Wireshark's dissector decoded.
+    void scmUdidFilterMatchesTheDecodedFrames()
+    {
+        const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
+        if (tshark.isEmpty())
+            QSKIP("tshark not installed");
+        const QString path = dir.filePath(QStringLiteral("osa.pcapng"));
+        const auto frames = [&](const QString &filter) {
+            QProcess p;
+            p.start(tshark, {QStringLiteral("-r"), path, QStringLiteral("-Y"), filter, QStringLiteral("-T"),
+                             QStringLiteral("fields"), QStringLiteral("-e"), QStringLiteral("frame.number")});
+            const bool finished = p.waitForFinished(60000);
+            return finished && p.exitCode() == 0 ? p.readAllStandardOutput().count('\n') : -1;
+        };
+        const int decoded = frames(QStringLiteral("opensafety.scm_udid.auto"));
+        QVERIFY(decoded > 0);
+
+        openSAFETYNetworkPage page;
+        auto *table = page.findChild<OSTableView *>(QStringLiteral("tableNetwork"));
+        const QString udid = table->model()->index(0, 5).data().toString();
+        QCOMPARE(udid, QStringLiteral("02:D7:A5:3C:5A:96"));
+        QCOMPARE(frames(OSTableView::filterFor(QStringLiteral("scmudid"), udid)), decoded);
+        QCOMPARE(frames(OSTableView::filterFor(QStringLiteral("scmudid"), QStringLiteral("02:D7:A5:3C:5A:97"))), 0);
     }
 
     void applyFilterCopyAndPreferenceGoToWireshark()
@@ -616,6 +644,31 @@ private slots:
         QCOMPARE(actionTexts(plot.contextMenu()),
                  (QStringList{"&Reset Scale", "&Display Legend", "--", "&Save Image", "Save to &Clipboard"}));
         plot.contextMenu()->hide();
+    }
+
+    // The generator's default network is a short capture (60 cycles): no
+    // node produces more than 100 SPDOs and only some take part in time
+    // synchronisation. The Network page lists every node the statistics
+    // tree shows, and the delta pages every producer of the safety domain.
+    void shortCaptureListsEveryNode()
+    {
+        const std::string path = dir.filePath(QStringLiteral("osa_default.pcapng")).toStdString();
+        std::string err;
+        QVERIFY2(osa_gen::write_pcap(osa_gen::generate(osa_gen::default_config()), path, true, &err), err.c_str());
+        QVERIFY2(osa_ws_dissect_file(path, &err), err.c_str());
+
+        openSAFETYNetworkPage network;
+        auto *table = network.findChild<OSTableView *>(QStringLiteral("tableNetwork"));
+        QCOMPARE(column(table->model(), 1), (QStringList{"1", "2", "3", "4", "5", "6", "7", "12"}));
+        for (const QString &spdos : column(table->model(), 8))
+            QVERIFY(spdos.toUInt() <= 100);
+
+        openSAFETYStatsPage frameDelta(nullptr, 0);
+        auto *stats = frameDelta.findChild<OSTableView *>(QStringLiteral("tableStats"));
+        QVERIFY(stats);
+        QStringList producers = column(stats->model(), 1);
+        for (const char *sadr : {"2", "3", "4", "5", "6", "7"})
+            QVERIFY2(producers.contains(QLatin1String(sadr)), sadr);
     }
 };
 

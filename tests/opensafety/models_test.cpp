@@ -94,8 +94,9 @@ private slots:
 
     void rebuildRules()
     {
-        add_node(2, 1, 100);        // no partner, 100 SPDOs: hidden
+        add_node(2, 1, 100);        // no partner, 100 SPDOs, SDN known: listed
         add_node(3, 1, 101);        // no partner, 101 SPDOs: listed
+        add_node(5, 0, 100);        // no partner, no SDN, 100 SPDOs: hidden
         add_node(766, 1, 500);      // out of range
         add_node(4, 766, 500);      // SDN out of range
         add_node(6, 0, 50, 1);      // no SDN, few SPDOs
@@ -105,25 +106,26 @@ private slots:
 
         NodeInfoItemModel all(true, true, false);
         all.addColumn("Saddr", "saddr");
-        QCOMPARE(column_texts(all, 0), QStringList({"1", "3", "6", "7", "8", "9"}));  // 1: partner of 6
+        QCOMPARE(column_texts(all, 0), QStringList({"1", "2", "3", "6", "7", "8", "9"}));  // 1: partner of 6
 
         NodeInfoItemModel network(true, false, false);
         network.addColumn("Saddr", "saddr");
-        QCOMPARE(column_texts(network, 0), QStringList({"3", "6", "7", "8"}));
+        QCOMPARE(column_texts(network, 0), QStringList({"2", "3", "6", "7", "8"}));
 
         NodeInfoItemModel statistics(false, false, true);
         statistics.addColumn("Saddr", "saddr");
-        QCOMPARE(column_texts(statistics, 0), QStringList({"3", "7", "8"}));
+        QCOMPARE(column_texts(statistics, 0), QStringList({"2", "3", "7", "8"}));
 
         osa_get_node(8)->is_virtual = 1;
         NodeInfoItemModel combo(true, false, true);
         combo.addColumn("Saddr", "cmb_saddr");
         QCOMPARE(column_texts(combo, 0),
-                 QStringList({"Saddr 003 [SDN: 1]", "Saddr 007 [SDN: 0]", "Virtual - Saddr 008 [SDN: 1]"}));
+                 QStringList({"Saddr 002 [SDN: 1]", "Saddr 003 [SDN: 1]", "Saddr 007 [SDN: 0]",
+                              "Virtual - Saddr 008 [SDN: 1]"}));
         QSignalSpy reset(&combo, &QAbstractItemModel::modelReset);
         combo.setShowVirtual(false);
         QCOMPARE(reset.count(), 1);
-        QCOMPARE(combo.rowCount(), 2);
+        QCOMPARE(combo.rowCount(), 3);
         combo.setShowVirtual(false);  // unchanged: no rebuild
         QCOMPARE(reset.count(), 1);
 

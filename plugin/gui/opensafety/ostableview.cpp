@@ -50,9 +50,14 @@ QString OSTableView::filterFor(const QString &property, const QString &cellText)
         return nodeFilter(cellText);
     if (property == QLatin1String("timesync"))
         return nodeFilter(cellText) + QStringLiteral(" && (opensafety.spdo.time.request_counter)");
-    if (property == QLatin1String("scmudid"))
-        return QStringLiteral("(opensafety.scm_udid.auto == \"") + cellText +
-               QStringLiteral("\") or (opensafety.scm_udid == \"") + cellText + QStringLiteral("\")");
+    // The table shows the UDID in upper case, the dissector writes the
+    // detected one in lower case and the configured one as it was typed:
+    // compared in lower case, both match.
+    if (property == QLatin1String("scmudid")) {
+        const QString udid = cellText.toLower();
+        return QStringLiteral("(lower(opensafety.scm_udid.auto) == \"") + udid +
+               QStringLiteral("\") or (lower(opensafety.scm_udid) == \"") + udid + QStringLiteral("\")");
+    }
     return QString();
 }
 

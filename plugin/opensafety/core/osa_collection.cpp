@@ -411,8 +411,12 @@ void osa_link_nodes(uint32_t a, uint32_t b)
 
 osa_tap_result osa_tap_packet(const osa_frame_record *rec)
 {
-    if (!rec || rec->sender == 0 || !g_state)
+    if (!rec || rec->sender == 0)
         return OSA_TAP_FAILED;
+    // Made on first use as well: Wireshark does not reset its taps before
+    // the first live capture after it starts.
+    if (!g_state)
+        g_state = std::make_unique<osa_state>();
 
     osa_node *node = osa_get_node(rec->sender);
     if (rec->msg_type == type_snmt) {

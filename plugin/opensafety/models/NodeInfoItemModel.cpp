@@ -12,6 +12,15 @@ constexpr uint32_t model_address_limit = 766;
 /* A node that produced this many SPDOs is listed even without partner or SDN. */
 constexpr uint32_t busy_spdo_count = 100;
 
+/* A node belongs to the network when it takes part in time synchronisation,
+ * belongs to a safety domain (its SDN is known), or is busy. The SDN counts
+ * as well: in a short capture most producers have neither a partner nor
+ * more than 100 SPDOs, yet they are nodes of the network all the same. */
+bool is_member(const osa_node *n)
+{
+    return (n->partner && n->partner->sadr != 0) || n->sdn != 0 || n->spdo_count > busy_spdo_count;
+}
+
 bool is_property(const QString &name)
 {
     return NodeInfoItem::staticMetaObject.indexOfProperty(name.toLatin1().constData()) >= 0;
@@ -60,7 +69,7 @@ void NodeInfoItemModel::rebuild()
             osa_node *n = entry.second.get();
             if (n->sadr >= model_address_limit || n->sdn >= model_address_limit)
                 continue;
-            if ((!n->partner || n->partner->sadr == 0) && n->spdo_count <= busy_spdo_count)
+            if (!is_member(n))
                 continue;
             if (!showSilent_ && n->spdo_count == 0)
                 continue;

@@ -12,6 +12,7 @@
 #include "expert_info.h"
 #include "fcs_crc32.h"
 #include "flowlens.h"
+#include "frame_results.h"
 #include "frame_text.h"
 #include "zelanalyzer.h"
 
@@ -19,10 +20,12 @@ namespace {
 
 flowlens_packet_info *packet_record = NULL;
 uint64_t last_processed_frame = 0;
-packet_info *current_pinfo = NULL;
-proto_tree *current_tree = NULL;
+packet_info *current_pinfo = NULL;  // the frame being analysed
 flowlens_instance *instance = NULL;
 int creation = -1;  // -1 not tried, 0 created, 255 failed
+// Each analysed frame's messages and text, shown on every dissection of it.
+flowlens_frame_results results;
+char text_buffer[FLOWLENS_TEXT_BUFFER_SIZE];
 
 constexpr guint32 FCS_LENGTH = 4;
 constexpr guint32 DIRECTION_INBOUND = 1;   // port 01
@@ -65,8 +68,11 @@ flowlens_instance *plk_analyzer_instance(void) { return instance; }
 uint64_t plk_last_processed_frame(void) { return last_processed_frame; }
 void plk_set_last_processed_frame(uint64_t frame) { last_processed_frame = frame; }
 
+// The analysis needs no protocol tree (its results are kept per frame), so
+// the listener asks for none: a run that needs no tree, such as
+// "tshark -q -z expert", is not made to build one for every frame.
 void plk_register_tap_listener(void) {
-  GString *error = register_tap_listener("eth", packet_record, NULL, TL_REQUIRES_PROTO_TREE, plk_tap_reset,
+  GString *error = register_tap_listener("eth", packet_record, NULL, TL_REQUIRES_NOTHING, plk_tap_reset,
                                          plk_tap_packet, plk_tap_draw, NULL);
   if (error != NULL) {
     g_log(NULL, G_LOG_LEVEL_WARNING, "Could not register the POWERLINK tap listener: %s", error->str);
@@ -135,6 +141,7 @@ void plk_tap_reset(void *) {
   if (instance == NULL) return;
   plk_stats_reset_cells();
   last_processed_frame = 0;
+  results.clear();
   if (packet_record != NULL) {
     reset_capture();
     std::memset(packet_record, 0, sizeof *packet_record);
@@ -146,13 +153,11 @@ void plk_tap_reset(void *) {
   }
 }
 
-void process_packet(flowlens_packet_info *packet, packet_info *pinfo, proto_tree *tree) {
-  if (pinfo != NULL) {
-    current_pinfo = pinfo;
-    if (tree != NULL) current_tree = tree;
-  }
+void process_packet(flowlens_packet_info *packet, packet_info *pinfo, proto_tree *) {
+  if (pinfo != NULL) current_pinfo = pinfo;
+  // A frame analysed without a protocol tree is the usual case (packet list
+  // rows, tshark without details): its messages are kept, not added here.
   if (pinfo == NULL) g_log(NULL, G_LOG_LEVEL_DEBUG, "pinfo in process_packet is a NULL");
-  else if (tree == NULL) g_log(NULL, G_LOG_LEVEL_DEBUG, "tree in process_packet is a NULL");
   if (instance == NULL) {
     g_log(NULL, G_LOG_LEVEL_DEBUG, "flowlens_instance is a NULL in process_packet");
     return;
@@ -164,20 +169,13 @@ void process_packet(flowlens_packet_info *packet, packet_info *pinfo, proto_tree
   flowlens_process_packet(instance, packet);
   // The remembered frame is only valid while it is being dissected.
   current_pinfo = NULL;
-  current_tree = NULL;
 }
 
-void write_ext_info(flowlens_packet_info *packet, packet_info *pinfo, int column) {
-  char *text = static_cast<char *>(wmem_alloc0(wmem_packet_scope(), FLOWLENS_TEXT_BUFFER_SIZE));
-  if (text == NULL) {
-    g_log(NULL, G_LOG_LEVEL_CRITICAL, "Could not allocate memory for extended info text.");
-    return;
-  }
-  if (packet == NULL || pinfo == NULL) {
+void write_ext_info(const char *text, packet_info *pinfo, int column) {
+  if (text == NULL || pinfo == NULL) {
     g_log(NULL, G_LOG_LEVEL_DEBUG, "NULL while writing to the ext info text column");
     return;
   }
-  flowlens_frame_text(instance, packet, text);
   col_add_str(pinfo->cinfo, column, text);
   // Wireshark writes the frame's highest expert severity into this column
   // when a later dissector adds an expert item; the text stays instead (the
@@ -213,13 +211,14 @@ void _event_callback(void *, uint64_t, uint8_t severity, const char *text, uint6
     *percent = 'p';
     if (percent[1] == ' ') percent[1] = 'c';
   }
-  zelanalyzer_expert_info(current_pinfo, current_tree, severity, message);
+  // Kept with the frame being analysed; every dissection of it adds it.
+  if (current_pinfo != NULL) results.add_message(severity, message);
 }
 
-int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *) {
-  if (packet_record == NULL) plk_tap_reset(NULL);
-  if (tvb == NULL || pinfo == NULL || tree == NULL || packet_record == NULL) return 0;
+namespace {
 
+// Fills the engine record from the frame; false when its bytes are missing.
+bool read_frame(tvbuff_t *tvb, packet_info *pinfo) {
   const guint32 flags = packet_flags_of(pinfo);
   packet_record->port = port_of(flags);
   packet_record->packet_flags = flags;
@@ -232,7 +231,7 @@ int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, vo
   const guint8 *data = captured != 0 ? tvb_get_ptr(tvb, 0, captured) : NULL;
   if (data == NULL && captured != 0) {
     g_log(NULL, G_LOG_LEVEL_WARNING, "Could not get pointer to data from tvb");
-    return 0;
+    return false;
   }
   packet_record->data = data;
   // A frame captured with its FCS ends in the CRC of what comes before it
@@ -245,19 +244,57 @@ int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, vo
   // reassembled) are analysed by their first 65535 bytes.
   packet_record->length = uint16_t(reported > 0xFFFF ? 0xFFFF : reported);
   packet_record->captured_length = uint16_t(captured > 0xFFFF ? 0xFFFF : captured);
+  return true;
+}
+
+// The frame's text, built from the engine's state now and kept with it.
+void keep_text(uint64_t number) {
+  text_buffer[0] = '\0';
+  flowlens_frame_text(instance, packet_record, text_buffer);
+  results.set_text(number, text_buffer);
+}
+
+// The analysis of the next frame in order: its messages are kept with it.
+// Its text is built as well when this dissection shows columns (one pass);
+// building every text costs more than the analysis itself, so without
+// columns (a first pass, tshark -q) it waits for the first view that shows it.
+void analyse(packet_info *pinfo, proto_tree *tree, uint64_t number) {
+  last_processed_frame = number;
+  packet_record->frame_number = number;
+  if (number == 1) results.clear();
+  results.begin(number);
+  process_packet(packet_record, pinfo, tree);
+  if (pinfo->cinfo != NULL) keep_text(number);
+}
+
+// What every dissection of an analysed frame shows: its expert items (in the
+// tree when there is one, else for the expert tap alone) and its text.
+void show_results(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, uint64_t number) {
+  results.for_each_message(number, [&](uint8_t severity, const char *message) {
+    if (tree != NULL) zelanalyzer_expert_info(pinfo, tree, severity, message);
+    else zelanalyzer_expert_tap_info(pinfo, severity, message);
+  });
+  if (pinfo->cinfo == NULL) return;
+  if (!results.has_text(number)) {
+    if (!read_frame(tvb, pinfo)) return;
+    packet_record->frame_number = number;
+    keep_text(number);
+  }
+  write_ext_info(results.text(number), pinfo, COL_EXPERT);
+}
+
+}  // namespace
+
+int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *) {
+  if (packet_record == NULL) plk_tap_reset(NULL);
+  if (tvb == NULL || pinfo == NULL || packet_record == NULL) return 0;
 
   const uint64_t number = pinfo->num;
-  if (number <= last_processed_frame) {
-    packet_record->frame_number = number;
-    write_ext_info(packet_record, pinfo, COL_EXPERT);
-  } else if (number == last_processed_frame + 1) {
-    last_processed_frame = number;
-    packet_record->frame_number = number;
-    process_packet(packet_record, pinfo, tree);
-    // A pass that starts again after a tap reset over frames Wireshark has
-    // already seen (tshark's second pass, a retap) is the last dissection
-    // those frames get, so it shows the text as well.
-    if (pinfo->fd != NULL && pinfo->fd->visited) write_ext_info(packet_record, pinfo, COL_EXPERT);
+  if (number == last_processed_frame + 1) {
+    if (!read_frame(tvb, pinfo)) return 0;
+    analyse(pinfo, tree, number);
   }
+  // Frames past a gap wait for the next pass from frame 1.
+  if (number <= last_processed_frame) show_results(tvb, pinfo, tree, number);
   return 0;
 }

@@ -1,9 +1,10 @@
 // The flowlens engine inside Wireshark: a heuristic on "eth" that never
-// claims a frame but hands every frame to the engine during the first pass
-// and writes the frame's extended text into the "Expert Info" column on
-// every later dissection; a tap listener on "eth" whose reset restarts the
-// analysis; engine messages as expert items; the "Zelmar/POWERLINK"
-// statistics tree.
+// claims a frame but hands every frame to the engine once, in frame order,
+// keeps the engine's messages and the frame's extended text with the frame,
+// and on every dissection of it (any pass, any order, with or without a
+// protocol tree) adds those messages as expert items and writes the text into
+// the "Expert Info" column; a tap listener on "eth" whose reset restarts the
+// analysis; the "Zelmar/POWERLINK" statistics tree.
 #pragma once
 
 #include <epan/packet.h>
@@ -30,8 +31,9 @@ void set_options(void);
 void process_packet(flowlens_packet_info *packet, packet_info *pinfo, proto_tree *tree);
 void reset_capture(void);
 void start_capture(void);
-// Builds the frame's text and writes it into the column.
-void write_ext_info(flowlens_packet_info *packet, packet_info *pinfo, int column);
+// Writes a frame's text into the column and keeps other dissectors from
+// overwriting it.
+void write_ext_info(const char *text, packet_info *pinfo, int column);
 // Engine messages ("Powerlink: Packet #0000042 - <message>") become expert
 // items of the frame being analysed.
 void _event_callback(void *context, uint64_t value, uint8_t severity, const char *text, uint64_t excess);
