@@ -13,6 +13,7 @@
 #include "fcs_crc32.h"
 #include "flowlens.h"
 #include "frame_text.h"
+#include "ws_compat.h"
 #include "zelanalyzer.h"
 
 namespace {
@@ -34,10 +35,11 @@ tap_packet_status plk_tap_packet(void *, packet_info *, epan_dissect_t *, const 
 
 void plk_tap_draw(void *) {}
 
-gboolean take_packet_flags(wtap_block_t, guint option_id, wtap_opttype_e type, wtap_optval_t *value, void *flags) {
-  if (option_id != OPT_PKT_FLAGS || type != WTAP_OPTTYPE_UINT32) return TRUE;
+zel_option_walk_result take_packet_flags(wtap_block_t, guint option_id, wtap_opttype_e type, wtap_optval_t *value,
+                                         void *flags) {
+  if (option_id != OPT_PKT_FLAGS || type != WTAP_OPTTYPE_UINT32) return true;
   *static_cast<guint32 *>(flags) = value->uint32val;
-  return FALSE;  // the first flags option counts
+  return false;  // the first flags option counts
 }
 
 // The capture engine writes its packet flags as the pcapng epb_flags option.
@@ -216,7 +218,7 @@ void _event_callback(void *, uint64_t, uint8_t severity, const char *text, uint6
   zelanalyzer_expert_info(current_pinfo, current_tree, severity, message);
 }
 
-int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *) {
+zel_heur_result dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *) {
   if (packet_record == NULL) plk_tap_reset(NULL);
   if (tvb == NULL || pinfo == NULL || tree == NULL || packet_record == NULL) return 0;
 
