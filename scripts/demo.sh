@@ -8,7 +8,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$build"
+# Only what the demo runs: the capture program, the simulator and the plug-in
+# (scripts/test.sh builds the rest).
+SENTRA_TARGETS="sentra_extcap ta5521_sim zelanalyzer" "$root/scripts/build.sh" "$build"
 extcap="$build/capture/sentra_extcap"
 sim="$build/tools/ta5521_sim/ta5521_sim"
 sample="$root/samples/powerlink_1cn_boot_part.pcapng"
