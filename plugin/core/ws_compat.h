@@ -44,3 +44,13 @@ inline uint8_t zel_tvb_get_uint8(tvbuff_t *tvb, const int offset) {
   return tvb_get_guint8(tvb, offset);
 #endif
 }
+
+// A field's value: 4.0 keeps it inside the field_info, later releases point
+// to it. (A template, so only the branch that fits the host is compiled.)
+template <typename FieldInfo>
+fvalue_t *zel_field_value(FieldInfo *fi) {
+  if constexpr (std::is_pointer_v<decltype(fi->value)>)
+    return fi->value;
+  else
+    return &fi->value;
+}

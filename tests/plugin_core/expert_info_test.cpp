@@ -113,7 +113,7 @@ class ExpertInfoTest : public ::testing::Test {
         const field_info* fi = static_cast<const field_info*>(g_ptr_array_index(found, i));
         ExpertEntry e{f, fi->rep != NULL ? fi->rep->representation : "", 0};
         if (severities != NULL && severities->len == 1)
-          e.severity = fvalue_get_uinteger(&static_cast<field_info*>(g_ptr_array_index(severities, 0))->value);
+          e.severity = fvalue_get_uinteger(zel_field_value(static_cast<field_info*>(g_ptr_array_index(severities, 0))));
         entries.push_back(e);
       }
     }
