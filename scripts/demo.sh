@@ -66,5 +66,8 @@ wireshark_with_plugin -q -z zel_epl,tree
 echo "-- Extended text column of the first frames (column type Expert Info) --"
 # sed reads to the end: head would quit early and tshark, writing into the
 # closed pipe, would end the script with a failure status.
-wireshark_with_plugin -2 -o 'gui.column.format:"No.","%m","Zelmar","%a"' -T fields -e frame.number -e _ws.col.Zelmar \
+# The column's field is named by its title in Wireshark 4.0, by its type from 4.4.
+column=_ws.col.Zelmar
+case "$version" in 4.[0-3]) ;; *) column=_ws.col.expert ;; esac
+wireshark_with_plugin -2 -o 'gui.column.format:"No.","%m","Zelmar","%a"' -T fields -e frame.number -e "$column" \
   | sed -n 1,12p
