@@ -78,7 +78,9 @@ fi
 
 # The root a mount point of its own: tests that build network namespaces
 # change the propagation of "/", which only a mount point has.
-mount --bind "$host" "$host"; mounted+=("$host")
+# Private, so that what the tests mount inside (network namespaces) stays
+# below it and goes with it.
+mount --bind "$host" "$host"; mount --make-private "$host"; mounted+=("$host")
 mount -t proc proc "$host/proc"; mounted+=("$host/proc")
 mount -t sysfs sysfs "$host/sys"; mounted+=("$host/sys")
 mount --rbind /dev "$host/dev"; mount --make-rslave "$host/dev"; mounted+=("$host/dev")
