@@ -8,7 +8,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" "$build"
+# Only what the demo runs: the capture program, the simulator and the plug-in
+# (scripts/test.sh builds the rest).
+SENTRA_TARGETS="sentra_extcap ta5521_sim zelanalyzer" "$root/scripts/build.sh" "$build"
 extcap="$build/capture/sentra_extcap"
 sim="$build/tools/ta5521_sim/ta5521_sim"
 sample="$root/samples/powerlink_1cn_boot_part.pcapng"
@@ -64,5 +66,8 @@ wireshark_with_plugin -q -z zel_epl,tree
 echo "-- Extended text column of the first frames (column type Expert Info) --"
 # sed reads to the end: head would quit early and tshark, writing into the
 # closed pipe, would end the script with a failure status.
-wireshark_with_plugin -2 -o 'gui.column.format:"No.","%m","Zelmar","%a"' -T fields -e frame.number -e _ws.col.Zelmar \
+# The column's field is named by its title in Wireshark 4.0, by its type from 4.4.
+column=_ws.col.Zelmar
+case "$version" in 4.[0-3]) ;; *) column=_ws.col.expert ;; esac
+wireshark_with_plugin -2 -o 'gui.column.format:"No.","%m","Zelmar","%a"' -T fields -e frame.number -e "$column" \
   | sed -n 1,12p

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the plug-in with the Qt 5 window module (the variant a Qt 5
-# Wireshark, such as Debian 12's 4.0, loads) and runs the window tests on it.
+# Wireshark, such as Debian 12's 4.0, loads) and runs the window tests on it;
+# -DSENTRA_QT_MAJOR=6 among the extra arguments does the same for Qt 6.
 # Usage: scripts/test_qt5_gui.sh [build-dir] [extra cmake args...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

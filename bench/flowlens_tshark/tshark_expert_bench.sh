@@ -52,6 +52,7 @@ grep -q "Zelmar Analyzer" "$work/out_1" || { echo "the plug-in reported nothing"
 tree_only=$(best_ms "$work/plugins" --disable-heuristic zel_plk_analyzer)
 grep -q "Zelmar Analyzer" "$work/out_1" && { echo "the analysis did not switch off" >&2; exit 1; }
 without=$(best_ms "$work/none")
+echo "host: TShark $(tshark -v 2>/dev/null | sed -n "1s/^TShark (Wireshark) \([0-9.]*[0-9]\).*/\1/p")"
 echo "frames: $total ($copies copies of $(basename "$source_capture"))"
 echo "tshark -q -z expert without plug-in:                $without ms"
 echo "tshark -q -z expert with plug-in, analysis off:     $tree_only ms"

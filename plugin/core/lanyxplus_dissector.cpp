@@ -7,6 +7,7 @@
 // word, command interface) ends in Wireshark's bounds exception.
 #include "analyzer_frames.h"
 #include "fields.h"
+#include "ws_compat.h"
 #include "zelanalyzer.h"
 
 namespace {
@@ -42,7 +43,7 @@ void dissect_management(tvbuff_t* tvb, packet_info* pinfo, proto_tree* tree, int
   proto_tree_add_item(info_tree, hf_lanyxplus_mgmt_info_pause, tvb, lanyxplus::kMgmtInfoOffset, 1, ENC_NA);
   proto_tree_add_item(info_tree, hf_lanyxplus_mgmt_info_service, tvb, lanyxplus::kMgmtInfoOffset, 1, ENC_NA);
 
-  const uint8_t info = tvb_get_guint8(tvb, lanyxplus::kMgmtInfoOffset);
+  const uint8_t info = zel_tvb_get_uint8(tvb, lanyxplus::kMgmtInfoOffset);
   const uint32_t data_word = tvb_get_ntohl(tvb, lanyxplus::kPayloadOffset);
   col_append_fstr(pinfo->cinfo, COL_INFO, " Cycle: 0x%02X; Link: %d; Pause: %d; Data: 0x%08X",
                   info & lanyxplus::kMgmtCycle, (info & lanyxplus::kMgmtLink) ? 1 : 0,
@@ -67,10 +68,10 @@ proto_tree* dissect_lanyxplus_cmdif(tvbuff_t* tvb, packet_info* pinfo, proto_tre
   }
   proto_tree* cmdif_tree = proto_tree_add_subtree_format(tree, tvb, offset, lanyxplus::kCmdHeaderLength,
                                                          ett_lanyxplus_frame, NULL, "%s", "Command Interface");
-  const uint8_t ack_port = tvb_get_guint8(tvb, lanyxplus::kCmdAckPortOffset);
-  const uint8_t type = tvb_get_guint8(tvb, lanyxplus::kCmdTypeOffset);
-  const uint8_t command = tvb_get_guint8(tvb, lanyxplus::kCmdCommandOffset);
-  const uint8_t info = tvb_get_guint8(tvb, lanyxplus::kCmdInfoOffset);
+  const uint8_t ack_port = zel_tvb_get_uint8(tvb, lanyxplus::kCmdAckPortOffset);
+  const uint8_t type = zel_tvb_get_uint8(tvb, lanyxplus::kCmdTypeOffset);
+  const uint8_t command = zel_tvb_get_uint8(tvb, lanyxplus::kCmdCommandOffset);
+  const uint8_t info = zel_tvb_get_uint8(tvb, lanyxplus::kCmdInfoOffset);
 
   proto_tree_add_item(cmdif_tree, hf_lanyxplus_cmdif_ackport, tvb, lanyxplus::kCmdAckPortOffset, 1, ENC_NA);
   proto_tree_add_item(cmdif_tree, hf_lanyxplus_cmdif_type, tvb, lanyxplus::kCmdTypeOffset, 1, ENC_NA);

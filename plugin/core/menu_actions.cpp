@@ -1,6 +1,7 @@
 #include "menu_actions.h"
 
 #include <epan/tap.h>
+#include <wsutil/report_message.h>
 
 #include "gui_loader.h"
 
@@ -12,6 +13,15 @@ zelanalyzer_menu_handler opensafety_analysis_handler = NULL;
 // "opensafety" tap (new file, retap) closes the open analysis dialog.
 void opensafety_gui_reset(void*) {
   zel_gui::doReset();
+}
+
+// Whether the window module is loaded; if not, says why in the host's error
+// dialog (Wireshark shows report_failure in a message box; the GLib warning
+// alone would only reach a terminal the user never sees).
+bool window_module_ready() {
+  if (zel_gui::ensureLoaded()) return true;
+  report_failure("The Zelmar Analyzer windows cannot be opened: %s.", zel_gui::loadFailure().c_str());
+  return false;
 }
 }  // namespace
 
@@ -26,7 +36,7 @@ void zelanalyzer_menu_about(ext_menubar_gui_type gui_type, gpointer gui_object, 
     about_handler(gui_type, gui_object);
     return;
   }
-  zel_gui::showAboutDialog(static_cast<int>(gui_type), gui_object);
+  if (window_module_ready()) zel_gui::showAboutDialog(static_cast<int>(gui_type), gui_object);
 }
 
 void zelanalyzer_menu_opensafety_analysis(ext_menubar_gui_type gui_type, gpointer gui_object, gpointer) {
@@ -38,5 +48,5 @@ void zelanalyzer_menu_opensafety_analysis(ext_menubar_gui_type gui_type, gpointe
     opensafety_analysis_handler(gui_type, gui_object);
     return;
   }
-  zel_gui::showMainDialog(static_cast<int>(gui_type), gui_object);
+  if (window_module_ready()) zel_gui::showMainDialog(static_cast<int>(gui_type), gui_object);
 }

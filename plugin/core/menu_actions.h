@@ -2,7 +2,8 @@
 // no Qt, so tshark loads it without a GUI; the entries open the windows of the
 // plug-in's Qt window module, which the actions load on first use for the Qt
 // major the host runs (plugin/gui/loader/gui_loader.h). Where no suitable
-// window module can be loaded, an entry logs a warning and does nothing.
+// window module can be loaded, an entry shows a message box that says which
+// module is missing and where it was looked for, and opens nothing.
 #pragma once
 
 #include <epan/plugin_if.h>

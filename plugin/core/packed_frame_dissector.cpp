@@ -4,6 +4,7 @@
 // here.
 #include "analyzer_frames.h"
 #include "fields.h"
+#include "ws_compat.h"
 #include "zelanalyzer.h"
 
 namespace {
@@ -56,7 +57,7 @@ int dissect_ta5521raw_analyzer(tvbuff_t* tvb, packet_info* pinfo, proto_tree* tr
   proto_tree* frame_tree = proto_item_add_subtree(frame_item, ett_ta5521_frame);
 
   const uint16_t dump_size = tvb_get_letohs(tvb, ta5521::kDumpSizeOffset);
-  const uint8_t dump_count = tvb_get_guint8(tvb, ta5521::kDumpCountOffset);
+  const uint8_t dump_count = zel_tvb_get_uint8(tvb, ta5521::kDumpCountOffset);
   add_dump_header(frame_tree, tvb);
   col_append_fstr(pinfo->cinfo, COL_INFO, "EPL ASnd(Q40TA5521) - %2d Subframes", dump_count);
 

@@ -2,12 +2,16 @@
 // and plugin_register, which hands over the two registration routines.
 #include <ws_version.h>
 
+#include "ws_compat.h"
 #include "zelanalyzer.h"
 
 ZELANALYZER_API const char plugin_version[];
 ZELANALYZER_API const int plugin_want_major;
 ZELANALYZER_API const int plugin_want_minor;
 ZELANALYZER_API void plugin_register(void);
+#if ZEL_HAVE_PLUGIN_DESCRIBE
+ZELANALYZER_API uint32_t plugin_describe(void);
+#endif
 
 const char plugin_version[] = "4.2.1";
 // The host refuses a plug-in built for another major.minor, so these follow
@@ -21,3 +25,9 @@ void plugin_register(void) {
   plugin_zelanalyzer.register_handoff = proto_reg_handoff_zelanalyzer;
   proto_register_plugin(&plugin_zelanalyzer);
 }
+
+#if ZEL_HAVE_PLUGIN_DESCRIBE
+// Hosts that ask list the plug-in as a dissector plug-in (without this,
+// "tshark -G plugins" shows its type as unknown).
+uint32_t plugin_describe(void) { return WS_PLUGIN_DESC_DISSECTOR; }
+#endif

@@ -45,7 +45,7 @@ std::string write(zeltest::Tshark &tshark, const std::string &name, const std::v
 std::map<int, std::string> column_texts(zeltest::Tshark &tshark, const std::string &capture) {
     std::vector<std::string> args = {"-r", capture, "-2"};
     args.insert(args.end(), kColumn.begin(), kColumn.end());
-    args.insert(args.end(), {"-T", "fields", "-e", "frame.number", "-e", "_ws.col.Ext"});
+    args.insert(args.end(), {"-T", "fields", "-e", "frame.number", "-e", zeltest::expert_column_field("Ext")});
     const zeltest::Result r = tshark.run(args);
     EXPECT_EQ(r.status, 0) << r.err;
     std::map<int, std::string> texts;
@@ -183,7 +183,7 @@ TEST(PlkTshark, OrdinaryTimeStampsGiveNoPortPrefixAndOnePassGivesTheSameTexts) {
     // One pass: each frame shows its text as it is analysed.
     std::vector<std::string> args = {"-r", capture};
     args.insert(args.end(), kColumn.begin(), kColumn.end());
-    args.insert(args.end(), {"-T", "fields", "-e", "_ws.col.Ext"});
+    args.insert(args.end(), {"-T", "fields", "-e", zeltest::expert_column_field("Ext")});
     const zeltest::Result r = tshark.run(args);
     EXPECT_EQ(r.out, "\n 240->255 SoC        F:- US(Bit 0-31):         0\n");
 }

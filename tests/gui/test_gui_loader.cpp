@@ -99,6 +99,12 @@ TEST(GuiLoaderDeathTest, MissingModuleWarnsAndLoadsNoQt)
             ok = ok && !zel_gui::ensureLoaded();
             ok = ok && g_warnings.find("cannot load the window module") != std::string::npos;
             ok = ok && g_warnings.find("/nonexistent-zelanalyzer-gui/zelanalyzer_gui_qt") != std::string::npos;
+            // what the menu actions show the user: which module, that it is
+            // missing, and the folder it was looked for in
+            const std::string why = zel_gui::loadFailure();
+            const std::string major = std::to_string(ZEL_TEST_QT_MAJOR);
+            ok = ok && why == "cannot load the window module for Qt " + major +
+                                  ": /nonexistent-zelanalyzer-gui/zelanalyzer_gui_qt" + major + ".so is missing";
             // a failed module is not tried again on every click
             g_warnings.clear();
             zel_gui::showAboutDialog(0, nullptr);
@@ -116,8 +122,9 @@ TEST(GuiLoaderDeathTest, RejectsALibraryThatIsNoWindowModule)
             captureWarnings();
             // a real shared library under the module's name, without its entry points
             setenv("ZELANALYZER_GUI_DIR", ZEL_TEST_FAKE_GUI_DIR, 1);
-            bool ok = !zel_gui::ensureLoaded();
+            bool ok = zel_gui::loadFailure().empty() && !zel_gui::ensureLoaded();
             ok = ok && g_warnings.find("is not a window module") != std::string::npos;
+            ok = ok && zel_gui::loadFailure().find("is not a window module for Qt") != std::string::npos;
             finish(ok);
         },
         ::testing::ExitedWithCode(0), "");

@@ -50,11 +50,15 @@ void reportError(const char *fmt, va_list ap)
     vfprintf(stderr, fmt, ap);
     fputc('\n', stderr);
 }
-void reportFile(const char *name, int err, gboolean) { fprintf(stderr, "%s: %d\n", name, err); }
+// Templates where Wireshark releases differ in a parameter's type (gboolean
+// or bool, a 32- or 64-bit frame number): each matches its slot's type.
+template <typename Flag>
+void reportFile(const char *name, int err, Flag) { fprintf(stderr, "%s: %d\n", name, err); }
 void reportFile2(const char *name, int err) { fprintf(stderr, "%s: %d\n", name, err); }
 void reportCfile(const char *name, int err, gchar *) { reportFile2(name, err); }
 void reportCfileDump(const char *name, int err, gchar *, int) { reportFile2(name, err); }
-void reportCfileWrite(const char *, const char *name, int err, gchar *, guint32, int) { reportFile2(name, err); }
+template <typename FrameNumber>
+void reportCfileWrite(const char *, const char *name, int err, gchar *, FrameNumber, int) { reportFile2(name, err); }
 
 const report_message_routines kRoutines = {reportError, reportError,  reportFile,  reportFile2,      reportFile2,
                                            reportCfile, reportCfileDump, reportCfile, reportCfileWrite, reportCfile};

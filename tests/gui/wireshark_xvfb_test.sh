@@ -1,28 +1,26 @@
 #!/usr/bin/env bash
 # The plug-in inside the real Wireshark GUI, under Xvfb, driven by xdotool.
 #
-# Usage: wireshark_xvfb_test.sh <zelanalyzer.so> <window-module-dir> <zel_gui_screenshots> <shot-dir> [expect]
-#   expect = auto     (default) "windows" when the folder holds the module for the Qt major that
-#                     wireshark links, else "refused"
+# Usage: wireshark_xvfb_test.sh <cmake> <build-dir> <plugin-install-dir> <zel_gui_screenshots> <shot-dir> [expect]
+#   The build's plug-in component is installed (cmake --install --component zelanalyzer) below a
+#   scratch prefix, and Wireshark runs with that installed plug-in folder.
+#   expect = auto     (default) "windows" when the installation holds the module for the Qt major
+#                     that wireshark links, else "refused"
 #   expect = windows  the window module for Wireshark's Qt is there: Tools > openSAFETY >
 #                     openSAFETY Analysis shows "Zelmar Analyzer:: openSAFETY Network" for a generated
 #                     capture, Help > About Zelmar Analyzer > General information shows the about dialog;
 #                     screenshots of both go to <shot-dir>.
-#   expect = refused  only a window module for another Qt major is there: the entries open nothing,
-#                     Wireshark keeps running and logs why (no second Qt in its process).
+#   expect = refused  the module for Wireshark's Qt is removed from the installation (any module for
+#                     the other Qt major stays): the entry opens no window but an error message box
+#                     naming the missing module and its folder, Wireshark keeps running (no second Qt
+#                     in its process); a screenshot of the box goes to <shot-dir>.
 # Exits 77 (skipped) when wireshark, Xvfb, xdotool or setpriv is missing.
 set -uo pipefail
-plugin=$1 guidir=$2 tool=$3 shots=$4 expect=${5:-auto}
+cmake=$1 build=$2 installdir=$3 tool=$4 shots=$5 expect=${6:-auto}
 
 for prog in wireshark Xvfb xdotool setpriv; do
   command -v "$prog" >/dev/null || { echo "SKIP: $prog not installed"; exit 77; }
 done
-
-if [ "$expect" = auto ]; then
-  hostqt=$(ldd "$(command -v wireshark)" | sed -n 's/.*libQt\([0-9]\)Core.*/\1/p' | head -1)
-  if [ -n "$hostqt" ] && [ -f "$guidir/zelanalyzer_gui_qt$hostqt.so" ]; then expect=windows; else expect=refused; fi
-  echo "wireshark runs Qt ${hostqt:-?}: expecting $expect"
-fi
 
 work=$(mktemp -d /tmp/zel-wsgui.XXXXXX)
 chmod 755 "$work"
@@ -33,18 +31,30 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- wireshark log"; cat "$work/home/ws.log" 2>/dev/null; exit 1; }
+fail() {
+  echo "FAIL: $*"; echo "--- wireshark log"; cat "$work/home/ws.log" 2>/dev/null
+  [ -n "$xpid" ] && mkdir -p "$shots" && grab "$shots/failure.png" && echo "screen: $shots/failure.png"
+  exit 1
+}
 
-# Wireshark reads personal plug-ins from <dir>/<major.minor>/epan, and only
-# when not run as root: the GUI runs as nobody with copies readable by it.
+# The plug-in as its component installs it. Wireshark reads personal
+# plug-ins from <dir>/<major.minor>/epan, and only when not run as root: the
+# GUI runs as nobody, with the installation readable by it.
 ver=$(wireshark --version | sed -n '1s/^Wireshark \([0-9]*\.[0-9]*\).*/\1/p')
-epan="$work/plugins/$ver/epan"
-mkdir -p "$epan" "$work/home" "$work/run"
-cp "$plugin" "$epan/"
-if [ -d "$guidir" ]; then
-  mkdir -p "$epan/zelanalyzer-gui"
-  cp "$guidir"/zelanalyzer_gui_qt*.so "$epan/zelanalyzer-gui/"
+"$cmake" --install "$build" --component zelanalyzer --prefix "$work/prefix" >/dev/null || fail "install failed"
+epan="$work/prefix/$installdir"
+plugins=${epan%/epan}
+[ -f "$epan/zelanalyzer.so" ] && [ "${plugins##*/}" = "$ver" ] || fail "no plug-in installed for Wireshark $ver in $epan"
+plugins=${plugins%/*}
+guidir="$epan/zelanalyzer-gui"
+hostqt=$(ldd "$(command -v wireshark)" | sed -n 's/.*libQt\([0-9]\)Core.*/\1/p' | head -1)
+if [ "$expect" = auto ]; then
+  if [ -n "$hostqt" ] && [ -f "$guidir/zelanalyzer_gui_qt$hostqt.so" ]; then expect=windows; else expect=refused; fi
+  echo "wireshark runs Qt ${hostqt:-?}: expecting $expect"
+elif [ "$expect" = refused ]; then
+  rm -f "$guidir/zelanalyzer_gui_qt$hostqt.so"
 fi
+mkdir -p "$work/home" "$work/run"
 HOME="$work" QT_QPA_PLATFORM=offscreen "$tool" --capture "$work/osa.pcapng" 2>/dev/null || fail "no capture"
 chmod -R a+rX "$work"
 [ "$(id -u)" -eq 0 ] && chown 65534:65534 "$work/home" "$work/run"
@@ -61,15 +71,24 @@ for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 asuser=()
 [ "$(id -u)" -eq 0 ] && asuser=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 "${asuser[@]}" env -i PATH=/usr/bin:/bin DISPLAY="$DISPLAY" \
-  HOME="$work/home" XDG_RUNTIME_DIR="$work/run" WIRESHARK_PLUGIN_DIR="$work/plugins" \
+  HOME="$work/home" XDG_RUNTIME_DIR="$work/run" WIRESHARK_PLUGIN_DIR="$plugins" \
   wireshark -r "$work/osa.pcapng" >"$work/home/ws.log" 2>&1 &
 wpid=$!
 
-window() { xdotool search --name "$1" 2>/dev/null | head -1; }
-# Waits up to $2 tenths of a second (default 30 s) for a window titled $1.
+window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
+# The visible window whose whole title is $1 (every visible window is asked:
+# a search by name misses Qt's message boxes here).
+titled() {
+  for w in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
+    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && { echo "$w"; return 0; }
+  done
+  return 1
+}
+# Waits up to $2 tenths of a second (default 30 s) for a window titled $1
+# ($3 = titled: the whole title).
 wait_window() {
   for _ in $(seq "${2:-300}"); do
-    w=$(window "$1"); [ -n "$w" ] && { echo "$w"; return 0; }
+    w=$(${3:-window} "$1"); [ -n "$w" ] && { echo "$w"; return 0; }
     kill -0 "$wpid" 2>/dev/null || return 1
     sleep 0.1
   done
@@ -107,11 +126,22 @@ if [ "$expect" = windows ]; then
   xdotool key Return
   echo "PASS: both windows opened inside Wireshark $ver; screenshots in $shots"
 else
-  sleep 3
+  # Wireshark's error box ("Wireshark") says which module is missing and where.
+  box=$(wait_window Wireshark 300 titled) || fail "no message box about the missing window module"
+  mkdir -p "$shots"
+  grab "$shots/wireshark_missing_module.png" || fail "no screenshot"
   [ -z "$(window 'Zelmar Analyzer::')" ] || fail "a window opened although the host's Qt has no module"
-  kill -0 "$wpid" 2>/dev/null || fail "Wireshark died"
-  grep -q "zelanalyzer: cannot load the window module" "$work/home/ws.log" || fail "no warning logged"
-  echo "PASS: no window for a foreign Qt major, Wireshark $ver still running"
+  grep -q "zelanalyzer: cannot load the window module for Qt $hostqt" "$work/home/ws.log" || fail "no warning logged"
+  xdotool windowfocus "$box"; sleep 0.3
+  xdotool key Return
+  for _ in $(seq 50); do titled Wireshark >/dev/null || break; sleep 0.1; done
+  titled Wireshark >/dev/null && fail "the message box did not close"
+  # every click says it again, and still opens nothing
+  open_last_submenu_entry alt+h
+  box=$(wait_window Wireshark 300 titled) || fail "no message box on the second entry"
+  xdotool windowfocus "$box"; sleep 0.3
+  xdotool key Return
+  echo "PASS: a message box instead of a window without the Qt $hostqt module, Wireshark $ver still running"
 fi
 kill -0 "$wpid" 2>/dev/null || fail "Wireshark died"
 exit 0

@@ -31,7 +31,10 @@ void report_err(const char *fmt, va_list ap)
     std::vfprintf(stderr, fmt, ap);
     std::fputc('\n', stderr);
 }
-void report_open_failure(const char *name, int err, gboolean)
+// Templates where Wireshark releases differ in a parameter's type (gboolean
+// or bool, a 32- or 64-bit frame number): each matches its slot's type.
+template <typename Flag>
+void report_open_failure(const char *name, int err, Flag)
 {
     std::fprintf(stderr, "cannot open %s: %d\n", name, err);
 }
@@ -55,7 +58,8 @@ void report_cfile_read_failure(const char *name, int err, gchar *)
 {
     report_read_failure(name, err);
 }
-void report_cfile_write_failure(const char *, const char *name, int err, gchar *, guint32, int)
+template <typename FrameNumber>
+void report_cfile_write_failure(const char *, const char *name, int err, gchar *, FrameNumber, int)
 {
     report_write_failure(name, err);
 }

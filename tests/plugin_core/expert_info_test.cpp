@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "expert_info.h"
+#include "ws_compat.h"
 #include "frame_builder.h"
 
 namespace {
@@ -26,7 +27,7 @@ int proto_probe = -1;
 
 int dissect_probe(tvbuff_t* tvb, packet_info* pinfo, proto_tree* tree, void*) {
   proto_item* item = proto_tree_add_item(tree, proto_probe, tvb, 0, -1, ENC_NA);
-  const guint8 severity = tvb_get_guint8(tvb, 0);
+  const guint8 severity = zel_tvb_get_uint8(tvb, 0);
   const char* text = reinterpret_cast<const char*>(
       tvb_get_string_enc(pinfo->pool, tvb, 1, tvb_captured_length(tvb) - 1, ENC_ASCII));
   if (severity == 0xFD) zelanalyzer_expert_info(pinfo, item, 1, NULL);
@@ -112,7 +113,7 @@ class ExpertInfoTest : public ::testing::Test {
         const field_info* fi = static_cast<const field_info*>(g_ptr_array_index(found, i));
         ExpertEntry e{f, fi->rep != NULL ? fi->rep->representation : "", 0};
         if (severities != NULL && severities->len == 1)
-          e.severity = fvalue_get_uinteger(&static_cast<field_info*>(g_ptr_array_index(severities, 0))->value);
+          e.severity = fvalue_get_uinteger(zel_field_value(static_cast<field_info*>(g_ptr_array_index(severities, 0))));
         entries.push_back(e);
       }
     }

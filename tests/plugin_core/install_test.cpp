@@ -55,6 +55,11 @@ TEST(Install, PrefixInstallIsLoadableByTheHost) {
   if (ZEL_HAVE_EXTCAP) {
     EXPECT_TRUE(exists(prefix + "/" + ZEL_EXTCAP_INSTALL_DIR + "/sentra_extcap"));
   }
+#ifdef ZEL_GUI_MODULE_FILE
+  // The plug-in's component brings its windows, in the folder the plug-in's
+  // menu actions look in.
+  EXPECT_TRUE(exists(prefix + "/" + ZEL_PLUGIN_INSTALL_DIR + "/zelanalyzer-gui/" ZEL_GUI_MODULE_FILE));
+#endif
 
   // The installed tree is a plug-in folder the host accepts as it is: point
   // WIRESHARK_PLUGIN_DIR at its parent of <major.minor>/epan.

@@ -158,8 +158,19 @@ std::vector<std::vector<std::string>> field_rows(const Tshark& tshark, const std
   const Result r = tshark.run(args);
   if (r.status != 0) throw std::runtime_error("tshark failed: " + r.err);
   std::vector<std::vector<std::string>> rows;
-  for (const std::string& line : lines(r.out)) rows.push_back(split(line, '\t'));
+  for (const std::string& line : lines(r.out)) {
+    rows.push_back(split(line, '\t'));
+    for (std::string& cell : rows.back()) {
+      if (cell == "True") cell = "1";
+      if (cell == "False") cell = "0";
+    }
+  }
   return rows;
+}
+
+std::string expert_column_field(const std::string& title) {
+  const bool by_type = WIRESHARK_VERSION_MAJOR > 4 || (WIRESHARK_VERSION_MAJOR == 4 && WIRESHARK_VERSION_MINOR >= 4);
+  return "_ws.col." + (by_type ? std::string("expert") : title);
 }
 
 std::vector<int> matching_frames(const Tshark& tshark, const std::string& capture, const std::string& filter) {

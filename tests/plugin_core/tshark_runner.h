@@ -50,10 +50,14 @@ std::vector<std::string> lines(const std::string& text);
 std::vector<std::string> split(const std::string& line, char separator);
 
 // Rows of `tshark -r <capture> -T fields -e <field>...`, one per frame
-// (after the display filter, if any), split at the tabs.
+// (after the display filter, if any), split at the tabs. Booleans read 1 and
+// 0 (Wireshark 4.4 prints them True and False).
 std::vector<std::vector<std::string>> field_rows(const Tshark& tshark, const std::string& capture,
                                                  const std::vector<std::string>& fields,
                                                  const std::string& filter = "");
+// The field of a packet-list column of the type "Expert Info" titled `title`:
+// Wireshark 4.0 names column fields by the column's title, 4.4 by its type.
+std::string expert_column_field(const std::string& title);
 // Numbers of the frames a display filter selects.
 std::vector<int> matching_frames(const Tshark& tshark, const std::string& capture, const std::string& filter);
 // True when one line of text holds every one of the pieces (PDML puts a

@@ -5,6 +5,8 @@
 #include <dlfcn.h>
 #include <glib.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -22,6 +24,7 @@ struct LoadedModule {
     zel_gui_show_fn showAbout = nullptr;
     zel_gui_reset_fn reset = nullptr;
     bool failed = false; // tried once and failed: do not retry on every click
+    std::string failure; // why, in words for the user
 };
 
 LoadedModule &module()
@@ -48,6 +51,21 @@ void exposeOwnSymbols()
         return;
     if (void *self = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_GLOBAL))
         dlclose(self); // drops only the reference RTLD_NOLOAD added
+}
+
+// Logs the reason a load failed and keeps it for the menu actions to show.
+bool fail(LoadedModule &m, std::string why)
+{
+    g_log(nullptr, G_LOG_LEVEL_WARNING, "zelanalyzer: %s", why.c_str());
+    m.failed = true;
+    m.failure = std::move(why);
+    return false;
+}
+
+bool fileExists(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
 }
 
 } // namespace
@@ -98,42 +116,40 @@ bool ensureLoaded()
 
     const int host = hostQtMajor();
     const int major = chooseQtMajor(host, ZEL_GUI_DEFAULT_QT_MAJOR);
-    if (major == 0) {
-        g_log(nullptr, G_LOG_LEVEL_WARNING, "zelanalyzer: the host runs Qt %d, no window module exists for it", host);
-        m.failed = true;
-        return false;
-    }
+    if (major == 0)
+        return fail(m, "the host runs Qt " + std::to_string(host) + ", no window module exists for it");
     const std::string dir = moduleDirectory();
-    if (dir.empty()) {
-        g_log(nullptr, G_LOG_LEVEL_WARNING, "zelanalyzer: cannot tell where the window module is installed");
-        m.failed = true;
-        return false;
-    }
+    if (dir.empty())
+        return fail(m, "cannot tell where the window module is installed");
     const std::string path = dir + "/" + moduleFileName(major);
+    const std::string qt = "Qt " + std::to_string(major);
 
     exposeOwnSymbols();
     void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
-        g_log(nullptr, G_LOG_LEVEL_WARNING, "zelanalyzer: cannot load the window module %s: %s", path.c_str(),
-              dlerror());
-        m.failed = true;
-        return false;
+        const char *error = dlerror();
+        const std::string cannot = "cannot load the window module for " + qt + ": ";
+        if (!fileExists(path))
+            return fail(m, cannot + path + " is missing");
+        return fail(m, cannot + (error ? error : path));
     }
     auto qtMajor = reinterpret_cast<zel_gui_qt_major_fn>(dlsym(handle, ZEL_GUI_SYM_QT_MAJOR));
     auto showMain = reinterpret_cast<zel_gui_show_fn>(dlsym(handle, ZEL_GUI_SYM_SHOW_MAIN));
     auto showAbout = reinterpret_cast<zel_gui_show_fn>(dlsym(handle, ZEL_GUI_SYM_SHOW_ABOUT));
     auto reset = reinterpret_cast<zel_gui_reset_fn>(dlsym(handle, ZEL_GUI_SYM_RESET));
-    if (!qtMajor || !showMain || !showAbout || !reset || qtMajor() != major) {
-        g_log(nullptr, G_LOG_LEVEL_WARNING, "zelanalyzer: %s is not a window module for Qt %d", path.c_str(), major);
-        // Never unloaded: a Qt library's static state does not survive dlclose.
-        m.failed = true;
-        return false;
-    }
+    // Never unloaded when wrong: a Qt library's static state does not survive dlclose.
+    if (!qtMajor || !showMain || !showAbout || !reset || qtMajor() != major)
+        return fail(m, path + " is not a window module for " + qt);
     m.handle = handle;
     m.showMain = showMain;
     m.showAbout = showAbout;
     m.reset = reset;
     return true;
+}
+
+const std::string &loadFailure()
+{
+    return module().failure;
 }
 
 void showMainDialog(int guiType, void *guiObject)

@@ -5,8 +5,9 @@
  * folder "zelanalyzer-gui" beside the plug-in module (Wireshark does not scan
  * subfolders for plug-ins), where N is the Qt major already running in the
  * process. A process with a different Qt major than any module we have, or a
- * module that fails to load, gets a GLib warning and no window: mapping a
- * second Qt major into a Qt application crashes it.
+ * module that fails to load, gets a GLib warning and no window (mapping a
+ * second Qt major into a Qt application crashes it); loadFailure() then tells
+ * the menu actions what to show the user.
  *
  * Plain C++ without Qt and Wireshark headers. */
 #ifndef ZELANALYZER_GUI_LOADER_H
@@ -35,6 +36,10 @@ int chooseQtMajor(int hostMajor, int defaultMajor);
 /* Loads the window module once (thread-unsafe: menu actions run on the GUI
  * thread). Returns false, after logging why, when no usable module exists. */
 bool ensureLoaded();
+
+/* Why the window module could not be loaded (what is missing and where it was
+ * looked for), or "" while no load has failed. */
+const std::string &loadFailure();
 
 /* Menu actions. Each loads the module if needed and does nothing (beyond the
  * warning) when it cannot be loaded. */

@@ -14,6 +14,7 @@
 #include "flowlens.h"
 #include "frame_results.h"
 #include "frame_text.h"
+#include "ws_compat.h"
 #include "zelanalyzer.h"
 
 namespace {
@@ -37,10 +38,11 @@ tap_packet_status plk_tap_packet(void *, packet_info *, epan_dissect_t *, const 
 
 void plk_tap_draw(void *) {}
 
-gboolean take_packet_flags(wtap_block_t, guint option_id, wtap_opttype_e type, wtap_optval_t *value, void *flags) {
-  if (option_id != OPT_PKT_FLAGS || type != WTAP_OPTTYPE_UINT32) return TRUE;
+zel_option_walk_result take_packet_flags(wtap_block_t, guint option_id, wtap_opttype_e type, wtap_optval_t *value,
+                                         void *flags) {
+  if (option_id != OPT_PKT_FLAGS || type != WTAP_OPTTYPE_UINT32) return true;
   *static_cast<guint32 *>(flags) = value->uint32val;
-  return FALSE;  // the first flags option counts
+  return false;  // the first flags option counts
 }
 
 // The capture engine writes its packet flags as the pcapng epb_flags option.
@@ -285,7 +287,7 @@ void show_results(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, uint64_t 
 
 }  // namespace
 
-int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *) {
+zel_heur_result dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *) {
   if (packet_record == NULL) plk_tap_reset(NULL);
   if (tvb == NULL || pinfo == NULL || packet_record == NULL) return 0;
 

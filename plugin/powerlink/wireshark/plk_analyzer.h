@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+#include "ws_compat.h"
+
 struct flowlens_instance;
 struct flowlens_packet_info;
 
@@ -21,8 +23,8 @@ void plk_register_tap_listener(void);   // tap listener on "eth"
 void plk_register_stats_tree(void);     // "Zelmar/POWERLINK", -z zel_epl,tree
 void plk_register_heuristic(void);      // "zel_plk_analyzer" on "eth"
 
-// The heuristic: always returns 0 (the frame is left to the other dissectors).
-int dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *data);
+// The heuristic: never claims a frame (it is left to the other dissectors).
+zel_heur_result dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *data);
 // Creates the engine on first use, then restarts the analysis.
 void plk_tap_reset(void *tapdata);
 
