@@ -28,7 +28,7 @@ PACKAGES=(
   libwireshark-dev libwiretap-dev libwsutil-dev libglib2.0-dev tshark wireshark
   qt6-base-dev qt6-base-dev-tools libqcustomplot-dev
   libpcap-dev libgtest-dev
-  xvfb xdotool iproute2
+  xvfb xdotool iproute2 python3
 )
 
 if [ "$(id -u)" -ne 0 ]; then
