@@ -143,6 +143,12 @@ int64_t fileBytesWaiting(FileHandle* file) {
   return waiting;
 }
 
+bool filePipeReaderGone(FileHandle* file) {
+  if (!file || !file->isPipe) return false;
+  pollfd probe{file->fd, POLLOUT, 0};
+  return poll(&probe, 1, 0) > 0 && (probe.revents & (POLLERR | POLLHUP)) != 0;
+}
+
 int fileReadAt(FileHandle* file, uint64_t offset, void* buffer, uint32_t count, int onlyIfAvailable) {
   if (!file || (!buffer && count > 0)) return -1;
   if (onlyIfAvailable && fileBytesWaiting(file) < static_cast<int64_t>(count)) return -1;

@@ -35,6 +35,9 @@ int fileReadAt(FileHandle* file, uint64_t offset, void* buffer, uint32_t count, 
 
 // Bytes waiting in a pipe right now; -1 for an ordinary file or on failure.
 int64_t fileBytesWaiting(FileHandle* file);
+// Whether the reader of a pipe has closed its end (bytes still waiting in
+// the pipe will then never be taken). False for other files.
+bool filePipeReaderGone(FileHandle* file);
 
 // Writes exactly `count` bytes (partial writes are continued). 0 only if all
 // were written; -1 otherwise, e.g. when the pipe's reader has gone away.

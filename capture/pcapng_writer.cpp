@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "capture_buffer.h"
 #include "file_layer.h"
@@ -246,9 +247,43 @@ int pcapngWriterSetBatching(PcapngWriter* writer, uint32_t capacity) {
   return 0;
 }
 
+namespace {
+
+// How long a finished stream waits for its reader to take the last blocks,
+// and how long it then stays open.
+constexpr int kDrainWaitMs = 2000;
+constexpr int kLingerMs = 1000;
+
+// Whether a stop signal asks for a quick end, or the reader has gone.
+bool endNow(PcapngWriter* writer) {
+  if (writer->stopCounter != nullptr && writer->stopCounter->load() != 0) return true;
+  return filePipeReaderGone(writer->file);
+}
+
+// Wireshark's GUI stops its capture of a FIFO when the extcap program ends
+// and shows nothing of a capture whose program ended before the GUI had set
+// the capture up: a replay written in a few milliseconds came out as "No
+// Packets". So a stream into a pipe ends only once the reader has taken
+// everything, and then stays open a little longer, unless a stop signal
+// asks for a quick end or the reader has gone.
+void waitForTheReader(PcapngWriter* writer) {
+  if (fileBytesWaiting(writer->file) < 0) return;  // not a pipe
+  int waited = 0;
+  for (; waited < kDrainWaitMs && fileBytesWaiting(writer->file) > 0; ++waited) {
+    if (endNow(writer)) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  for (int lingered = 0; lingered < kLingerMs; lingered += 10) {
+    if (endNow(writer)) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+}  // namespace
+
 void pcapngWriterClose(PcapngWriter* writer) {
   if (writer == nullptr) return;
-  pcapngWriterFlush(writer);
+  if (pcapngWriterFlush(writer) == 0 && writer->open) waitForTheReader(writer);
   delete[] writer->batch;
   fileClose(writer->file);
   delete writer;
