@@ -206,6 +206,32 @@ TEST_F(Collection, SyncErrorThresholds)
     }
 }
 
+TEST_F(Collection, DeviationBeyond32BitsSaturates)
+{
+    /* 40-bit counters far above 2^32 with one unexplained jump (delta 0) in
+     * the window: the deviation exceeds 32 bits. The jump itself is a sync
+     * error; while the deviation stays beyond the range nothing grows, so no
+     * further entries may appear, whatever the exact values. */
+    const uint64_t high = 1ULL << 35;
+    const uint64_t counters[] = {high + 100, high + 200, high + 300, 50,
+                                 high + 400, high + 7000, high + 90000, high + 1234567};
+    uint32_t frame = 10;
+    for (uint64_t c : counters) {
+        auto r = spdo(2, frame++, 0);
+        r.spdo_40bit = true;
+        r.spdo_counter40 = c;
+        osa_tap_packet(&r);
+    }
+    const osa_connection *conn = osa_find_connection(2);
+    ASSERT_NE(conn, nullptr);
+    ASSERT_EQ(conn->counter_delta.series.size(), 7u);
+    EXPECT_EQ(conn->sync_errors.series.size(), 1u);
+    ASSERT_FALSE(conn->sync_errors.series.empty());
+    EXPECT_EQ(conn->sync_errors.series.back().frame, 13u);
+    EXPECT_EQ(conn->failure_count + conn->netsync_count, 1u);
+    EXPECT_EQ(conn->last_sync_deviation, UINT32_MAX);
+}
+
 TEST_F(Collection, CounterZeroCountsAsNone)
 {
     auto a = spdo(2, 10, 0);

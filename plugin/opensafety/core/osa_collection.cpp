@@ -85,15 +85,27 @@ void add_log(osa_connection *conn, uint32_t frame, uint32_t kind, uint64_t value
     conn->log.push_front(e);
 }
 
+/* Whole part of a deviation, held at the ends of the range: a window that
+ * mixes huge deltas (unexplained counter jumps) with a 0 delta has a
+ * deviation beyond 32 bits, and converting that as is is undefined. */
+uint32_t saturate_u32(double v)
+{
+    if (!(v > 0.0))  // also NaN
+        return 0;
+    if (v >= 4294967295.0)
+        return UINT32_MAX;
+    return static_cast<uint32_t>(v);
+}
+
 /* Sync-error check of one counter delta against the previous one: a fast
  * growth of the counter deviation between two SPDOs means cycles were lost. */
 void classify_sync(osa_connection *conn, uint32_t frame, uint64_t cd, const osa_delta_sample &s)
 {
     const double dev = s.deviation;
     const double mean = s.mean;
-    const uint32_t dev_int = static_cast<uint32_t>(dev);
+    const uint32_t dev_int = saturate_u32(dev);
     if (conn->last_sync_frame != 0 && conn->last_sync_frame != frame) {
-        const int32_t ddev = static_cast<int32_t>(conn->last_sync_deviation - dev_int);
+        const int64_t ddev = static_cast<int64_t>(conn->last_sync_deviation) - static_cast<int64_t>(dev_int);
         const int32_t dframe = static_cast<int32_t>(conn->last_sync_frame - frame);
         const double x = (static_cast<double>(ddev) / static_cast<double>(dframe)) * dev;
         if (x > sync_error_threshold) {
