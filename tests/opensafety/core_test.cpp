@@ -440,6 +440,52 @@ TEST_F(Collection, ElevenByteFramesUseLearnedTails)
     EXPECT_EQ(osa_udid_candidates().size(), 2u);  // no duplicates
 }
 
+TEST_F(Collection, LearnedTailsAreCapped)
+{
+    /* Every longer frame with a new UDID teaches a tail: crafted traffic must
+     * not grow the list (each tail is one more chance for a short frame to
+     * match by accident). The first tails learned stay. */
+    for (unsigned i = 0; i < 200; ++i) {
+        const uint8_t udid[6] = {0x02, 0xD7, 0xA5, static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0x5C};
+        generated g = make_frame(spdo_info(static_cast<uint16_t>(2 + i), 0x0100), 2, 1, udid);
+        g.rec.frame_number = i + 1;
+        osa_tap_packet(&g.rec);
+    }
+    const auto &tails = osa_udid_candidates();
+    ASSERT_EQ(tails.size(), osa_max_udid_tails);
+    for (unsigned i = 0; i < tails.size(); ++i)
+        EXPECT_EQ(tails[i], (i << 16) | 0x5Cu) << i;
+}
+
+TEST_F(Collection, TailMatchMovesFramesOnlyToNodesHoldingTheUdid)
+{
+    /* Node 2's longer frame teaches the tail. */
+    generated teach = make_frame(spdo_info(2, 0x0400), 2, 1, kUdid);
+    osa_tap_packet(&teach.rec);
+    ASSERT_EQ(osa_udid_candidates().size(), 1u);
+
+    /* An 11-byte frame of node 5 that the dissector names 9: the tail fits,
+     * but node 5 never showed this UDID itself, so nothing moves. */
+    generated shortf = make_frame(spdo_info(5, 0x0321), 0, 1, kUdid);
+    shortf.rec.sender = 9;
+    osa_tap_packet(&shortf.rec);
+    const osa_node_map *t = osa_node_table();
+    EXPECT_EQ(t->count(5), 0u);
+    ASSERT_EQ(t->count(9), 1u);
+    EXPECT_EQ(t->at(9)->udid_valid, 0u);
+    EXPECT_EQ(t->at(9)->spdo_count, 1u);
+
+    /* Once node 5's own longer frame proved the UDID, the same frame goes to 5. */
+    generated own = make_frame(spdo_info(5, 0x0330), 2, 1, kUdid);
+    osa_tap_packet(&own.rec);
+    ASSERT_EQ(t->at(5)->udid_valid, 1u);
+    generated again = make_frame(spdo_info(5, 0x0340), 0, 1, kUdid);
+    again.rec.sender = 10;
+    osa_tap_packet(&again.rec);
+    EXPECT_EQ(t->count(10), 0u);
+    EXPECT_EQ(t->at(5)->spdo_count, 2u);
+}
+
 TEST_F(Collection, DetectionRefusesWhatItCannotSolve)
 {
     osa_node *n = osa_get_node(3);

@@ -183,6 +183,14 @@ void handle_snmt(osa_node *node, const osa_frame_record *rec)
     }
 }
 
+/* True when the node of `sadr` exists and already holds this UDID. */
+bool holds_udid(uint32_t sadr, const uint8_t (&udid)[6])
+{
+    const auto it = g_state->nodes.find(sadr);
+    return it != g_state->nodes.end() && it->second->udid_valid &&
+           std::equal(std::begin(udid), std::end(udid), it->second->scm_udid);
+}
+
 osa_node *learn_udid(osa_node *node, const osa_frame_record *rec)
 {
     if (node->udid_valid)
@@ -197,12 +205,20 @@ osa_node *learn_udid(osa_node *node, const osa_frame_record *rec)
     }
     if (rec->kind == 1 || rec->frame_len < min_frame)
         return node;
+    const osa_node before = *node;
     if (osa_detect_udid(node, rec) != 0 || osa_last_detection_counter40())
         return node;
     const uint32_t sadr = osa_decode_address(rec, node, 0);
-    if (sadr != 0 && sadr != node->sadr)
-        return rekey_node(node, sadr);
-    return node;
+    if (sadr == 0 || sadr == node->sadr)
+        return node;
+    if (osa_last_detection_from_tail() && !holds_udid(sadr, node->scm_udid)) {
+        /* A learned tail that fits an 11-byte frame is a 14-bit check at
+         * best: it may move the frame to another SADR only when that node
+         * already holds the same UDID. Otherwise the match is not taken. */
+        *node = before;
+        return node;
+    }
+    return rekey_node(node, sadr);
 }
 
 }  // namespace
@@ -212,7 +228,7 @@ void osa_learn_udid_tail(uint32_t tail)
     if (!g_state)
         return;
     auto &c = g_state->candidates;
-    if (std::find(c.begin(), c.end(), tail) == c.end())
+    if (c.size() < osa_max_udid_tails && std::find(c.begin(), c.end(), tail) == c.end())
         c.push_back(tail);
 }
 
