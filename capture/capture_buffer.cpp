@@ -2,7 +2,27 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <memory_resource>
 #include <new>
+
+// Plain signed order of the stamps (a strict weak order, which the index
+// needs), counting its uses.
+struct PresortStampLess {
+  uint64_t* count;
+  bool operator()(int64_t a, int64_t b) const {
+    ++*count;
+    return a < b;
+  }
+};
+
+// The tree nodes come from a pool that keeps returned nodes for reuse: once
+// the buffer has been full, inserting allocates nothing.
+struct PresortIndex {
+  uint64_t comparisons = 0;
+  std::pmr::unsynchronized_pool_resource pool;
+  std::pmr::multimap<int64_t, PacketRecord*, PresortStampLess> byStamp{PresortStampLess{&comparisons}, &pool};
+};
 
 namespace {
 
@@ -16,17 +36,28 @@ int64_t waitingCount(const CaptureBuffer* buffer) {
                               buffer->removed.load(std::memory_order_relaxed));
 }
 
-// Walk back from the newest record: frames mostly arrive in order, so this
-// usually stops at once. Equal stamps stay behind earlier arrivals.
+// Records mostly arrive in order and go to the end at once. Any other record
+// goes before the first one stamped later, found through the index. Equal
+// stamps stay behind earlier arrivals.
 void insertSortedLocked(CaptureBuffer* buffer, PacketRecord* record) {
-  RecordNode* node = recordListLast(&buffer->presortList);
-  while (!recordNodeIsHead(node) &&
-         static_cast<int64_t>(static_cast<uint64_t>(asRecord(node)->timestamp) -
-                              static_cast<uint64_t>(record->timestamp)) > 0) {
-    node = node->prev;
-  }
+  auto& index = buffer->presortIndex->byStamp;
   recordNodeInit(&record->links);
-  recordListInsertAfter(node, &record->links);
+  auto later = index.end();
+  if (!index.empty() && index.key_comp()(record->timestamp, index.rbegin()->first)) {
+    later = index.upper_bound(record->timestamp);
+  }
+  RecordNode* before = later == index.end() ? recordListLast(&buffer->presortList) : later->second->links.prev;
+  index.emplace_hint(later, record->timestamp, record);  // first: if it throws, the list is unchanged
+  recordListInsertAfter(before, &record->links);
+  buffer->presortComparisons.store(buffer->presortIndex->comparisons, std::memory_order_relaxed);
+}
+
+// Unlinks the oldest record from the list and the index; null when empty.
+PacketRecord* removeOldestLocked(CaptureBuffer* buffer) {
+  RecordNode* node = recordListRemoveHead(&buffer->presortList);
+  if (node == nullptr) return nullptr;
+  buffer->presortIndex->byStamp.erase(buffer->presortIndex->byStamp.begin());
+  return asRecord(node);
 }
 
 void noteInsertedLocked(CaptureBuffer* buffer, uint32_t count) {
@@ -74,12 +105,20 @@ CaptureBuffer* captureBufferCreate(uint32_t slotCount, int32_t holdBack) {
     reportAllocationFailure();
     return nullptr;
   }
+  buffer->presortIndex = new (std::nothrow) PresortIndex();
+  if (buffer->presortIndex == nullptr) {
+    std::free(buffer->slots);
+    delete buffer;
+    reportAllocationFailure();
+    return nullptr;
+  }
   buffer->slotCount = slotCount;
   buffer->holdBack.store(holdBack);
   buffer->inserted.store(0);
   buffer->removed.store(0);
   buffer->level.store(0);
   buffer->freeSlots.store(slotCount);
+  buffer->presortComparisons.store(0);
   recordListInit(&buffer->freeList);
   recordListInit(&buffer->presortList);
   for (uint32_t i = 0; i < slotCount; ++i) {
@@ -112,10 +151,10 @@ PacketRecord* captureBufferTakeReady(CaptureBuffer* buffer) {
   // A negative hold-back releases everything, as 0 does.
   if (waitingCount(buffer) <= buffer->holdBack.load(std::memory_order_acquire)) return nullptr;
   std::lock_guard<std::mutex> lock(buffer->mutex);
-  RecordNode* node = recordListRemoveHead(&buffer->presortList);
-  if (node == nullptr) return nullptr;
+  PacketRecord* record = removeOldestLocked(buffer);
+  if (record == nullptr) return nullptr;
   buffer->removed.store(buffer->removed.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-  return asRecord(node);
+  return record;
 }
 
 int captureBufferGiveBack(CaptureBuffer* buffer, PacketRecord* record) {
@@ -163,9 +202,9 @@ uint32_t captureBufferTakeReadyBatch(CaptureBuffer* buffer, PacketRecord** out, 
   const int64_t releasable = waiting - (holdBack < 0 ? 0 : holdBack);
   uint32_t taken = 0;
   while (taken < max && static_cast<int64_t>(taken) < releasable) {
-    RecordNode* node = recordListRemoveHead(&buffer->presortList);
-    if (node == nullptr) break;
-    out[taken++] = asRecord(node);
+    PacketRecord* record = removeOldestLocked(buffer);
+    if (record == nullptr) break;
+    out[taken++] = record;
   }
   buffer->removed.store(buffer->removed.load(std::memory_order_relaxed) + taken, std::memory_order_relaxed);
   if (waitingAfter != nullptr) *waitingAfter = waiting - taken;
@@ -209,6 +248,11 @@ int64_t captureBufferFreeCount(const CaptureBuffer* buffer) {
   return buffer->freeSlots.load(std::memory_order_relaxed);
 }
 
+uint64_t captureBufferPresortComparisons(const CaptureBuffer* buffer) {
+  if (buffer == nullptr) return 0;
+  return buffer->presortComparisons.load(std::memory_order_relaxed);
+}
+
 void captureBufferDestroy(CaptureBuffer* buffer) {
   if (buffer == nullptr) return;
   {
@@ -217,6 +261,7 @@ void captureBufferDestroy(CaptureBuffer* buffer) {
     recordListDetachAll(&buffer->freeList);
     recordListDetachAll(&buffer->presortList);
   }
+  delete buffer->presortIndex;
   std::free(buffer->slots);
   delete buffer;
 }

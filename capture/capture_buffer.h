@@ -32,9 +32,15 @@ struct PacketRecord {
 };
 static_assert(sizeof(PacketRecord) == 1576, "a slot is 1576 bytes");
 
+struct PresortIndex;
+
 struct CaptureBuffer {
   RecordList freeList;
   RecordList presortList;
+  // The presort list's records by timestamp, so that a record stamped far
+  // back (a late port, or a crafted dump) finds its place in logarithmic
+  // time instead of walking the list. Same order as the list, always.
+  PresortIndex* presortIndex;
   PacketRecord* slots;
   uint32_t slotCount;
   // Read without the lock by the main thread's release test; a stale value
@@ -45,6 +51,9 @@ struct CaptureBuffer {
   std::atomic<int32_t> level;  // inserted - removed at the last insertion
   // Slots on the free list. Changed under the lock, read without it.
   std::atomic<int64_t> freeSlots;
+  // Timestamp comparisons the presort has made so far: what an insertion
+  // costs, for the benchmark and the tests. Changed under the lock.
+  std::atomic<uint64_t> presortComparisons;
   std::mutex mutex;            // guards both lists and all counter updates
 };
 
@@ -83,4 +92,6 @@ int32_t captureBufferRemaining(const CaptureBuffer* buffer);
 // slots either thread holds between take and insert or give back. -1
 // without buffer.
 int64_t captureBufferFreeCount(const CaptureBuffer* buffer);
+// Timestamp comparisons made by all insertions so far; 0 without buffer.
+uint64_t captureBufferPresortComparisons(const CaptureBuffer* buffer);
 void captureBufferDestroy(CaptureBuffer* buffer);
