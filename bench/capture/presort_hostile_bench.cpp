@@ -22,6 +22,7 @@
 #include <ctime>
 #include <vector>
 
+#include "bench_dump.h"
 #include "capture_buffer.h"
 #include "dump_frame.h"
 #include "dump_processor.h"
@@ -30,35 +31,15 @@ namespace {
 
 constexpr int kRecordsPerDump = 180;  // 8-byte heads of empty frames and 4 bytes of padding: 1508 bytes
 
-void put16le(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32le(uint8_t* p, uint32_t v) {
-  put16le(p, static_cast<uint16_t>(v));
-  put16le(p + 2, static_cast<uint16_t>(v >> 16));
-}
-
 // One dump of `kRecordsPerDump` empty frames of port 01, the first stamped
 // `high:low` and each next one 50 ticks later.
 std::vector<uint8_t> buildDump(uint16_t total, uint32_t high, uint32_t low) {
   using namespace dumpframe;
-  std::vector<uint8_t> f(kFirstRecordOffset + kRecordsPerDump * kRecordHeadLength + 4, 0);
-  f[kEtherTypeOffset] = 0x08;
-  f[kIpSourceLastOctet] = 7;
-  f[kUdpSourcePortOffset] = f[kUdpDestPortOffset] = kUdpPort >> 8;
-  f[kUdpSourcePortOffset + 1] = f[kUdpDestPortOffset + 1] = kUdpPort & 0xFF;
-  f[kPlkMessageTypeOffset] = kPlkMessageTypeAsnd;
-  f[kPlkDestinationOffset] = kPlkBroadcastNode;
-  f[kAsndServiceOffset] = kAsndServiceDump;
-  f[kDumpCountOffset] = kRecordsPerDump;
-  put16le(&f[kDumpTotalOffset], total);
-  put16le(&f[kUniqueIdOffset], 0x4242);
-  put32le(&f[kTsHighOffset], high);
+  std::vector<uint8_t> f;
+  benchdump::startDump(&f, kFirstRecordOffset + kRecordsPerDump * kRecordHeadLength + 4, kRecordsPerDump, total, high);
   for (int i = 0; i < kRecordsPerDump; ++i) {
     uint8_t* r = &f[kFirstRecordOffset + i * kRecordHeadLength];
-    put32le(r + kRecordTimestampOffset, low + 50u * static_cast<uint32_t>(i));
-    put16le(r + kRecordSizeOffset, 0);
+    benchdump::put32le(r + kRecordTimestampOffset, low + 50u * static_cast<uint32_t>(i));
   }
   return f;
 }
