@@ -83,10 +83,19 @@ for t in "${targets[@]}"; do
     LLVM_PROFILE_FILE="$build/profiles/$t-%p.profraw" "$bin" -runs=0 "$build/corpus/$t" "$seeds/$t" \
       >/dev/null 2>&1 || true
     "$profdata" merge -sparse "$build/profiles/$t"-*.profraw -o "$build/profiles/$t.profdata"
-    files=()
-    for f in ${units[$t]}; do files+=("$root/$f"); done
-    percent=$("$llvmcov" export -summary-only -instr-profile="$build/profiles/$t.profdata" "$bin" "${files[@]}" |
-      python3 -c 'import json,sys; t=json.load(sys.stdin)["data"][0]["totals"]["lines"]; print("%.1f %% of %d lines" % (t["percent"], t["count"]))')
+    # The build records relative source paths (ccache): match the units by
+    # their path below the source folder.
+    percent=$("$llvmcov" export -summary-only -instr-profile="$build/profiles/$t.profdata" "$bin" 2>/dev/null |
+      python3 -c '
+import json, os, sys
+units = sys.argv[1].split()
+count = covered = 0
+for f in json.load(sys.stdin)["data"][0]["files"]:
+    name = os.path.normpath(f["filename"])
+    if any(name == u or name.endswith(os.sep + u) for u in units):
+        count += f["summary"]["lines"]["count"]
+        covered += f["summary"]["lines"]["covered"]
+print("%.1f %% of %d lines" % (100.0 * covered / count if count else 0.0, count))' "${units[$t]}")
     line="$line, line coverage $percent (${units[$t]// /, })"
   fi
   summary+=("$line")
