@@ -1,10 +1,12 @@
 #include "capture_buffer.h"
 
 #include <cstdio>
+#include <cstddef>
 #include <cstdlib>
 #include <map>
 #include <memory_resource>
 #include <new>
+#include <vector>
 
 // Plain signed order of the stamps (a strict weak order, which the index
 // needs), counting its uses.
@@ -16,11 +18,56 @@ struct PresortStampLess {
   }
 };
 
-// The tree nodes come from a pool that keeps returned nodes for reuse: once
-// the buffer has been full, inserting allocates nothing.
+// Tree nodes, all of one size, kept on a free list once returned: after the
+// buffer has been full once, inserting allocates nothing, and taking or
+// returning a node is a pointer swap (a general pool searches its chunks).
+class NodePool : public std::pmr::memory_resource {
+ public:
+  ~NodePool() override {
+    for (void* chunk : chunks_) ::operator delete(chunk);
+  }
+
+ private:
+  static constexpr size_t kNodesPerChunk = 4096;
+  struct FreeNode {
+    FreeNode* next;
+  };
+
+  void* do_allocate(size_t bytes, size_t alignment) override {
+    if (nodeBytes_ == 0) nodeBytes_ = bytes < sizeof(FreeNode) ? sizeof(FreeNode) : bytes;
+    if (bytes > nodeBytes_ || alignment > alignof(std::max_align_t)) {
+      return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+    }
+    if (free_ == nullptr) addChunk();
+    FreeNode* node = free_;
+    free_ = node->next;
+    return node;
+  }
+  void do_deallocate(void* p, size_t bytes, size_t alignment) override {
+    if (bytes > nodeBytes_ || alignment > alignof(std::max_align_t)) {
+      std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
+      return;
+    }
+    free_ = new (p) FreeNode{free_};
+  }
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+
+  void addChunk() {
+    const size_t stride = (nodeBytes_ + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+                          alignof(std::max_align_t);
+    auto* chunk = static_cast<unsigned char*>(::operator new(stride * kNodesPerChunk));
+    chunks_.push_back(chunk);
+    for (size_t i = kNodesPerChunk; i-- > 0;) free_ = new (chunk + i * stride) FreeNode{free_};
+  }
+
+  size_t nodeBytes_ = 0;
+  FreeNode* free_ = nullptr;
+  std::vector<void*> chunks_;
+};
+
 struct PresortIndex {
   uint64_t comparisons = 0;
-  std::pmr::unsynchronized_pool_resource pool;
+  NodePool pool;
   std::pmr::multimap<int64_t, PacketRecord*, PresortStampLess> byStamp{PresortStampLess{&comparisons}, &pool};
 };
 
