@@ -5,6 +5,7 @@
 //
 // Input: settings byte (port marking, time mode), then frames: flags byte,
 // 16-bit time step in microseconds, 16-bit length + bytes.
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -26,12 +27,32 @@ void onEvent(void* context, uint64_t, uint8_t, const char* text, uint64_t) {
   if (context != nullptr) ++*static_cast<uint64_t*>(context);
 }
 
+// A timing that counted something has its minimum at or below its maximum.
+void checkTiming(const flowlens_timing* t) {
+  if (t == nullptr || t->count == 0) return;
+  FUZZ_CHECK(t->min <= t->max);
+}
+
 void checkCounters(const flowlens_instance* instance, uint64_t sent) {
   for (unsigned port = 0; port < 2; ++port) {
     const flowlens_frame_counters* c = flowlens_port_counters(instance, port);
     if (c == nullptr) continue;
     FUZZ_CHECK(c->powerlink <= sent);
     FUZZ_CHECK(c->soc + c->preq + c->pres + c->soa + c->asnd <= c->powerlink);
+    // Every view of a port is there whenever its counters are.
+    FUZZ_CHECK(flowlens_port_network(instance, port) != nullptr);
+    FUZZ_CHECK(flowlens_port_nominal_cycle_time(instance, port) != nullptr);
+    FUZZ_CHECK(flowlens_port_slots(instance, port) != nullptr);
+    checkTiming(flowlens_port_cycle_time(instance, port));
+    checkTiming(flowlens_port_soa_to_soc(instance, port));
+    checkTiming(flowlens_port_async_idle(instance, port));
+    checkTiming(flowlens_port_packet_interval(instance, port));
+    checkTiming(flowlens_port_pres_to_preq(instance, port));
+    const flowlens_node* nodes = flowlens_port_nodes(instance, port);
+    FUZZ_CHECK(nodes != nullptr);
+    uint64_t pres = 0;
+    for (unsigned n = 0; n < FLOWLENS_NODES; ++n) pres += nodes[n].pres;
+    FUZZ_CHECK(pres <= sent);
   }
 }
 
@@ -44,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static flowlens_instance* instance = [] {
     flowlens_instance* made = nullptr;
     FUZZ_CHECK(flowlens_create(&made, onEvent, nullptr) == 0);
+    std::atexit([] { flowlens_destroy(instance); });
     return made;
   }();
   uint64_t events = 0;
