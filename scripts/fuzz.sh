@@ -68,7 +68,9 @@ for t in "${targets[@]}"; do
   [ -x "$bin" ] || { echo "fuzz: $t was not built"; failed+=("$t"); continue; }
   mkdir -p "$build/corpus/$t"
   echo "fuzz: $t for ${seconds}s"
-  if ! LLVM_PROFILE_FILE="$build/profiles/run-$t.profraw" "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  dict=()
+  [ -f "$root/fuzz/$t.dict" ] && dict=(-dict="$root/fuzz/$t.dict")
+  if ! LLVM_PROFILE_FILE="$build/profiles/run-$t.profraw" "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "${dict[@]}" \
       -artifact_prefix="$build/findings/$t-" "$build/corpus/$t" "$seeds/$t" >"$build/logs/$t.log" 2>&1; then
     echo "fuzz: $t FOUND A FAULT (log: $build/logs/$t.log)"
     tail -n 40 "$build/logs/$t.log"
