@@ -202,6 +202,25 @@ def status(node, flags, state=0xFD, entries=b""):
     return epl(6, 240, node, bytes([2]) + struct.pack("<H", flags) + bytes([state]) + bytes(10) + entries + bytes(60))
 
 
+def command_layer(command, flags, data=b""):
+    return bytes([0, 7, flags, command]) + struct.pack("<HH", len(data), 0) + data
+
+
+def sdo_conversation(server, pairs, client=240):
+    """An SDO connection opened, the requests answered in sequence, then closed."""
+    def frame(source, destination, receive, send, layer=b""):
+        return epl(6, destination, source, bytes([5, receive, send, 0, 0]) + layer)
+    frames = [frame(client, server, 0x00, 0x01), frame(server, client, 0x01, 0x01),
+              frame(client, server, 0x01, 0x06), frame(server, client, 0x06, 0x06)]
+    sent = answered = 1
+    for request, response in pairs:
+        sent = (sent + 1) & 0x3F
+        frames.append(frame(client, server, (answered << 2) | 2, (sent << 2) | 2, request))
+        answered = (answered + 1) & 0x3F
+        frames.append(frame(server, client, (sent << 2) | 2, (answered << 2) | 2, response))
+    return frames + [frame(client, server, (answered << 2) | 3, (sent << 2) | 3)]
+
+
 def synthetic_frames():
     """Named runs of hand-built frames."""
     runs = {}
@@ -278,6 +297,45 @@ def synthetic_frames():
                   [epl(6, 255, 240, bytes([4, 0x2D, 0x1C]) + bytes(22))[:14 + 29]]
     runs["states"] = [epl(4, 255, 1, bytes([state, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0])) for state in
                       (0x00, 0x19, 0x1C, 0x1D, 0x1E, 0x29, 0x39, 0x4D, 0x5D, 0x6D, 0x79, 0xFD, 0xAB)]
+    objects = [(0x1000, 0), (0x1003, 1), (0x1016, 1), (0x1F81, 1), (0x1F8D, 1), (0x1F9B, 1), (0x1018, 9), (0x1400, 0),
+               (0x1400, 1), (0x1400, 2), (0x1400, 3), (0x1600, 0), (0x1600, 1), (0x1800, 1), (0x1A00, 2), (0x2013, 1),
+               (0x20B0, 1), (0x20C0, 0), (0x20CB, 99)] + [(0x20C0, sub) for sub in (5, 6, 7, 8, 17, 18, 19, 25, 31, 32, 35,
+                                                                                   40, 41, 42, 43)] + \
+              [(0x2105, sub) for sub in (0, 1, 24, 50, 90, 93, 94, 100, 150)] + [(0x21FF, 3)] + \
+              [(index, 1) for index in (0x3000, 0x3800, 0x4000, 0x5000, 0x5800, 0x6000, 0x7000, 0x8000, 0x9800, 0xA000)]
+    named = [ident(1, 0x0180), ident(2, 0x0101)]
+    answer = command_layer(0x02, 0x80, b"\x01\x02\x03\x04")
+    for server in (1, 2, 3):
+        named += sdo_conversation(server, [(command_layer(0x02, 0x00, struct.pack("<HBB", index, sub, 0)), answer)
+                                           for index, sub in objects])
+    named += sdo_conversation(4, [(command_layer(0x01, 0x00, struct.pack("<HBB", 0x1F9E, 0, 0) + bytes([command])),
+                                   command_layer(0x01, 0x80))
+                                  for command in (0x21, 0x22, 0x23, 0x24, 0x28, 0x29, 0x2A, 0x2B, 0x2C, 0x2D, 0x41,
+                                                  0x42, 0x43, 0x44, 0x48, 0x49, 0x4A, 0x4B, 0x4C, 0xFF, 0x01)] +
+                             [(command_layer(0x01, 0x00, struct.pack("<HBBHBBHH", 0x1600, 1, 0, 0x6000, 1, 0, 0, 8)),
+                               command_layer(0x01, 0x80))])
+    runs["od_names"] = named
+    runs["sdo_conversations"] = sdo_conversation(1, [
+        (command_layer(0x02, 0x00, struct.pack("<HBB", 0x21FF, 1, 0)), command_layer(0x02, 0x80, bytes(8))),
+        (command_layer(0x02, 0x00, struct.pack("<HBB", 0x1018, 2, 0)), command_layer(0x02, 0x80, struct.pack("<I", 0x0180))),
+        (command_layer(0x01, 0x10, struct.pack("<IHBB", 4000, 0x1F50, 1, 0) + bytes(20)), command_layer(0x01, 0x90)),
+        (command_layer(0x01, 0x20, bytes(40)), command_layer(0x01, 0x90)),
+        (command_layer(0x01, 0x30, bytes(20)), command_layer(0x01, 0x80)),
+        (command_layer(0x01, 0x10, struct.pack("<IHBB", 400, 0x20C0, 35, 0) + bytes(20)), command_layer(0x01, 0x90)),
+        (command_layer(0x01, 0x30, bytes(20)), command_layer(0x01, 0x80)),
+        (command_layer(0x01, 0x10, struct.pack("<IHBB", 400, 0x20C8, 35, 0) + bytes(20)), command_layer(0x01, 0xC0,
+                                                                                                       struct.pack("<I", 0x08000022))),
+        (command_layer(0x31, 0x00, struct.pack("<IHBB", 0, 0x1006, 0, 0) + bytes(4)),
+         command_layer(0x31, 0x80, struct.pack("<HBBI", 0x1006, 0, 0x80, 0x06090011) + struct.pack("<HBBI", 0x1007, 0, 0, 0))),
+        (command_layer(0x32, 0x00, struct.pack("<IHBB", 0, 0x1018, 1, 0)),
+         command_layer(0x32, 0x80, struct.pack("<IHBB", 12, 0x1018, 1, 0) + bytes(4) + struct.pack("<IHBB", 0, 0x1000, 0, 0x80)
+                       + struct.pack("<I", 0x06020000))),
+        (command_layer(0x31, 0x10, bytes(30)), command_layer(0x31, 0x90)),
+        (command_layer(0x32, 0x10, bytes(30)), command_layer(0x32, 0x90)),
+        (command_layer(0x01, 0x10, struct.pack("<IHBB", 4, 0x1F9E, 0, 0) + b"\x28\0\0\0"), command_layer(0x01, 0x80)),
+        (command_layer(0x01, 0x00, struct.pack("<HBB", 0x1F9E, 0, 0) + b"\x28"), command_layer(0x01, 0x80)),
+        (command_layer(0x01, 0x00, struct.pack("<HBB", 0x1010, 1, 0) + b"\x01\x02"), command_layer(0x01, 0x80)),
+    ])
     runs["ip_misc"] = [eth(b"\xFF" * 6, node_mac(9), 0x0800, ipv4(17, 0xC0A86409, 0xC0A864FF,
                                                                   struct.pack(">HHHH", 5001, 5001, 40, 0) + bytes(32))),
                        eth(b"\xFF" * 6, node_mac(9), 0x0806, bytes(28)), eth(b"\xFF" * 6, node_mac(9), 0x86DD, bytes(40)),
