@@ -6,12 +6,80 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstddef>
+#include <cstdlib>
+#include <map>
+#include <memory_resource>
 #include <new>
 #include <thread>
+#include <vector>
 
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it with EINVAL
 #endif
+
+// Plain signed order of the stamps (a strict weak order, which the index
+// needs), counting its uses.
+struct PresortStampLess {
+  uint64_t* count;
+  bool operator()(int64_t a, int64_t b) const {
+    ++*count;
+    return a < b;
+  }
+};
+
+// Tree nodes, all of one size, kept on a free list once returned: after the
+// buffer has been full once, inserting allocates nothing, and taking or
+// returning a node is a pointer swap (a general pool searches its chunks).
+class NodePool : public std::pmr::memory_resource {
+ public:
+  ~NodePool() override {
+    for (void* chunk : chunks_) ::operator delete(chunk);
+  }
+
+ private:
+  static constexpr size_t kNodesPerChunk = 4096;
+  struct FreeNode {
+    FreeNode* next;
+  };
+
+  void* do_allocate(size_t bytes, size_t alignment) override {
+    if (nodeBytes_ == 0) nodeBytes_ = bytes < sizeof(FreeNode) ? sizeof(FreeNode) : bytes;
+    if (bytes > nodeBytes_ || alignment > alignof(std::max_align_t)) {
+      return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+    }
+    if (free_ == nullptr) addChunk();
+    FreeNode* node = free_;
+    free_ = node->next;
+    return node;
+  }
+  void do_deallocate(void* p, size_t bytes, size_t alignment) override {
+    if (bytes > nodeBytes_ || alignment > alignof(std::max_align_t)) {
+      std::pmr::new_delete_resource()->deallocate(p, bytes, alignment);
+      return;
+    }
+    free_ = new (p) FreeNode{free_};
+  }
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+
+  void addChunk() {
+    const size_t stride = (nodeBytes_ + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+                          alignof(std::max_align_t);
+    auto* chunk = static_cast<unsigned char*>(::operator new(stride * kNodesPerChunk));
+    chunks_.push_back(chunk);
+    for (size_t i = kNodesPerChunk; i-- > 0;) free_ = new (chunk + i * stride) FreeNode{free_};
+  }
+
+  size_t nodeBytes_ = 0;
+  FreeNode* free_ = nullptr;
+  std::vector<void*> chunks_;
+};
+
+struct PresortIndex {
+  uint64_t comparisons = 0;
+  NodePool pool;
+  std::pmr::multimap<int64_t, PacketRecord*, PresortStampLess> byStamp{PresortStampLess{&comparisons}, &pool};
+};
 
 namespace {
 
@@ -25,17 +93,28 @@ int64_t waitingCount(const CaptureBuffer* buffer) {
                               buffer->removed.load(std::memory_order_relaxed));
 }
 
-// Walk back from the newest record: frames mostly arrive in order, so this
-// usually stops at once. Equal stamps stay behind earlier arrivals.
+// Records mostly arrive in order and go to the end at once. Any other record
+// goes before the first one stamped later, found through the index. Equal
+// stamps stay behind earlier arrivals.
 void insertSortedLocked(CaptureBuffer* buffer, PacketRecord* record) {
-  RecordNode* node = recordListLast(&buffer->presortList);
-  while (!recordNodeIsHead(node) &&
-         static_cast<int64_t>(static_cast<uint64_t>(asRecord(node)->timestamp) -
-                              static_cast<uint64_t>(record->timestamp)) > 0) {
-    node = node->prev;
-  }
+  auto& index = buffer->presortIndex->byStamp;
   recordNodeInit(&record->links);
-  recordListInsertAfter(node, &record->links);
+  auto later = index.end();
+  if (!index.empty() && index.key_comp()(record->timestamp, index.rbegin()->first)) {
+    later = index.upper_bound(record->timestamp);
+  }
+  RecordNode* before = later == index.end() ? recordListLast(&buffer->presortList) : later->second->links.prev;
+  index.emplace_hint(later, record->timestamp, record);  // first: if it throws, the list is unchanged
+  recordListInsertAfter(before, &record->links);
+  buffer->presortComparisons.store(buffer->presortIndex->comparisons, std::memory_order_relaxed);
+}
+
+// Unlinks the oldest record from the list and the index; null when empty.
+PacketRecord* removeOldestLocked(CaptureBuffer* buffer) {
+  RecordNode* node = recordListRemoveHead(&buffer->presortList);
+  if (node == nullptr) return nullptr;
+  buffer->presortIndex->byStamp.erase(buffer->presortIndex->byStamp.begin());
+  return asRecord(node);
 }
 
 size_t poolBytes(uint32_t slotCount) { return static_cast<size_t>(slotCount) * sizeof(PacketRecord); }
@@ -157,6 +236,13 @@ CaptureBuffer* captureBufferCreate(uint32_t slotCount, int32_t holdBack) {
     reportAllocationFailure();
     return nullptr;
   }
+  buffer->presortIndex = new (std::nothrow) PresortIndex();
+  if (buffer->presortIndex == nullptr) {
+    munmap(buffer->slots, poolBytes(slotCount));
+    delete buffer;
+    reportAllocationFailure();
+    return nullptr;
+  }
   buffer->slotCount = slotCount;
   buffer->holdBack.store(holdBack);
   buffer->inserted.store(0);
@@ -164,6 +250,7 @@ CaptureBuffer* captureBufferCreate(uint32_t slotCount, int32_t holdBack) {
   buffer->level.store(0);
   buffer->freeSlots.store(slotCount);
   buffer->freshNext = 0;
+  buffer->presortComparisons.store(0);
   recordListInit(&buffer->freeList);
   recordListInit(&buffer->presortList);
   return buffer;
@@ -191,10 +278,10 @@ PacketRecord* captureBufferTakeReady(CaptureBuffer* buffer) {
   // A negative hold-back releases everything, as 0 does.
   if (waitingCount(buffer) <= buffer->holdBack.load(std::memory_order_acquire)) return nullptr;
   std::lock_guard<std::mutex> lock(buffer->mutex);
-  RecordNode* node = recordListRemoveHead(&buffer->presortList);
-  if (node == nullptr) return nullptr;
+  PacketRecord* record = removeOldestLocked(buffer);
+  if (record == nullptr) return nullptr;
   buffer->removed.store(buffer->removed.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-  return asRecord(node);
+  return record;
 }
 
 int captureBufferGiveBack(CaptureBuffer* buffer, PacketRecord* record) {
@@ -242,9 +329,9 @@ uint32_t captureBufferTakeReadyBatch(CaptureBuffer* buffer, PacketRecord** out, 
   const int64_t releasable = waiting - (holdBack < 0 ? 0 : holdBack);
   uint32_t taken = 0;
   while (taken < max && static_cast<int64_t>(taken) < releasable) {
-    RecordNode* node = recordListRemoveHead(&buffer->presortList);
-    if (node == nullptr) break;
-    out[taken++] = asRecord(node);
+    PacketRecord* record = removeOldestLocked(buffer);
+    if (record == nullptr) break;
+    out[taken++] = record;
   }
   buffer->removed.store(buffer->removed.load(std::memory_order_relaxed) + taken, std::memory_order_relaxed);
   if (waitingAfter != nullptr) *waitingAfter = waiting - taken;
@@ -288,6 +375,11 @@ int64_t captureBufferFreeCount(const CaptureBuffer* buffer) {
   return buffer->freeSlots.load(std::memory_order_relaxed);
 }
 
+uint64_t captureBufferPresortComparisons(const CaptureBuffer* buffer) {
+  if (buffer == nullptr) return 0;
+  return buffer->presortComparisons.load(std::memory_order_relaxed);
+}
+
 void captureBufferDestroy(CaptureBuffer* buffer) {
   if (buffer == nullptr) return;
   if (buffer->prefaulter != nullptr) {
@@ -302,6 +394,7 @@ void captureBufferDestroy(CaptureBuffer* buffer) {
     recordListDetachAll(&buffer->freeList);
     recordListDetachAll(&buffer->presortList);
   }
+  delete buffer->presortIndex;
   munmap(buffer->slots, poolBytes(buffer->slotCount));
   delete buffer;
 }

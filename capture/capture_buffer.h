@@ -33,10 +33,15 @@ struct PacketRecord {
 static_assert(sizeof(PacketRecord) == 1576, "a slot is 1576 bytes");
 
 struct Prefaulter;
+struct PresortIndex;
 
 struct CaptureBuffer {
   RecordList freeList;
   RecordList presortList;
+  // The presort list's records by timestamp, so that a record stamped far
+  // back (a late port, or a crafted dump) finds its place in logarithmic
+  // time instead of walking the list. Same order as the list, always.
+  PresortIndex* presortIndex;
   PacketRecord* slots;
   uint32_t slotCount;
   uint32_t freshNext;          // slots from here on were never taken (guarded by the lock)
@@ -48,6 +53,9 @@ struct CaptureBuffer {
   std::atomic<int32_t> level;  // inserted - removed at the last insertion
   // Slots on the free list. Changed under the lock, read without it.
   std::atomic<int64_t> freeSlots;
+  // Timestamp comparisons the presort has made so far: what an insertion
+  // costs, for the benchmark and the tests. Changed under the lock.
+  std::atomic<uint64_t> presortComparisons;
   std::mutex mutex;            // guards both lists and all counter updates
   Prefaulter* prefaulter;      // background prefault, if started
 };
@@ -88,6 +96,8 @@ int32_t captureBufferRemaining(const CaptureBuffer* buffer);
 // slots either thread holds between take and insert or give back. -1
 // without buffer.
 int64_t captureBufferFreeCount(const CaptureBuffer* buffer);
+// Timestamp comparisons made by all insertions so far; 0 without buffer.
+uint64_t captureBufferPresortComparisons(const CaptureBuffer* buffer);
 // Faults the pool's pages in on a background thread of the lowest priority,
 // so a capture that fills the pool later pays no page faults on its way
 // (a live capture from the analyzer cannot wait for them). The buffer works

@@ -14,6 +14,7 @@ PACKAGES=(
   wireshark-qt xvfb xdotool
   libgtest-dev
   iproute2 util-linux
+  clang libclang-rt-14-dev llvm python3
 )
 
 missing=()

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_dump.h"
 #include "capture_buffer.h"
 #include "dump_frame.h"
 #include "dump_processor.h"
@@ -32,14 +33,8 @@ constexpr uint32_t kTicksApart = 672 / 20 + 1;  // a little over 672 ns
 constexpr int kDumps = 25000;                    // 500,000 records per pass
 constexpr int kPasses = 6;
 
-void put16le(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32le(uint8_t* p, uint32_t v) {
-  put16le(p, static_cast<uint16_t>(v));
-  put16le(p + 2, static_cast<uint16_t>(v >> 16));
-}
+using benchdump::put16le;
+using benchdump::put32le;
 
 std::vector<std::vector<uint8_t>> buildDumps() {
   using namespace dumpframe;
@@ -49,18 +44,8 @@ std::vector<std::vector<uint8_t>> buildDumps() {
   for (int d = 0; d < kDumps; ++d) {
     const uint32_t recordBytes = kRecordHeadLength + kFrameBytes;
     std::vector<uint8_t>& f = dumps[d];
-    f.assign(kFirstRecordOffset + kRecordsPerDump * recordBytes, 0);
-    f[kEtherTypeOffset] = 0x08;
-    f[kIpSourceLastOctet] = 7;
-    f[kUdpSourcePortOffset] = f[kUdpDestPortOffset] = kUdpPort >> 8;
-    f[kUdpSourcePortOffset + 1] = f[kUdpDestPortOffset + 1] = kUdpPort & 0xFF;
-    f[kPlkMessageTypeOffset] = kPlkMessageTypeAsnd;
-    f[kPlkDestinationOffset] = kPlkBroadcastNode;
-    f[kAsndServiceOffset] = kAsndServiceDump;
-    f[kDumpCountOffset] = kRecordsPerDump;
-    put16le(&f[kDumpTotalOffset], total);
-    put16le(&f[kUniqueIdOffset], 0x4242);
-    put32le(&f[kTsHighOffset], static_cast<uint32_t>(ticks >> 32));
+    benchdump::startDump(&f, kFirstRecordOffset + kRecordsPerDump * recordBytes, kRecordsPerDump, total,
+                         static_cast<uint32_t>(ticks >> 32));
     total = static_cast<uint16_t>(total + kRecordsPerDump);
     // Even records (port 01) first, then the odd ones (port 02).
     int slot = 0;

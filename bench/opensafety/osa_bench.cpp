@@ -1,5 +1,6 @@
-/* Collection throughput: SPDO records per second through osa_tap_packet, and
- * the cost of one UDID recovery per frame class. Prints figures only. */
+/* Collection throughput: SPDO records per second through osa_tap_packet, the
+ * cost of one UDID recovery per frame class, and a flood of crafted SSDOs
+ * that each show a new UDID. Prints figures only. */
 #include "osa_core.h"
 #include "osa_frame.h"
 #include "osa_gen.h"
@@ -17,7 +18,8 @@ struct frame {
     osa_frame_record rec;
 };
 
-frame make(uint16_t adr, uint64_t counter, unsigned payload_len, uint8_t id, bool counter40 = false)
+frame make(uint16_t adr, uint64_t counter, unsigned payload_len, uint8_t id, bool counter40 = false,
+           const uint8_t (&udid)[6] = kUdid)
 {
     osa_gen::frame_info f;
     f.msg_id = id;
@@ -28,7 +30,7 @@ frame make(uint16_t adr, uint64_t counter, unsigned payload_len, uint8_t id, boo
     f.conn_valid = true;
     f.counter40 = counter40;
     frame out;
-    out.bytes = osa_gen::build_frame(f, 1, kUdid, std::vector<uint8_t>(payload_len, 0x5A));
+    out.bytes = osa_gen::build_frame(f, 1, udid, std::vector<uint8_t>(payload_len, 0x5A));
     out.rec.frame = out.bytes.data();
     out.rec.frame_avail = out.rec.frame_len = static_cast<uint32_t>(out.bytes.size());
     out.rec.subframe2 = static_cast<uint16_t>(osa_frame::subframe2_offset(payload_len));
@@ -92,6 +94,40 @@ int main()
         const double s = seconds_since(t0);
         std::printf("udid recovery, %-26s %7.0f ns/frame (%d/%u recovered)\n", k.name, s * 1e9 / runs, ok, runs);
     }
+
+    /* 3. Crafted SSDOs: each names node 4 but arrives under SADR 900 and
+     * shows a UDID of its own, so every one runs the recovery again. Then
+     * 11-byte frames of unknown senders: how many a learned tail moves. */
+    const unsigned crafted = 200000;
+    std::vector<frame> flood;
+    flood.reserve(crafted);
+    for (unsigned i = 0; i < crafted; ++i) {
+        const uint8_t udid[6] = {0x02, 0xD7, 0xA5, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
+                                 static_cast<uint8_t>(i)};
+        flood.push_back(make(4, 0x0123, 4, osa_frame::ssdo_request, false, udid));
+        flood.back().rec.sender = 900;
+        flood.back().rec.frame_number = i + 1;
+    }
+    osa_tap_reset();
+    osa_get_node(4)->snmt_count = 1;
+    t0 = std::chrono::steady_clock::now();
+    for (frame &f : flood)
+        osa_tap_packet(&f.rec);
+    const double flood_s = seconds_since(t0);
+    unsigned moved = 0;
+    const unsigned probes = 2000;
+    for (unsigned i = 0; i < probes; ++i) {
+        const uint8_t udid[6] = {0x02, 0xD7, 0xA5, static_cast<uint8_t>(i * 7), static_cast<uint8_t>(i * 13),
+                                 static_cast<uint8_t>(i * 29 + 1)};
+        frame probe = make(static_cast<uint16_t>(10 + i % 700), 0x0100, 0, osa_frame::spdo_data_only, false, udid);
+        probe.rec.sender = 1000;
+        probe.rec.frame_number = crafted + i + 1;
+        osa_tap_packet(&probe.rec);
+        moved += osa_node_table()->count(1000) == 0;
+        osa_get_node(1000)->spdo_count = 0;
+    }
+    std::printf("crafted SSDOs: %u in %.3f s, %zu tails kept; 11-byte frames moved to another SADR: %u/%u\n",
+                crafted, flood_s, osa_udid_candidates().size(), moved, probes);
     osa_tap_destroy();
     return 0;
 }

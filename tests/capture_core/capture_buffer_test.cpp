@@ -102,6 +102,40 @@ TEST(CaptureBuffer, EqualStampsKeepArrivalOrder) {
   EXPECT_EQ(order, expected);
 }
 
+TEST(CaptureBuffer, HostileStampsFindTheirPlaceInFewComparisons) {
+  // A full buffer of records in order, then records stamped before all of
+  // them, into the middle, and equal to stored ones, as a crafted dump can
+  // send them. Each must be placed without walking the stored records, and
+  // the release order is still the stamp order with arrivals kept for equal
+  // stamps.
+  constexpr int kStored = 60000;
+  constexpr int kHostile = 180;
+  auto b = makeBuffer(kStored + 3 * kHostile);
+  for (int i = 0; i < kStored; ++i) insertStamp(b.get(), 1000000 + 10 * int64_t{i}, 0);
+  const uint64_t before = captureBufferPresortComparisons(b.get());
+  EXPECT_LE(before, uint64_t{4} * kStored);  // in order: a few per record
+  std::vector<int64_t> hostile;
+  for (int i = 0; i < kHostile; ++i) {
+    hostile.push_back(kHostile - i);                         // older than all, newest first
+    hostile.push_back(1000000 + 10 * int64_t{(i * 7919) % kStored} + 5);  // between two stored
+    hostile.push_back(1000000 + 10 * int64_t{(i * 104729) % kStored});    // equal to a stored one
+  }
+  for (size_t i = 0; i < hostile.size(); ++i) insertStamp(b.get(), hostile[i], static_cast<uint16_t>(i + 1));
+  const uint64_t perRecord = (captureBufferPresortComparisons(b.get()) - before) / hostile.size();
+  EXPECT_LE(perRecord, 64u) << "comparisons per hostile record";
+
+  const auto order = drain(b.get());
+  ASSERT_EQ(order.size(), static_cast<size_t>(kStored) + hostile.size());
+  for (size_t i = 1; i < order.size(); ++i) {
+    ASSERT_LE(order[i - 1].first, order[i].first) << i;
+    // A crafted record equal to a stored one comes after it.
+    if (order[i - 1].first == order[i].first) {
+      EXPECT_EQ(order[i - 1].second, 0) << i;
+    }
+  }
+  EXPECT_EQ(order.front(), std::make_pair(int64_t{1}, static_cast<uint16_t>(3 * (kHostile - 1) + 1)));
+}
+
 TEST(CaptureBuffer, RunsOutOfSlotsAndGetsThemBack) {
   const uint32_t slots = 1024 + 4;  // N = 4
   auto b = makeBuffer(slots);

@@ -206,6 +206,32 @@ TEST_F(Collection, SyncErrorThresholds)
     }
 }
 
+TEST_F(Collection, DeviationBeyond32BitsSaturates)
+{
+    /* 40-bit counters far above 2^32 with one unexplained jump (delta 0) in
+     * the window: the deviation exceeds 32 bits. The jump itself is a sync
+     * error; while the deviation stays beyond the range nothing grows, so no
+     * further entries may appear, whatever the exact values. */
+    const uint64_t high = 1ULL << 35;
+    const uint64_t counters[] = {high + 100, high + 200, high + 300, 50,
+                                 high + 400, high + 7000, high + 90000, high + 1234567};
+    uint32_t frame = 10;
+    for (uint64_t c : counters) {
+        auto r = spdo(2, frame++, 0);
+        r.spdo_40bit = true;
+        r.spdo_counter40 = c;
+        osa_tap_packet(&r);
+    }
+    const osa_connection *conn = osa_find_connection(2);
+    ASSERT_NE(conn, nullptr);
+    ASSERT_EQ(conn->counter_delta.series.size(), 7u);
+    EXPECT_EQ(conn->sync_errors.series.size(), 1u);
+    ASSERT_FALSE(conn->sync_errors.series.empty());
+    EXPECT_EQ(conn->sync_errors.series.back().frame, 13u);
+    EXPECT_EQ(conn->failure_count + conn->netsync_count, 1u);
+    EXPECT_EQ(conn->last_sync_deviation, UINT32_MAX);
+}
+
 TEST_F(Collection, CounterZeroCountsAsNone)
 {
     auto a = spdo(2, 10, 0);
@@ -417,6 +443,52 @@ TEST_F(Collection, ElevenByteFramesUseLearnedTails)
     EXPECT_EQ(0, std::memcmp(n5->scm_udid, kUdid, 6));
     EXPECT_EQ(n5->sdn, 1);
     EXPECT_EQ(osa_udid_candidates().size(), 2u);  // no duplicates
+}
+
+TEST_F(Collection, LearnedTailsAreCapped)
+{
+    /* Every longer frame with a new UDID teaches a tail: crafted traffic must
+     * not grow the list (each tail is one more chance for a short frame to
+     * match by accident). The first tails learned stay. */
+    for (unsigned i = 0; i < 200; ++i) {
+        const uint8_t udid[6] = {0x02, 0xD7, 0xA5, static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0x5C};
+        generated g = make_frame(spdo_info(static_cast<uint16_t>(2 + i), 0x0100), 2, 1, udid);
+        g.rec.frame_number = i + 1;
+        osa_tap_packet(&g.rec);
+    }
+    const auto &tails = osa_udid_candidates();
+    ASSERT_EQ(tails.size(), osa_max_udid_tails);
+    for (unsigned i = 0; i < tails.size(); ++i)
+        EXPECT_EQ(tails[i], (i << 16) | 0x5Cu) << i;
+}
+
+TEST_F(Collection, TailMatchMovesFramesOnlyToNodesHoldingTheUdid)
+{
+    /* Node 2's longer frame teaches the tail. */
+    generated teach = make_frame(spdo_info(2, 0x0400), 2, 1, kUdid);
+    osa_tap_packet(&teach.rec);
+    ASSERT_EQ(osa_udid_candidates().size(), 1u);
+
+    /* An 11-byte frame of node 5 that the dissector names 9: the tail fits,
+     * but node 5 never showed this UDID itself, so nothing moves. */
+    generated shortf = make_frame(spdo_info(5, 0x0321), 0, 1, kUdid);
+    shortf.rec.sender = 9;
+    osa_tap_packet(&shortf.rec);
+    const osa_node_map *t = osa_node_table();
+    EXPECT_EQ(t->count(5), 0u);
+    ASSERT_EQ(t->count(9), 1u);
+    EXPECT_EQ(t->at(9)->udid_valid, 0u);
+    EXPECT_EQ(t->at(9)->spdo_count, 1u);
+
+    /* Once node 5's own longer frame proved the UDID, the same frame goes to 5. */
+    generated own = make_frame(spdo_info(5, 0x0330), 2, 1, kUdid);
+    osa_tap_packet(&own.rec);
+    ASSERT_EQ(t->at(5)->udid_valid, 1u);
+    generated again = make_frame(spdo_info(5, 0x0340), 0, 1, kUdid);
+    again.rec.sender = 10;
+    osa_tap_packet(&again.rec);
+    EXPECT_EQ(t->count(10), 0u);
+    EXPECT_EQ(t->at(5)->spdo_count, 2u);
 }
 
 TEST_F(Collection, DetectionRefusesWhatItCannotSolve)

@@ -85,14 +85,26 @@ void add_log(osa_connection *conn, uint32_t frame, uint32_t kind, uint64_t value
     conn->log.push_front(e);
 }
 
+/* Whole part of a deviation, held at the ends of the range: a window that
+ * mixes huge deltas (unexplained counter jumps) with a 0 delta has a
+ * deviation beyond 32 bits, and converting that as is is undefined. */
+uint32_t saturate_u32(double v)
+{
+    if (!(v > 0.0))  // also NaN
+        return 0;
+    if (v >= 4294967295.0)
+        return UINT32_MAX;
+    return static_cast<uint32_t>(v);
+}
+
 /* Sync-error check of one counter delta against the previous one: a fast
  * growth of the counter deviation between two SPDOs means cycles were lost. */
 void classify_sync(osa_connection *conn, uint32_t frame, uint64_t cd, const osa_delta_sample &s)
 {
     const double dev = s.deviation;
-    const uint32_t dev_int = static_cast<uint32_t>(dev);
+    const uint32_t dev_int = saturate_u32(dev);
     if (conn->last_sync_frame != 0 && conn->last_sync_frame != frame) {
-        const int32_t ddev = static_cast<int32_t>(conn->last_sync_deviation - dev_int);
+        const int64_t ddev = static_cast<int64_t>(conn->last_sync_deviation) - static_cast<int64_t>(dev_int);
         const int32_t dframe = static_cast<int32_t>(conn->last_sync_frame - frame);
         const double x = (static_cast<double>(ddev) / static_cast<double>(dframe)) * dev;
         if (x > sync_error_threshold) {
@@ -218,6 +230,14 @@ void handle_snmt(osa_node *node, const osa_frame_record *rec)
     }
 }
 
+/* True when the node of `sadr` exists and already holds this UDID. */
+bool holds_udid(uint32_t sadr, const uint8_t (&udid)[6])
+{
+    const auto it = g_state->nodes.find(sadr);
+    return it != g_state->nodes.end() && it->second->udid_valid &&
+           std::equal(std::begin(udid), std::end(udid), it->second->scm_udid);
+}
+
 osa_node *learn_udid(osa_node *node, const osa_frame_record *rec)
 {
     if (node->udid_valid)
@@ -232,12 +252,20 @@ osa_node *learn_udid(osa_node *node, const osa_frame_record *rec)
     }
     if (rec->kind == 1 || rec->frame_len < min_frame)
         return node;
+    const osa_node before = *node;
     if (osa_detect_udid(node, rec) != 0 || osa_last_detection_counter40())
         return node;
     const uint32_t sadr = osa_decode_address(rec, node, 0);
-    if (sadr != 0 && sadr != node->sadr)
-        return rekey_node(node, sadr);
-    return node;
+    if (sadr == 0 || sadr == node->sadr)
+        return node;
+    if (osa_last_detection_from_tail() && !holds_udid(sadr, node->scm_udid)) {
+        /* A learned tail that fits an 11-byte frame is a 14-bit check at
+         * best: it may move the frame to another SADR only when that node
+         * already holds the same UDID. Otherwise the match is not taken. */
+        *node = before;
+        return node;
+    }
+    return rekey_node(node, sadr);
 }
 
 }  // namespace
@@ -264,7 +292,7 @@ void osa_learn_udid_tail(uint32_t tail)
     if (!g_state)
         return;
     auto &c = g_state->candidates;
-    if (std::find(c.begin(), c.end(), tail) == c.end())
+    if (c.size() < osa_max_udid_tails && std::find(c.begin(), c.end(), tail) == c.end())
         c.push_back(tail);
 }
 

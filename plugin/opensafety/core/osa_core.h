@@ -10,6 +10,7 @@
 #ifndef OSA_CORE_H
 #define OSA_CORE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -18,6 +19,12 @@
 
 /* SCM UDID bytes 0 to 2 assumed by the UDID recovery: Zelmar's OUI. */
 constexpr uint8_t osa_udid_prefix[3] = {0x02, 0xD7, 0xA5};
+
+/* Most UDID tails kept for 11-byte frames. A network has one SCM per safety
+ * domain, so a handful is plenty; the cap keeps crafted traffic from making
+ * every short frame match some tail (each tail passes a random frame with a
+ * chance of 1 in 16384) and from making the tail search quadratic. */
+constexpr std::size_t osa_max_udid_tails = 16;
 
 /* Highest SADR that gets a connection record from the draw step. */
 constexpr uint32_t osa_max_connection_sadr = 766;
@@ -141,7 +148,7 @@ osa_connection *osa_get_connection(const osa_node *node);
 const osa_connection *osa_find_connection(uint32_t sadr);
 uint32_t osa_first_frame();
 uint32_t osa_last_frame();
-/* Learned UDID tails (bytes 3-5), in learning order. */
+/* Learned UDID tails (bytes 3-5), in learning order, at most osa_max_udid_tails. */
 const std::vector<uint32_t> &osa_udid_candidates();
 /* Drops the tables entirely (back to the state before the first reset). */
 void osa_tap_destroy();

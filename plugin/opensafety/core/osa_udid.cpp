@@ -40,6 +40,7 @@ namespace {
 
 constexpr std::size_t max_frame = 1024;
 bool g_last_counter40 = false;
+bool g_last_from_tail = false;
 
 struct detect_ctx {
     uint8_t raw[max_frame];
@@ -223,6 +224,7 @@ int osa_detect_udid(osa_node *node, const osa_frame_record *rec)
         return -1;
 
     g_last_counter40 = spdo40;
+    g_last_from_tail = !spdo40 && c.len == min_frame;
     std::memcpy(node->scm_udid, udid, sizeof udid);
     node->udid_valid = 1;
     osa_learn_udid_tail(static_cast<uint32_t>(udid[3]) << 16 | static_cast<uint32_t>(udid[4]) << 8 | udid[5]);
@@ -232,4 +234,9 @@ int osa_detect_udid(osa_node *node, const osa_frame_record *rec)
 bool osa_last_detection_counter40()
 {
     return g_last_counter40;
+}
+
+bool osa_last_detection_from_tail()
+{
+    return g_last_from_tail;
 }

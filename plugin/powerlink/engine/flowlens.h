@@ -361,6 +361,8 @@ struct flowlens_instance {
     sdo_history_entry *sdo_history;        // ring of FLOWLENS_SDO_HISTORY_SIZE entries
     uint64_t sdo_history_count;
     sdo_connection **sdo_connections;      // FLOWLENS_SDO_BUCKETS chains
+    uint16_t *sdo_used_buckets;            // buckets given a connection since the last clear
+    uint32_t sdo_used_count;
     uint8_t last_port;                     // starts at 0xFF
     uint8_t last_preq_flags;               // EPL byte 4 of the last PReq
     uint64_t text_frame_number;

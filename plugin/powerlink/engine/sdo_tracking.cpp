@@ -109,7 +109,8 @@ sdo_connection *find_connection(sdo_connection **bucket, const sdo_peers &peers,
 // A new zero-filled entry at the head of the bucket. A bucket full of
 // connections (many UDP peers whose addresses end in the same two bytes)
 // gives up its least recently used entry instead of growing without bound.
-sdo_connection *new_connection(sdo_connection **bucket) {
+sdo_connection *new_connection(flowlens_instance *instance, uint16_t bucket_index) {
+    sdo_connection **bucket = &instance->sdo_connections[bucket_index];
     size_t length = 0;
     sdo_connection *before_tail = nullptr;
     for (sdo_connection *c = *bucket; c != nullptr && c->next != nullptr; c = c->next) {
@@ -129,6 +130,8 @@ sdo_connection *new_connection(sdo_connection **bucket) {
     } else {
         entry = static_cast<sdo_connection *>(calloc(1, sizeof(sdo_connection)));
         if (entry == nullptr) return nullptr;
+        // Buckets only empty again at a clear, so each is listed once.
+        if (*bucket == nullptr) instance->sdo_used_buckets[instance->sdo_used_count++] = bucket_index;
     }
     entry->next = *bucket;
     *bucket = entry;
@@ -275,12 +278,17 @@ int flowlens_sdo_alloc(flowlens_instance *instance) {
         static_cast<sdo_history_entry *>(calloc(FLOWLENS_SDO_HISTORY_SIZE, sizeof(sdo_history_entry)));
     instance->sdo_connections =
         static_cast<sdo_connection **>(calloc(FLOWLENS_SDO_BUCKETS, sizeof(sdo_connection *)));
+    instance->sdo_used_buckets = static_cast<uint16_t *>(calloc(FLOWLENS_SDO_BUCKETS, sizeof(uint16_t)));
     instance->sdo_history_count = 0;
-    if (instance->sdo_history == nullptr || instance->sdo_connections == nullptr) {
+    instance->sdo_used_count = 0;
+    if (instance->sdo_history == nullptr || instance->sdo_connections == nullptr ||
+        instance->sdo_used_buckets == nullptr) {
         free(instance->sdo_history);
         free(instance->sdo_connections);
+        free(instance->sdo_used_buckets);
         instance->sdo_history = nullptr;
         instance->sdo_connections = nullptr;
+        instance->sdo_used_buckets = nullptr;
         return -1;
     }
     return 0;
@@ -288,17 +296,21 @@ int flowlens_sdo_alloc(flowlens_instance *instance) {
 
 void flowlens_sdo_clear(flowlens_instance *instance) {
     if (instance == nullptr) return;
+    // Only the buckets that received a connection since the last clear: a
+    // reset (every start, every network-mode change) stays cheap.
     if (instance->sdo_connections != nullptr) {
-        for (uint32_t i = 0; i < FLOWLENS_SDO_BUCKETS; ++i) {
-            sdo_connection *c = instance->sdo_connections[i];
+        for (uint32_t k = 0; k < instance->sdo_used_count; ++k) {
+            sdo_connection **bucket = &instance->sdo_connections[instance->sdo_used_buckets[k]];
+            sdo_connection *c = *bucket;
             while (c != nullptr) {
                 sdo_connection *next = c->next;
                 free(c);
                 c = next;
             }
-            instance->sdo_connections[i] = nullptr;
+            *bucket = nullptr;
         }
     }
+    instance->sdo_used_count = 0;
     instance->sdo_history_count = 0;
 }
 
@@ -307,8 +319,10 @@ void flowlens_sdo_release(flowlens_instance *instance) {
     flowlens_sdo_clear(instance);
     free(instance->sdo_history);
     free(instance->sdo_connections);
+    free(instance->sdo_used_buckets);
     instance->sdo_history = nullptr;
     instance->sdo_connections = nullptr;
+    instance->sdo_used_buckets = nullptr;
 }
 
 void flowlens_sdo_track(flowlens_instance *instance, const flowlens_sdo_frame *frame) {
@@ -326,12 +340,13 @@ void flowlens_sdo_track(flowlens_instance *instance, const flowlens_sdo_frame *f
     const uint8_t send_state = b.u8(SDO_OFFSET_SEND) & SDO_STATE_MASK;
     const uint8_t send_sequence = b.u8(SDO_OFFSET_SEND) & SDO_SEQUENCE_MASK;
     const sdo_peers peers = peers_of(frame);
-    sdo_connection **bucket = &instance->sdo_connections[bucket_of(frame->source_node, frame->destination_node)];
+    const uint16_t bucket_index = bucket_of(frame->source_node, frame->destination_node);
+    sdo_connection **bucket = &instance->sdo_connections[bucket_index];
 
     direction dir = direction::none;
     sdo_connection *c = find_connection(bucket, peers, &dir);
     if (c == nullptr) {
-        c = new_connection(bucket);
+        c = new_connection(instance, bucket_index);
         if (c == nullptr) return;
         c->address_a = peers.source_address;
         c->port_a = peers.source_port;
