@@ -25,7 +25,8 @@ make_work() {
   trap cleanup EXIT
 }
 cleanup() {
-  [ -n "$wpid" ] && kill "$wpid" 2>/dev/null
+  # $wpid is the subshell of run_as; Wireshark is its child.
+  [ -n "$wpid" ] && { pkill -P "$wpid" 2>/dev/null; kill "$wpid" 2>/dev/null; }
   [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
   rm -rf "$work"
 }
