@@ -108,6 +108,14 @@ fi
 qtcore=$(inroot objdump -p /usr/bin/wireshark | sed -n 's/.*NEEDED *\(libQt[0-9]Core\).*/\1/p')
 echo "== $(inroot tshark --version 2>/dev/null | sed -n 1p), wireshark links $qtcore"
 
+# A build folder made from another source tree (an earlier clone) cannot be
+# configured again: it starts anew.
+cache="$host$build/CMakeCache.txt"
+if [ -f "$cache" ] && ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$src" "$cache"; then
+  echo "== $build was made from another source tree; building anew"
+  rm -rf "${host:?}$build"
+fi
+
 # Only what the Wireshark-facing tests need is built (target zel_wireshark_tests).
 inroot_build() { inroot env CCACHE_DIR=/var/cache/sentra-ccache CCACHE_BASEDIR="$src" "$@"; }
 inroot_build cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
