@@ -62,7 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // this input's ring and spare slots are held out of it meanwhile. Bit 4:
   // few spare slots, so a dump can find the buffer full.
   constexpr uint32_t kSlots = 1024 + kExtraSlots;
-  static CaptureBuffer* buffer = captureBufferCreate(kSlots, kInitialHoldBack);
+  // As on the live path, the pool's pages are faulted in behind the capture.
+  static CaptureBuffer* buffer = [] {
+    CaptureBuffer* made = captureBufferCreate(kSlots, kInitialHoldBack);
+    if (made != nullptr) captureBufferPrefaultStart(made);
+    return made;
+  }();
   FUZZ_CHECK(buffer != nullptr);
   const uint32_t usable = ring + ((mode & 0x10) ? 64 : kExtraSlots);
   static PacketRecord* held[kSlots];
