@@ -54,7 +54,7 @@ TEST(PlkViews, OnePassShowsTheTextOfEveryPowerlinkFrameAsTwoPassesDo) {
     zeltest::Tshark &tshark = zeltest::shared_tshark();
     const std::string capture = boot_capture(tshark);
     if (capture.empty()) GTEST_SKIP() << "shared captures not found";
-    const std::vector<std::string> fields = {"-T", "fields", "-e", "frame.number", "-e", "_ws.col.Ext"};
+    const std::vector<std::string> fields = {"-T", "fields", "-e", "frame.number", "-e", zeltest::expert_column_field("Ext")};
     const auto one = texts_of(tshark.run(with(with({"-r", capture}, kColumn), fields)));
     const auto two = texts_of(tshark.run(with(with({"-r", capture, "-2"}, kColumn), fields)));
     const auto powerlink = zeltest::matching_frames(tshark, capture, "epl");

@@ -21,6 +21,9 @@ make_work zel-wscol
 
 # Personal plug-ins: <dir>/<major.minor>/epan.
 ver=$(wireshark_version "$wireshark")
+# The column's field: named by its title up to Wireshark 4.2, by its type from 4.4 on.
+column_field=_ws.col.Zelmar
+case "$ver" in 4.[0-3]) ;; *) column_field=_ws.col.expert ;; esac
 mkdir -p "$work/plugins/$ver/epan" "$work/home/.config/wireshark"
 cp "$plugin" "$work/plugins/$ver/epan/"
 cp "$capture" "$work/capture.pcapng"
@@ -30,7 +33,7 @@ prepare_user_dirs
 
 # The reference: one tshark pass with the same column.
 run_as "$tshark" -r "$work/capture.pcapng" -o "gui.column.format:$format" -T fields -E quote=n \
-  -e frame.number -e _ws.col.Zelmar -e epl.mtyp >"$work/tshark.tsv" 2>"$work/tshark.err" ||
+  -e frame.number -e "$column_field" -e epl.mtyp >"$work/tshark.tsv" 2>"$work/tshark.err" ||
   fail "tshark: $(cat "$work/tshark.err")"
 
 start_xvfb 140 144
