@@ -25,6 +25,22 @@ uint64_t le64(const std::vector<uint8_t>& b, size_t at) {
   return le32(b, at) | (static_cast<uint64_t>(le32(b, at + 4)) << 32);
 }
 
+// A FIFO in `dir` with Wireshark's end already open (non-blocking, its
+// descriptor in *reader) and a writer on it that has written the header;
+// none when any step fails.
+PcapngWriter* writerOnFifo(const TempDir& dir, const char* name, int* reader) {
+  const std::string fifo = dir.file(name);
+  if (mkfifo(fifo.c_str(), 0600) != 0) return nullptr;
+  *reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  if (*reader < 0) return nullptr;
+  PcapngWriter* w = pcapngWriterCreate(fifo.c_str(), nullptr);
+  if (w != nullptr && pcapngWriteHeader(w, kPcapngInterfaceName) != 0) {
+    pcapngWriterClose(w);
+    return nullptr;
+  }
+  return w;
+}
+
 PacketRecord makeRecord(uint16_t captured, uint16_t onWire, int64_t stamp, uint32_t flags, int64_t drops) {
   PacketRecord r{};
   r.timestamp = stamp;
@@ -132,14 +148,10 @@ TEST(PcapngWriter, RefusesWhatCannotBeWritten) {
 
 TEST(PcapngWriter, WriteFailsOnceTheFifoReaderHasGone) {
   TempDir dir;
-  const std::string fifo = dir.file("wireshark.fifo");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   // Wireshark's side: a reader that takes the header and then goes away.
-  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
-  PcapngWriter* w = pcapngWriterCreate(fifo.c_str(), nullptr);
+  int reader = -1;
+  PcapngWriter* w = writerOnFifo(dir, "wireshark.fifo", &reader);
   ASSERT_NE(w, nullptr);
-  ASSERT_EQ(pcapngWriteHeader(w, kPcapngInterfaceName), 0);
   uint8_t got[80];
   ASSERT_EQ(read(reader, got, sizeof got), 80);
   EXPECT_EQ(got[0], 0x0A);
@@ -201,13 +213,9 @@ TEST(PcapngWriter, BatchFlushFailsOnceTheFifoReaderHasGone) {
 
 TEST(PcapngWriter, StopWithASlowReaderEndsOnABlockBoundaryAndCountsTheDroppedBlocks) {
   TempDir dir;
-  const std::string fifo = dir.file("slow.fifo");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
-  PcapngWriter* w = pcapngWriterCreate(fifo.c_str(), nullptr);
+  int reader = -1;
+  PcapngWriter* w = writerOnFifo(dir, "slow.fifo", &reader);
   ASSERT_NE(w, nullptr);
-  ASSERT_EQ(pcapngWriteHeader(w, kPcapngInterfaceName), 0);
   ASSERT_EQ(pcapngWriterSetBatching(w, 256 * 1024), 0);
   std::atomic<int> stop{0};
   pcapngWriterSetStopSignal(w, &stop, 50);
