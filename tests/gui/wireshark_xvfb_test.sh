@@ -22,6 +22,9 @@ for prog in wireshark Xvfb xdotool setpriv; do
   command -v "$prog" >/dev/null || { echo "SKIP: $prog not installed"; exit 77; }
 done
 
+# start_xvfb; this test's own helpers below replace the others.
+. "$(dirname "$0")/xvfb_wireshark.sh"
+
 work=$(mktemp -d /tmp/zel-wsgui.XXXXXX)
 chmod 755 "$work"
 xpid="" wpid=""
@@ -60,12 +63,7 @@ chmod -R a+rX "$work"
 [ "$(id -u)" -eq 0 ] && chown 65534:65534 "$work/home" "$work/run"
 chmod 700 "$work/run"
 
-# A free display number.
-for n in $(seq 90 140); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break; done
-export DISPLAY=":$n"
-Xvfb "$DISPLAY" -screen 0 1280x1024x24 -ac -nolisten tcp >/dev/null 2>&1 &
-xpid=$!
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+start_xvfb 90 139
 
 # Wireshark ignores WIRESHARK_PLUGIN_DIR for root: run it as nobody then.
 asuser=()

@@ -49,13 +49,25 @@ run_as() {
     WIRESHARK_PLUGIN_DIR="$work/plugins" "$@"
 }
 
-# A free display of the range $1..$2; sets DISPLAY and xpid.
+# A free display of the range $1..$2 that accepts clients; sets DISPLAY and
+# xpid. Xvfb's socket file exists before the server listens on it, and a
+# display may be held by a server whose socket file is gone (another mount
+# namespace): so a display counts as started only once xdotool can talk to
+# it, and a server that dies on start moves on to the next number.
 start_xvfb() {
-  for n in $(seq "$1" "$2"); do [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break; done
-  export DISPLAY=":$n"
-  Xvfb "$DISPLAY" -screen 0 1280x1024x24 -ac -nolisten tcp >/dev/null 2>&1 &
-  xpid=$!
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  local n
+  for n in $(seq "$1" "$2"); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -ac -nolisten tcp >/dev/null 2>&1 &
+    xpid=$!
+    for _ in $(seq 100); do
+      DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1 && { export DISPLAY=":$n"; return 0; }
+      kill -0 "$xpid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$xpid" 2>/dev/null; wait "$xpid" 2>/dev/null; xpid=""
+  done
+  echo "FAIL: no X display of :$1..:$2 could be started"; exit 1
 }
 
 window() { xdotool search --name "$1" 2>/dev/null | head -1; }
