@@ -2,13 +2,7 @@
 
 #include "osa_core.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QClipboard>
-#include <QFileDialog>
 #include <QMenu>
-#include <QStandardPaths>
-#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -20,8 +14,6 @@ constexpr int kMinimumSamples = 11;
 constexpr double kInitialFrameSpan = 20000;
 // Diameter in pixels of the network-sync-error marks.
 constexpr double kSyncMarkSize = 8;
-// Width of exported images; the height keeps the widget's aspect ratio.
-constexpr int kExportWidth = 800;
 // Decay factor of an outlier towards the next point: (1 - cos(2*pi/5)) / 2.
 const double kDecay = (1.0 - std::cos(2.0 * M_PI / 5.0)) / 2.0;
 
@@ -45,10 +37,8 @@ QVector<OSCustomPlot::Sample> samplesOf(const osa_delta_tracker &tracker)
 } // namespace
 
 OSCustomPlot::OSCustomPlot(QWidget *parent)
-    : QCustomPlot(parent), menu(new QMenu(this)), legendAction(new QAction(tr("&Display Legend"), this)),
-      valueLower(0), valueUpper(0), tracer(nullptr), nodeShown(0), showSyncError(false), mode(0)
+    : ZelPlot(parent), valueLower(0), valueUpper(0), tracer(nullptr), nodeShown(0), showSyncError(false), mode(0)
 {
-    setContextMenuPolicy(Qt::CustomContextMenu);
     QCPGraph *series = addGraph();
     QPen pen(QColor(1, 92, 191));
     pen.setWidthF(1.2);
@@ -59,11 +49,6 @@ OSCustomPlot::OSCustomPlot(QWidget *parent)
     // pixel; without this every replot strokes the whole outline (seconds).
     setPlottingHint(QCP::phFastPolylines, true);
 
-    legendAction->setCheckable(true);
-    legendAction->setChecked(true);
-    connect(legendAction, &QAction::triggered, this, &OSCustomPlot::displayLegendActionTriggered);
-
-    connect(this, &QWidget::customContextMenuRequested, this, &OSCustomPlot::customPlotMenuRequested);
     connect(this, &QCustomPlot::mouseMove, this, &OSCustomPlot::showPointTooltip);
     connect(xAxis, QOverload<const QCPRange &>::of(&QCPAxis::rangeChanged), this, &OSCustomPlot::onXRangeChanged);
     connect(yAxis, QOverload<const QCPRange &>::of(&QCPAxis::rangeChanged), this, &OSCustomPlot::onYRangeChanged);
@@ -133,18 +118,6 @@ void OSCustomPlot::buildPoints(const QVector<Sample> &newestFirst, unsigned int 
     values.resize(revValues.size());
     std::reverse_copy(revKeys.begin(), revKeys.end(), keys.begin());
     std::reverse_copy(revValues.begin(), revValues.end(), values.begin());
-}
-
-QCPRange OSCustomPlot::guardXRange(const QCPRange &requested, double firstFrame, double lastFrame)
-{
-    if (requested.size() > lastFrame - firstFrame)
-        return QCPRange(firstFrame, lastFrame);
-    QCPRange r = requested;
-    if (r.lower < firstFrame)
-        r = QCPRange(firstFrame, firstFrame + requested.size());
-    if (r.upper > lastFrame)
-        r = QCPRange(lastFrame - requested.size(), lastFrame);
-    return r;
 }
 
 void OSCustomPlot::plotNode(unsigned int sadr)
@@ -252,69 +225,16 @@ void OSCustomPlot::showPointTooltip(QMouseEvent *event)
                    .arg(uint(std::max(0.0, tracer->position->value()))));
 }
 
-void OSCustomPlot::customPlotMenuRequested(const QPoint &pos)
+void OSCustomPlot::legendToggled()
 {
-    menu->clear();
-    QAction *reset = menu->addAction(tr("&Reset Scale"));
-    connect(reset, &QAction::triggered, this, &OSCustomPlot::resetActionTriggered);
-    menu->addAction(legendAction);
-    menu->addSeparator();
-    QAction *save = menu->addAction(tr("&Save Image"));
-    connect(save, &QAction::triggered, this, &OSCustomPlot::saveActionTriggered);
-    QAction *clip = menu->addAction(tr("Save to &Clipboard"));
-    connect(clip, &QAction::triggered, this, &OSCustomPlot::clipboardActionTriggered);
-    menu->popup(mapToGlobal(pos));
-}
-
-QSize OSCustomPlot::exportSize() const
-{
-    const int w = width() > 0 ? width() : 1;
-    return QSize(kExportWidth, height() * kExportWidth / w);
-}
-
-bool OSCustomPlot::saveImage(const QString &fileName)
-{
-    // A cancelled file dialog gives an empty name: nothing is written (not
-    // even an image called ".png" in the current folder).
-    if (fileName.isEmpty())
-        return false;
-    QString name = fileName;
-    if (!name.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))
-        name += QStringLiteral(".png");
-    const QSize size = exportSize();
-    return savePng(name, size.width(), size.height(), 1.0, -1, 96);
-}
-
-void OSCustomPlot::saveActionTriggered()
-{
-    const QStringList documents = QStandardPaths::standardLocations(QStandardPaths::DocumentsLocation);
-    const QString fileName = QFileDialog::getSaveFileName(this, tr("Choose name for file"),
-                                                          documents.isEmpty() ? QString() : documents.last(),
-                                                          tr("PNG Files (*.png)"));
-    saveImage(fileName);
-    menu->hide();
-}
-
-void OSCustomPlot::clipboardActionTriggered()
-{
-    const QSize size = exportSize();
-    QApplication::clipboard()->setPixmap(toPixmap(size.width(), size.height(), 1.0));
-    menu->hide();
-}
-
-void OSCustomPlot::displayLegendActionTriggered()
-{
-    legend->setVisible(legendAction->isChecked());
-    menu->hide();
     if (nodeShown)
         plotNode(nodeShown);
     else
         replot();
 }
 
-void OSCustomPlot::resetActionTriggered()
+void OSCustomPlot::resetScale()
 {
-    menu->hide();
     if (nodeShown)
         plotNode(nodeShown);
 }
