@@ -6,8 +6,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
+#include "cycle_samples.h"
 #include "device_catalogue.h"
 #include "sdo_tracking.h"
 
@@ -88,6 +91,26 @@ void reset_network(flowlens_network *network) {
     for (flowlens_dump_source &dump : network->dumps) dump.next_expected = 0xFFFF;
 }
 
+// Without samples the engine still analyses; only plots and exports are empty.
+flowlens_cycle_samples *new_samples() {
+    try {
+        return new flowlens_cycle_samples();
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+// The network whose report table (or slot counters) holds an event; the
+// network of the frame being analysed for events outside both.
+unsigned network_index_of(const flowlens_instance *instance, const flowlens_event *event) {
+    auto at = reinterpret_cast<uintptr_t>(event);
+    for (unsigned i = 0; i < 2; ++i) {
+        auto begin = reinterpret_cast<uintptr_t>(&instance->networks[i]);
+        if (at >= begin && at < begin + sizeof(flowlens_network)) return i;
+    }
+    return flowlens_current_network_index(instance);
+}
+
 const flowlens_network *port_network(const flowlens_instance *instance, unsigned port) {
     if (instance == nullptr || port > 1) return nullptr;
     return &instance->networks[port];
@@ -121,6 +144,7 @@ int flowlens_create(flowlens_instance **out, flowlens_event_callback callback, v
     // Without history and table the engine still analyses the cycle; only SDO
     // tracking is off.
     (void)flowlens_sdo_alloc(instance);
+    instance->samples = new_samples();
     flowlens_set_callback(instance, callback, context);
     flowlens_reset(instance);
     *out = instance;
@@ -130,6 +154,7 @@ int flowlens_create(flowlens_instance **out, flowlens_event_callback callback, v
 void flowlens_destroy(flowlens_instance *instance) {
     if (instance == nullptr) return;
     flowlens_sdo_release(instance);
+    delete instance->samples;
     std::free(instance);
 }
 
@@ -175,6 +200,7 @@ void flowlens_reset(flowlens_instance *instance) {
     instance->last_analysed_frame = UINT64_MAX;
     for (flowlens_network &network : instance->networks) reset_network(&network);
     flowlens_sdo_clear(instance);
+    if (instance->samples != nullptr) instance->samples->clear();
 }
 
 void flowlens_report(flowlens_instance *instance, flowlens_event *event, const char *detail_format,
@@ -183,6 +209,9 @@ void flowlens_report(flowlens_instance *instance, flowlens_event *event, const c
     if (event->count == 0) event->first_frame = instance->current_frame_number;
     event->last_frame = instance->current_frame_number;
     event->count += 1;
+    if (instance->samples != nullptr)
+        instance->samples->add_event(network_index_of(instance, event), instance->current_frame_number, 2,
+                                     event->text);
     if (instance->callback == nullptr) return;
 
     uint64_t excess = 0;
@@ -203,11 +232,20 @@ void flowlens_report(flowlens_instance *instance, flowlens_event *event, const c
 }
 
 void flowlens_inform(flowlens_instance *instance, const char *message) {
-    if (instance == nullptr || instance->callback == nullptr || message == nullptr) return;
+    if (instance == nullptr || message == nullptr) return;
+    if (instance->samples != nullptr)
+        instance->samples->add_message(flowlens_current_network_index(instance), instance->current_frame_number, 0,
+                                       message);
+    if (instance->callback == nullptr) return;
     char text[REPORT_TEXT_SIZE];
     std::snprintf(text, sizeof text, "Powerlink: Packet #%07llu - %s ",
                   static_cast<unsigned long long>(instance->current_frame_number), message);
     instance->callback(instance->callback_context, 0, 0, text, 0);
+}
+
+unsigned flowlens_current_network_index(const flowlens_instance *instance) {
+    uint8_t port = instance->last_port == 0xFF ? 0 : instance->last_port;
+    return instance->network_mode != FLOWLENS_NETWORK_MODE_SINGLE && port >= 1 ? 1 : 0;
 }
 
 flowlens_network *flowlens_network_of_port(flowlens_instance *instance, uint8_t port) {

@@ -258,6 +258,7 @@ struct flowlens_network {
     uint16_t preq_previous_cycle; // PReqs of the MN, multiplexed ones not counted
     uint16_t preq_this_cycle;
     uint8_t last_preq_target;     // 255 after the MN's own PRes
+    uint64_t last_preq_frame;     // frame number of the last PReq
     flowlens_node nodes[FLOWLENS_NODES];
     flowlens_timing cycle_time;   // SoC to SoC, outliers excluded
     uint64_t cycle_outliers;
@@ -311,6 +312,7 @@ enum : uint8_t {
     FLOWLENS_TIMEMODE_HIGH_RESOLUTION = 2,
 };
 
+class flowlens_cycle_samples;  // cycle_samples.h
 struct sdo_connection;     // sdo_tracking.h
 struct sdo_history_entry;  // sdo_tracking.h
 
@@ -373,6 +375,7 @@ struct flowlens_instance {
     void *callback_context;
     char *text_start;
     char *text_pos;
+    flowlens_cycle_samples *samples;       // cycle, response and event samples; NULL when not allocated
 };
 
 // Creates, initialises (SDO history and table included) and resets an
@@ -406,6 +409,8 @@ void flowlens_inform(flowlens_instance *instance, const char *text);
 
 // Network record of a frame's port under the current network mode.
 flowlens_network *flowlens_network_of_port(flowlens_instance *instance, uint8_t port);
+// Index (0 or 1) of the network of the frame being analysed.
+unsigned flowlens_current_network_index(const flowlens_instance *instance);
 
 // Sets a node's identity (IdentResponse or SDO read of 0x1018/2): when vendor
 // or product code changed, clears the device name and both object-name flags,

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "abort_codes.h"
+#include "cycle_samples.h"
 #include "flowlens.h"
 #include "flowlens_classify.h"
 #include "flowlens_frame.h"
@@ -28,6 +29,7 @@ constexpr char MISSING_PRES_TIMEOUT[] = " (Response Timeout for CN %d too low ?)
 constexpr char MISSING_PRES[] = " (PRes from CN %d missing)";
 constexpr char MAC_FORMAT[] = "%02X:%02X:%02X:%02X:%02X:%02X";
 constexpr size_t MULTIPLE_ASND_TEXT_SIZE = 100;
+constexpr char MULTIPLE_ASND[] = "Multiple ASnd (%d Slots)";
 
 // Everything the steps of one frame share.
 struct frame_context {
@@ -67,6 +69,8 @@ bool same_prefix(const flowlens_network &network, const flowlens_packet_info *pa
 }
 
 flowlens_event *event(frame_context &c, flowlens_event_id id) { return &c.network->events[id]; }
+
+unsigned network_index(const frame_context &c) { return c.network == &c.instance->networks[1] ? 1 : 0; }
 
 void report(frame_context &c, flowlens_event_id id) { flowlens_report(c.instance, event(c, id), nullptr); }
 
@@ -222,6 +226,30 @@ bool pres_lost(const flowlens_network &n) {
     return unpolled_this < unpolled_previous;
 }
 
+// An informational message of its own (not through flowlens_inform: its
+// text carries no trailing blank).
+void note_multiple_asnd(frame_context &c) {
+    flowlens_instance *inst = c.instance;
+    char message[MULTIPLE_ASND_TEXT_SIZE];
+    std::snprintf(message, sizeof message, MULTIPLE_ASND, int(c.network->async_in_slot));
+    if (inst->samples != nullptr) inst->samples->add_message(network_index(c), c.packet->frame_number, 0, message);
+    if (inst->callback == nullptr) return;
+    char text[MULTIPLE_ASND_TEXT_SIZE + 32];
+    std::snprintf(text, sizeof text, "Powerlink: Packet #%07llu - %s",
+                  static_cast<unsigned long long>(c.packet->frame_number), message);
+    inst->callback(inst->callback_context, 0, 0, text, 0);
+}
+
+// The SoC as a cycle sample: the time since the network's previous SoC (none
+// for its first SoC, or when the stamps ran backwards).
+void sample_soc(frame_context &c) {
+    flowlens_cycle_samples *samples = c.instance->samples;
+    if (samples == nullptr) return;
+    const flowlens_network *n = c.network;
+    uint64_t cycle = n->counts.soc > 1 && c.now >= n->last_soc_time ? c.now - n->last_soc_time : 0;
+    samples->add_cycle(network_index(c), c.packet->frame_number, c.now, cycle, n->nominal_cycle_time);
+}
+
 // Returns early (false) when the frame revealed a second network: the analysis
 // then continues directly with the common steps on the frame's new network.
 bool handle_soc(frame_context &c) {
@@ -330,13 +358,9 @@ bool handle_soc(frame_context &c) {
     if (n->soa_seen && n->async_in_slot == 0) n->slots.free_slots += 1;
     if (n->async_in_slot > n->async_in_slot_max) {
         n->async_in_slot_max = n->async_in_slot;
-        if (n->async_in_slot > 1 && inst->callback != nullptr) {
-            char text[MULTIPLE_ASND_TEXT_SIZE];
-            std::snprintf(text, sizeof text, "Powerlink: Packet #%07llu - Multiple ASnd (%d Slots)",
-                          static_cast<unsigned long long>(c.packet->frame_number), int(n->async_in_slot));
-            inst->callback(inst->callback_context, 0, 0, text, 0);
-        }
+        if (n->async_in_slot > 1) note_multiple_asnd(c);
     }
+    sample_soc(c);
     std::memcpy(n->soc_mac, source_mac(c), MAC_SIZE);
     n->last_soc_time = c.now;
     n->soa_seen = 0;
@@ -376,6 +400,7 @@ void handle_preq(frame_context &c) {
     n->last_preq_target = target;
     n->counts.preq += 1;
     n->last_preq_time = c.now;
+    n->last_preq_frame = c.packet->frame_number;
     n->phase = FLOWLENS_PHASE_WAIT_PRES;
 }
 
@@ -492,10 +517,40 @@ void handle_asnd(frame_context &c) {
         add_elapsed(&node.asnd_latency, c.now, n->prev_time, c.packet->frame_number);
 }
 
+bool is_cn(uint8_t node) { return node >= 1 && node < FLOWLENS_MN_NODE; }
+
+// While the network waits for a CN's PRes, the cycle frame that comes next
+// either answers it (a response sample) or shows that the MN went on without
+// it (a late answer). Other frames (ASnd, other protocols) leave it waiting.
+void sample_response(frame_context &c, uint8_t message_type, uint8_t source) {
+    flowlens_network *n = c.network;
+    flowlens_cycle_samples *samples = c.instance->samples;
+    uint8_t target = n->last_preq_target;
+    if (samples == nullptr || n->phase != FLOWLENS_PHASE_WAIT_PRES || !is_cn(target)) return;
+    switch (message_type) {
+    case MTYP_PRES:
+        if (source != target) break;
+        if (c.now >= n->last_preq_time)
+            samples->add_response(network_index(c), target, n->last_preq_frame, c.packet->frame_number, c.now,
+                                  c.now - n->last_preq_time);
+        return;
+    case MTYP_SOC:
+    case MTYP_PREQ:
+    case MTYP_SOA:
+    case MTYP_AINV:
+    case MTYP_V1_END_CYCLIC:
+        break;
+    default:
+        return;
+    }
+    samples->add_late(network_index(c), target);
+}
+
 void powerlink_cycle(frame_context &c) {
     flowlens_network *n = c.network;
     uint8_t source = epl(c, EPL_SOURCE);
     flowlens_node &node = n->nodes[source];
+    sample_response(c, epl(c, EPL_MESSAGE_TYPE) & 0x7F, source);
     node.frames += 1;
     if (node.mac_known && std::memcmp(node.mac, source_mac(c), MAC_SIZE) != 0)
         report_with_missing_pres(c, FLOWLENS_EV_SOURCE_MAC_CHANGED);

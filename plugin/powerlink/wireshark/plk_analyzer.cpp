@@ -13,6 +13,7 @@
 #include "fcs_crc32.h"
 #include "flowlens.h"
 #include "frame_results.h"
+#include "plk_samples.h"
 #include "frame_text.h"
 #include "ws_compat.h"
 #include "zelanalyzer.h"
@@ -67,6 +68,7 @@ uint8_t port_of(guint32 flags) {
 }  // namespace
 
 flowlens_instance *plk_analyzer_instance(void) { return instance; }
+const flowlens_cycle_samples *plk_cycle_samples(void) { return flowlens_samples(instance); }
 uint64_t plk_last_processed_frame(void) { return last_processed_frame; }
 void plk_set_last_processed_frame(uint64_t frame) { last_processed_frame = frame; }
 
