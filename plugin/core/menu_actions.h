@@ -1,4 +1,4 @@
-// Actions of the plug-in's two menu-bar entries. The module itself carries
+// Actions of the plug-in's menu-bar entries. The module itself carries
 // no Qt, so tshark loads it without a GUI; the entries open the windows of the
 // plug-in's Qt window module, which the actions load on first use for the Qt
 // major the host runs (plugin/gui/loader/gui_loader.h). Where no suitable
@@ -16,9 +16,13 @@ void zelanalyzer_menu_about(ext_menubar_gui_type gui_type, gpointer gui_object, 
 // tap listener whose reset closes the analysis dialog, then opens the dialog.
 void zelanalyzer_menu_opensafety_analysis(ext_menubar_gui_type gui_type, gpointer gui_object,
                                           gpointer user_data);
+// Tools > "POWERLINK" > "Cycle Analysis": the same dialog, opened on its
+// "POWERLINK Cycle" page (closed by the same reset).
+void zelanalyzer_menu_powerlink_cycle(ext_menubar_gui_type gui_type, gpointer gui_object, gpointer user_data);
 
 // Replaces what an entry runs instead of loading the window module (an
 // embedding host or a test); NULL restores the window module.
 typedef void (*zelanalyzer_menu_handler)(ext_menubar_gui_type gui_type, gpointer gui_object);
 ZELANALYZER_API void zelanalyzer_set_menu_handlers(zelanalyzer_menu_handler about,
-                                                   zelanalyzer_menu_handler opensafety_analysis);
+                                                   zelanalyzer_menu_handler opensafety_analysis,
+                                                   zelanalyzer_menu_handler powerlink_cycle);

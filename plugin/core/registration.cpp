@@ -253,10 +253,14 @@ void proto_register_zelanalyzer(void) {
   // 9. POWERLINK analysis: tap listener on "eth".
   plk_register_tap_listener();
 
-  // 10. Menus, "About Zelmar Analyzer" first.
+  // 10. Menus, "About Zelmar Analyzer" first. Tools lists them in this
+  //     order: "POWERLINK", then "openSAFETY" (the last entry of the menu).
   ext_menu_t* about_menu = ext_menubar_register_menu(proto_zelanalyzer, "About Zelmar Analyzer", TRUE);
   ext_menubar_set_parentmenu(about_menu, "Help");
   ext_menubar_add_entry(about_menu, "General information", NULL, zelanalyzer_menu_about, NULL);
+  ext_menu_t* powerlink_menu = ext_menubar_register_menu(proto_zelanalyzer, "POWERLINK", TRUE);
+  ext_menubar_set_parentmenu(powerlink_menu, "Tools");
+  ext_menubar_add_entry(powerlink_menu, "Cycle Analysis", NULL, zelanalyzer_menu_powerlink_cycle, NULL);
   ext_menu_t* opensafety_menu = ext_menubar_register_menu(proto_zelanalyzer, "openSAFETY", TRUE);
   ext_menubar_set_parentmenu(opensafety_menu, "Tools");
   ext_menubar_add_entry(opensafety_menu, "openSAFETY Analysis", NULL, zelanalyzer_menu_opensafety_analysis, NULL);

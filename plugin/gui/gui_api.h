@@ -21,6 +21,9 @@ typedef int (*zel_gui_qt_major_fn)(void);
 /* Opens the openSAFETY analysis dialog and returns when it has closed.
  * gui_type and gui_object are the host's menu-bar arguments, handed on as they are. */
 typedef void (*zel_gui_show_fn)(int gui_type, void *gui_object);
+/* Opens the analysis dialog on the named page and returns when it has closed.
+ * page is one of the ZEL_GUI_PAGE_* names below. */
+typedef void (*zel_gui_show_page_fn)(int gui_type, void *gui_object, const char *page);
 /* Relays a reset of the "opensafety" tap to the open windows (closes the analysis dialog). */
 typedef void (*zel_gui_reset_fn)(void);
 
@@ -28,6 +31,10 @@ typedef void (*zel_gui_reset_fn)(void);
 #define ZEL_GUI_SYM_SHOW_MAIN "zelanalyzer_gui_show_main_dialog"
 #define ZEL_GUI_SYM_SHOW_ABOUT "zelanalyzer_gui_show_about_dialog"
 #define ZEL_GUI_SYM_RESET "zelanalyzer_gui_do_reset"
+#define ZEL_GUI_SYM_SHOW_PAGE "zelanalyzer_gui_show_main_dialog_page"
+
+/* Pages the dialog can open on. */
+#define ZEL_GUI_PAGE_POWERLINK_CYCLE "powerlink-cycle"
 
 #ifdef __cplusplus
 }

@@ -31,9 +31,9 @@ GuiHandler *GuiHandler::getInstance()
     return result;
 }
 
-void GuiHandler::showMainDialog(int, void *)
+void GuiHandler::showMainDialog(int, void *, const QString &page)
 {
-    executeDialog([] { return new ZELAnalyzer_Main(nullptr); });
+    executeDialog([page] { return new ZELAnalyzer_Main(nullptr, page); });
 }
 
 void GuiHandler::showAboutDialog(int, void *)

@@ -4,6 +4,7 @@
 #define ZELANALYZER_GUIHANDLER_H
 
 #include <QObject>
+#include <QString>
 
 #include <functional>
 
@@ -18,8 +19,9 @@ public:
     static GuiHandler *getInstance();
 
     // guiType and guiObject are the host's menu-bar arguments; the dialogs do
-    // not need them.
-    void showMainDialog(int guiType, void *guiObject);
+    // not need them. page names the page the dialog opens on (a ZEL_GUI_PAGE_*
+    // name of gui_api.h); empty or unknown: the first page listed.
+    void showMainDialog(int guiType, void *guiObject, const QString &page = QString());
     void showAboutDialog(int guiType, void *guiObject);
 
 public slots:

@@ -12,6 +12,9 @@
 #include "opensafety/opensafetystatspage.h"
 #include "NodeInfoItemModel.h"
 #endif
+#ifdef ZEL_WITH_POWERLINK_PAGES
+#include "powerlink/plkcyclepage.h"
+#endif
 
 MainPageEntry::MainPageEntry(const QIcon &image, const QString &title, PageTypes pageType, bool needsData)
     : QObject(nullptr), image(image), title(title), pageType(pageType), needsData(needsData)
@@ -33,11 +36,25 @@ bool MainPageEntry::openSafetyDataPresent()
 #endif
 }
 
-QListWidgetItem *MainPageEntry::createListItem()
+bool MainPageEntry::powerlinkCyclesPresent()
+{
+#ifdef ZEL_WITH_POWERLINK_PAGES
+    return !PlkCyclePage::networksWithCycles(PlkCyclePage::liveSamples()).isEmpty();
+#else
+    return false;
+#endif
+}
+
+QListWidgetItem *MainPageEntry::createListItem(bool evenWithoutData)
 {
     if (pageType == PageNone)
         return nullptr;
-    if (needsData && !openSafetyDataPresent())
+#ifndef ZEL_WITH_POWERLINK_PAGES
+    if (pageType == PagePowerlinkCycle)
+        return nullptr;
+#endif
+    if (needsData && !evenWithoutData &&
+        !(pageType == PagePowerlinkCycle ? powerlinkCyclesPresent() : openSafetyDataPresent()))
         return nullptr;
     auto *item = new QListWidgetItem(image, title);
     item->setSizeHint(QSize(125, 70));
@@ -64,6 +81,13 @@ QWidget *MainPageEntry::createPage(QStackedWidget *stack)
     case PageFrameDelta:
     case PageCounterDelta:
         (void)stack;
+        return nullptr;
+#endif
+#ifdef ZEL_WITH_POWERLINK_PAGES
+    case PagePowerlinkCycle:
+        return new PlkCyclePage(nullptr, PlkCyclePage::liveSamples());
+#else
+    case PagePowerlinkCycle:
         return nullptr;
 #endif
     case PageHelp:

@@ -1,6 +1,6 @@
-// Describes one page of the openSAFETY analysis dialog: its list icon and
-// title, which page widget it creates, and whether it is listed only when
-// openSAFETY data were collected.
+// Describes one page of the analysis dialog: its list icon and title, which
+// page widget it creates, and whether it is listed only when openSAFETY data
+// were collected.
 #ifndef ZELANALYZER_MAINPAGEENTRY_H
 #define ZELANALYZER_MAINPAGEENTRY_H
 
@@ -26,7 +26,8 @@ public:
         PageFrameDelta = 2,
         PageCounterDelta = 3,
         PageHelp = 4,
-        PageNone = 5
+        PageNone = 5,
+        PagePowerlinkCycle = 6
     };
     Q_ENUM(PageTypes)
 
@@ -34,8 +35,11 @@ public:
     ~MainPageEntry() override;
 
     // A new list item for the entry, or null when the entry is not listed
-    // (PageNone, or data needed and no openSAFETY node collected).
-    QListWidgetItem *createListItem();
+    // (PageNone, or data needed and none collected: no openSAFETY node for
+    // the openSAFETY pages, no POWERLINK cycle for the cycle page). With
+    // evenWithoutData the entry is listed without its data (the page then
+    // says what is missing).
+    QListWidgetItem *createListItem(bool evenWithoutData = false);
     // A new page of the entry's type, or null for PageNone.
     QWidget *createPage(QStackedWidget *stack);
 
@@ -46,6 +50,8 @@ public:
 
     // True when the openSAFETY collection holds nodes the pages would list.
     static bool openSafetyDataPresent();
+    // True when the POWERLINK analysis kept cycles of a network.
+    static bool powerlinkCyclesPresent();
 
 private:
     QIcon image;

@@ -1,13 +1,25 @@
 #include "zelanalyzer_main.h"
 #include "ui_zelanalyzer_main.h"
 
+#include "gui_api.h"
 #include "guihandler.h"
 #include "mainpageentry.h"
 
 #include <QListWidgetItem>
 #include <QStackedWidget>
 
-ZELAnalyzer_Main::ZELAnalyzer_Main(QWidget *parent) : QDialog(parent), ui(new Ui::ZELAnalyzer_Main)
+namespace {
+// The page type a ZEL_GUI_PAGE_* name opens; PageNone for any other name.
+MainPageEntry::PageTypes pageNamed(const QString &name)
+{
+    if (name == QLatin1String(ZEL_GUI_PAGE_POWERLINK_CYCLE))
+        return MainPageEntry::PagePowerlinkCycle;
+    return MainPageEntry::PageNone;
+}
+} // namespace
+
+ZELAnalyzer_Main::ZELAnalyzer_Main(QWidget *parent, const QString &page)
+    : QDialog(parent), ui(new Ui::ZELAnalyzer_Main)
 {
     ui->setupUi(this);
 
@@ -16,17 +28,27 @@ ZELAnalyzer_Main::ZELAnalyzer_Main(QWidget *parent) : QDialog(parent), ui(new Ui
             << new MainPageEntry(safetyIcon, tr("Analysis"), MainPageEntry::PageAnalysis, true)
             << new MainPageEntry(safetyIcon, tr("Frame Delta"), MainPageEntry::PageFrameDelta, true)
             << new MainPageEntry(safetyIcon, tr("Counter Delta"), MainPageEntry::PageCounterDelta, true)
+            << new MainPageEntry(QIcon(QStringLiteral(":/powerlink/cycle.png")), tr("POWERLINK Cycle"),
+                                 MainPageEntry::PagePowerlinkCycle, true)
             << new MainPageEntry(QIcon(QStringLiteral(":/general/help_browser.png")), tr("Help"),
                                  MainPageEntry::PageHelp, false);
 
+    // The page asked for is listed even without its data: it says so itself.
+    const MainPageEntry::PageTypes wanted = pageNamed(page);
     for (MainPageEntry *entry : entries) {
-        if (QListWidgetItem *item = entry->createListItem())
+        if (QListWidgetItem *item = entry->createListItem(entry->type() == wanted))
             ui->listOptions->addItem(item);
     }
 
+    int first = 0;
+    for (int i = 0; i < ui->listOptions->count(); ++i) {
+        auto *entry = ui->listOptions->item(i)->data(Qt::UserRole).value<MainPageEntry *>();
+        if (wanted != MainPageEntry::PageNone && entry && entry->type() == wanted)
+            first = i;
+    }
     if (ui->listOptions->count() > 0) {
-        ui->listOptions->setCurrentRow(0);
-        showPage(ui->listOptions->item(0));
+        ui->listOptions->setCurrentRow(first);
+        showPage(ui->listOptions->item(first));
     }
 
     connect(GuiHandler::getInstance(), &GuiHandler::reset, this, &ZELAnalyzer_Main::closeDialog);

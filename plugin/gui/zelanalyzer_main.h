@@ -1,5 +1,5 @@
-// The openSAFETY analysis dialog: an icon list of pages on the left and the
-// page of the clicked entry on the right.
+// The analysis dialog: an icon list of pages on the left and the page of the
+// clicked entry on the right.
 #ifndef ZELANALYZER_MAIN_H
 #define ZELANALYZER_MAIN_H
 
@@ -19,7 +19,9 @@ class ZELAnalyzer_Main : public QDialog
     Q_OBJECT
 
 public:
-    explicit ZELAnalyzer_Main(QWidget *parent = nullptr);
+    // page: the ZEL_GUI_PAGE_* name (gui_api.h) of the page to open on; empty
+    // or not listed: the first page.
+    explicit ZELAnalyzer_Main(QWidget *parent = nullptr, const QString &page = QString());
     ~ZELAnalyzer_Main() override;
 
 private slots:

@@ -3,7 +3,8 @@
 // the repository holds no binary artwork.
 //
 // Usage: zel_draw_resources <output-dir>
-// Writes general/*.png, opensafety/*.png and pluginhelp/img/*.png below it.
+// Writes general/*.png, opensafety/*.png, powerlink/*.png and pluginhelp/img/*.png
+// below it.
 #include <QDir>
 #include <QFileInfo>
 #include <QBrush>
@@ -172,6 +173,34 @@ void drawBanner(QPainter &p, int w, int h)
                QStringLiteral("Network Analysis Tools for POWERLINK and openSAFETY"));
 }
 
+// The POWERLINK cycle page icon: a cycle-time trace inside its tolerance
+// band, one cycle out of it, over a row of SoC ticks.
+void drawCycleIcon(QPainter &p, int w, int h)
+{
+    const double mid = h * 0.45;
+    p.fillRect(QRectF(w * 0.08, mid - h * 0.12, w * 0.84, h * 0.24), QColor(40, 160, 60, 60));
+    p.setPen(QPen(QColor(40, 160, 60), 1, Qt::DashLine));
+    p.drawLine(QPointF(w * 0.08, mid - h * 0.12), QPointF(w * 0.92, mid - h * 0.12));
+    p.drawLine(QPointF(w * 0.08, mid + h * 0.12), QPointF(w * 0.92, mid + h * 0.12));
+    QPolygonF trace;
+    for (int i = 0; i <= 16; ++i) {
+        const double x = w * (0.08 + 0.84 * i / 16.0);
+        const double y = i == 11 ? h * 0.12 : mid + h * 0.06 * std::sin(i * 1.7);
+        trace << QPointF(x, y);
+    }
+    p.setPen(QPen(kZelmarBlue, 2));
+    p.drawPolyline(trace);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(220, 30, 30));
+    p.drawEllipse(trace.at(11), 2.5, 2.5);
+    p.setPen(QPen(kZelmarDark, 2));
+    p.drawLine(QPointF(w * 0.06, h * 0.86), QPointF(w * 0.94, h * 0.86));
+    for (int i = 0; i < 8; ++i) {
+        const double x = w * (0.1 + 0.8 * i / 7.0);
+        p.drawLine(QPointF(x, h * 0.86), QPointF(x, h * 0.74));
+    }
+}
+
 // A small hardware sketch of the Q40TA5521 module: two ports, status LEDs.
 void drawAnalyzer(QPainter &p, int w, int h)
 {
@@ -275,6 +304,7 @@ int main(int argc, char **argv)
     ok &= writeImage(out, QStringLiteral("general/home.png"), 32, 32, drawHome);
     ok &= writeImage(out, QStringLiteral("general/help_browser.png"), 96, 50, drawHelpBrowser);
     ok &= writeImage(out, QStringLiteral("opensafety/logo.png"), 96, 50, drawOpenSafetyLogo);
+    ok &= writeImage(out, QStringLiteral("powerlink/cycle.png"), 96, 50, drawCycleIcon);
     ok &= writeImage(out, QStringLiteral("opensafety/aboutdialog.png"), 545, 91, drawBanner);
     ok &= writeImage(out, QStringLiteral("pluginhelp/img/ta5521.png"), 200, 160, drawAnalyzer);
     ok &= writeImage(out, QStringLiteral("pluginhelp/img/opensafety_framedelta.png"), 420, 220,

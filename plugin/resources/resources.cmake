@@ -11,7 +11,7 @@ set(ZEL_IMAGES ${CMAKE_CURRENT_BINARY_DIR}/resource_images)
 set(ZEL_HELP ${ZEL_RESOURCES_DIR}/help)
 set(_zel_image_files
   general/back.png general/forward.png general/home.png general/help_browser.png
-  opensafety/logo.png opensafety/aboutdialog.png
+  opensafety/logo.png opensafety/aboutdialog.png powerlink/cycle.png
   pluginhelp/img/ta5521.png pluginhelp/img/opensafety_framedelta.png pluginhelp/img/opensafety_counterdelta.png)
 list(TRANSFORM _zel_image_files PREPEND ${ZEL_IMAGES}/ OUTPUT_VARIABLE ZEL_IMAGE_OUTPUTS)
 # In a sanitizer build the tool runs checked too; Qt 5's offscreen platform

@@ -22,6 +22,7 @@ struct LoadedModule {
     void *handle = nullptr;
     zel_gui_show_fn showMain = nullptr;
     zel_gui_show_fn showAbout = nullptr;
+    zel_gui_show_page_fn showPage = nullptr;
     zel_gui_reset_fn reset = nullptr;
     bool failed = false; // tried once and failed: do not retry on every click
     std::string failure; // why, in words for the user
@@ -137,13 +138,15 @@ bool ensureLoaded()
     auto showMain = reinterpret_cast<zel_gui_show_fn>(dlsym(handle, ZEL_GUI_SYM_SHOW_MAIN));
     auto showAbout = reinterpret_cast<zel_gui_show_fn>(dlsym(handle, ZEL_GUI_SYM_SHOW_ABOUT));
     auto reset = reinterpret_cast<zel_gui_reset_fn>(dlsym(handle, ZEL_GUI_SYM_RESET));
+    auto showPage = reinterpret_cast<zel_gui_show_page_fn>(dlsym(handle, ZEL_GUI_SYM_SHOW_PAGE));
     // Never unloaded when wrong: a Qt library's static state does not survive dlclose.
-    if (!qtMajor || !showMain || !showAbout || !reset || qtMajor() != major)
+    if (!qtMajor || !showMain || !showAbout || !reset || !showPage || qtMajor() != major)
         return fail(m, path + " is not a window module for " + qt);
     m.handle = handle;
     m.showMain = showMain;
     m.showAbout = showAbout;
     m.reset = reset;
+    m.showPage = showPage;
     return true;
 }
 
@@ -156,6 +159,12 @@ void showMainDialog(int guiType, void *guiObject)
 {
     if (ensureLoaded())
         module().showMain(guiType, guiObject);
+}
+
+void showPowerlinkCycle(int guiType, void *guiObject)
+{
+    if (ensureLoaded())
+        module().showPage(guiType, guiObject, ZEL_GUI_PAGE_POWERLINK_CYCLE);
 }
 
 void showAboutDialog(int guiType, void *guiObject)

@@ -45,6 +45,8 @@ const std::string &loadFailure();
  * warning) when it cannot be loaded. */
 void showMainDialog(int guiType, void *guiObject);
 void showAboutDialog(int guiType, void *guiObject);
+/* The analysis dialog opened on its "POWERLINK Cycle" page. */
+void showPowerlinkCycle(int guiType, void *guiObject);
 /* Relays a tap reset; does nothing while no module is loaded (no window can
  * be open then). */
 void doReset();
