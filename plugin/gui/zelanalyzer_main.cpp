@@ -99,5 +99,7 @@ void ZELAnalyzer_Main::showPage(QListWidgetItem *item)
 
     ui->stackTools->addWidget(page);
     ui->stackTools->setCurrentWidget(page);
+    // A page that needs more room than the dialog has gets it.
+    resize(size().expandedTo(minimumSizeHint()));
     setWindowTitle(QStringLiteral("Zelmar Analyzer:: ") + page->windowTitle());
 }

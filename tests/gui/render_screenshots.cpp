@@ -5,7 +5,8 @@
 //
 // Usage: zel_gui_screenshots <output-dir>
 //        zel_gui_screenshots --capture <file.pcapng>   writes the generated network only
-//        zel_gui_screenshots --grab-screen <file.png>   grabs the whole screen (X display)
+//        zel_gui_screenshots --grab-screen <file.png> [x y w h]   grabs the screen (X display),
+//                                                     or the rectangle given
 #include "ws_harness.h"
 #include "osa_gen.h"
 #include "zelanalyzer_about.h"
@@ -22,6 +23,7 @@
 #include <QScreen>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -65,9 +67,15 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (argc == 3 && std::strcmp(argv[1], "--grab-screen") == 0) {
+    if ((argc == 3 || argc == 7) && std::strcmp(argv[1], "--grab-screen") == 0) {
         QScreen *screen = QGuiApplication::primaryScreen();
-        return screen && screen->grabWindow(0).save(QString::fromLocal8Bit(argv[2]), "PNG") ? 0 : 1;
+        int area[4] = {0, 0, -1, -1};
+        for (int i = 0; argc == 7 && i < 4; ++i)
+            area[i] = std::atoi(argv[3 + i]);
+        return screen && screen->grabWindow(0, area[0], area[1], area[2], area[3])
+                                 .save(QString::fromLocal8Bit(argv[2]), "PNG")
+                   ? 0
+                   : 1;
     }
     if (argc == 3 && std::strcmp(argv[1], "--capture") == 0) {
         std::string err;
@@ -78,7 +86,8 @@ int main(int argc, char **argv)
         return 0;
     }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: zel_gui_screenshots <output-dir> | --capture <file> | --grab-screen <file>\n");
+        std::fprintf(stderr, "usage: zel_gui_screenshots <output-dir> | --capture <file> | "
+                             "--grab-screen <file> [x y w h]\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);

@@ -194,6 +194,16 @@ private slots:
         QCOMPARE(model->rowCount(), 2);
         QCOMPARE(row(model, 0), (QStringList{"1", "6", "8.000", "8.025", "8.050", "0"}));
         QCOMPARE(row(model, 1), (QStringList{"2", "6", "12.000", "12.000", "12.000", "1"}));
+        // a CN chosen in the table: only its answers are drawn (and answer clicks)
+        table->selectRow(1);
+        QVERIFY(!cn1->visible() && cn2->visible());
+        table->clearSelection();
+        QVERIFY(cn1->visible() && cn2->visible());
+        // the table shows every column without scrolling
+        int columns = 0;
+        for (int c = 0; c < model->columnCount(); ++c)
+            columns += table->columnWidth(c);
+        QVERIFY(table->minimumWidth() >= columns);
 
         auto *summary = page.findChild<QLabel *>(QStringLiteral("lblSummary"));
         QCOMPARE(summary->text(), QStringLiteral("5 cycles: mean 409.000 µs, min 403.000 µs, max 415.000 µs; "

@@ -9,6 +9,8 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScrollBar>
+#include <QSet>
 #include <QMap>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -125,6 +127,9 @@ PlkCyclePage::PlkCyclePage(QWidget *parent, const flowlens_cycle_samples *sample
     responsePlot->yAxis->setLabel(tr("Response Time (µs)"));
     cyclePlot->setMinimumHeight(180);
     responsePlot->setMinimumHeight(150);
+    responsePlot->setMinimumWidth(440);
+    responsePlot->setLegendBeside(true);
+    responsePlot->xAxis->ticker()->setTickCount(4);
 
     cnTable->setObjectName(QStringLiteral("tableCn"));
     cnTable->setModel(cnModel);
@@ -133,13 +138,17 @@ PlkCyclePage::PlkCyclePage(QWidget *parent, const flowlens_cycle_samples *sample
     cnTable->verticalHeader()->hide();
     cnTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     cnModel->setSortRole(kSortRole);
+    // Selected rows: only those CNs' answers are drawn.
+    connect(cnTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &PlkCyclePage::showSelectedNodes);
 
     auto *lower = new QSplitter(Qt::Horizontal);
     lower->setChildrenCollapsible(false);
     lower->addWidget(responsePlot);
     lower->addWidget(cnTable);
-    lower->setStretchFactor(0, 3);
-    lower->setStretchFactor(1, 2);
+    // The table keeps the width of its columns; the plot takes the rest.
+    lower->setStretchFactor(0, 1);
+    lower->setStretchFactor(1, 0);
     auto *plots = new QSplitter(Qt::Vertical);
     plots->setObjectName(QStringLiteral("splitter"));
     plots->setChildrenCollapsible(false);
@@ -359,10 +368,12 @@ QCPRange PlkCyclePage::buildResponsePlot(unsigned n)
         s.values << toUs(r.response_time);
         hi = std::max(hi, toUs(r.response_time));
     }
+    cnGraphs.clear();
     int i = 0;
     for (auto it = byNode.cbegin(); it != byNode.cend(); ++it, ++i) {
         QCPGraph *g = responsePlot->addFrameGraph(tr("CN %1").arg(it.key()), cnColour(i), tr("µs"));
         g->setData(it.value().keys, it.value().values, true);
+        cnGraphs.insert(it.key(), g);
     }
     return QCPRange(0, hi > 0 ? hi * 1.1 : 1);
 }
@@ -391,6 +402,23 @@ void PlkCyclePage::fillCnTable(unsigned n)
     }
     cnTable->sortByColumn(0, Qt::AscendingOrder);
     cnTable->resizeColumnsToContents();
+    // As wide as its columns: the dialog grows rather than hiding the late
+    // answers behind a scroll bar, and the plot gets the rest.
+    int width = 2 * cnTable->frameWidth() + cnTable->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < cnModel->columnCount(); ++c)
+        width += cnTable->columnWidth(c);
+    cnTable->setMinimumWidth(width);
+    cnTable->setMaximumWidth(width);
+}
+
+void PlkCyclePage::showSelectedNodes()
+{
+    QSet<int> chosen;
+    for (const QModelIndex &index : cnTable->selectionModel()->selectedRows(0))
+        chosen.insert(index.data(kSortRole).toInt());
+    for (auto it = cnGraphs.cbegin(); it != cnGraphs.cend(); ++it)
+        it.value()->setVisible(chosen.isEmpty() || chosen.contains(it.key()));
+    responsePlot->replot();
 }
 
 void PlkCyclePage::frameClicked(quint64 frame)

@@ -9,6 +9,7 @@
 
 #include "plkcycleplot.h"
 
+#include <QMap>
 #include <QWidget>
 
 #include <cstdint>
@@ -53,6 +54,7 @@ private slots:
     void frameClicked(quint64 frame);
     void networkChosen(int index);
     void syncFrameRange(const QCPRange &range);
+    void showSelectedNodes();
 
 private:
     // Fill the plots; return the value range each starts with.
@@ -72,6 +74,7 @@ private:
     PlkCyclePlot *responsePlot;
     QTableView *cnTable;
     QStandardItemModel *cnModel;
+    QMap<int, QCPGraph *> cnGraphs; // response graph of each CN
     bool syncing;
 };
 

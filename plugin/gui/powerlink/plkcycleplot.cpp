@@ -10,6 +10,9 @@ constexpr double kClickSlack = 4;
 // Height of the event marks on their own fixed axis (0 = bottom, 1 = top).
 constexpr double kMarkLevel = 0.96;
 constexpr double kMarkSize = 9;
+// Legend entries per row below the plot, per column beside it.
+constexpr int kLegendColumns = 6;
+constexpr int kLegendRows = 9;
 
 QPointF positionOf(const QMouseEvent *event)
 {
@@ -32,8 +35,10 @@ PlkCyclePlot::PlkCyclePlot(QWidget *parent)
     yAxis2->setRange(0, 1);
     yAxis2->setVisible(false);
     xAxis->setLabel(tr("Frame Nr"));
-    legend->setVisible(true);
+    legend->setBorderPen(Qt::NoPen);
     legend->setFont(QFont(font().family(), 8));
+    legend->setVisible(true);
+    setLegendBeside(false);
     connect(this, &QCustomPlot::mousePress, this, &PlkCyclePlot::pressed);
     connect(this, &QCustomPlot::mouseRelease, this, &PlkCyclePlot::released);
     connect(this, &QCustomPlot::mouseMove, this, &PlkCyclePlot::moved);
@@ -41,6 +46,33 @@ PlkCyclePlot::PlkCyclePlot(QWidget *parent)
 }
 
 PlkCyclePlot::~PlkCyclePlot() = default;
+
+void PlkCyclePlot::setLegendBeside(bool beside)
+{
+    // Outside the axis rect, so that it never covers points or marks.
+    if (QCPLayoutInset *inset = axisRect()->insetLayout(); inset->elements(false).contains(legend))
+        inset->take(legend);
+    else if (QCPLayoutGrid *holder = qobject_cast<QCPLayoutGrid *>(legend->layout()))
+        holder->take(legend);
+    plotLayout()->simplify();
+    if (beside) {
+        // At the top of a column of its own; an empty cell below takes the
+        // rest of the height, so the entries stay close together.
+        auto *column = new QCPLayoutGrid;
+        plotLayout()->addElement(0, 1, column);
+        plotLayout()->setColumnStretchFactor(1, 0.001);
+        column->addElement(0, 0, legend);
+        column->addElement(1, 0, new QCPLayoutElement(this));
+        column->setRowStretchFactor(0, 0.001);
+        legend->setFillOrder(QCPLegend::foRowsFirst);
+        legend->setWrap(kLegendRows);
+    } else {
+        plotLayout()->addElement(1, 0, legend);
+        plotLayout()->setRowStretchFactor(1, 0.001);
+        legend->setFillOrder(QCPLegend::foColumnsFirst);
+        legend->setWrap(kLegendColumns);
+    }
+}
 
 void PlkCyclePlot::clearData()
 {

@@ -26,6 +26,9 @@ public:
     explicit PlkCyclePlot(QWidget *parent = nullptr);
     ~PlkCyclePlot() override;
 
+    // The legend below the plot in rows (the default), or beside it in
+    // columns (many entries, little height).
+    void setLegendBeside(bool beside);
     // Removes every graph and mark.
     void clearData();
     // A series of (frame, value) points in the given colour; its points
