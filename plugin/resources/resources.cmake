@@ -24,6 +24,33 @@ add_custom_command(
   COMMENT "Drawing the plug-in's icons and images"
   VERBATIM)
 
+# The help's picture of the "POWERLINK Cycle" page: the page itself, rendered
+# offscreen by a tool built from the page's sources (the window module cannot
+# draw it: it holds these resources). Needs ZEL_WITH_POWERLINK_PAGES and
+# ZEL_PLK_PAGE_SOURCES from the window module's CMakeLists.
+set(ZEL_QRC_CYCLE_IMAGE "")
+set(_zel_page_images "")
+if(ZEL_WITH_POWERLINK_PAGES)
+  add_executable(zel_draw_cycle_page ${ZEL_RESOURCES_DIR}/draw_cycle_page.cpp ${ZEL_PLK_PAGE_SOURCES})
+  set_target_properties(zel_draw_cycle_page PROPERTIES AUTOMOC ON)
+  target_include_directories(zel_draw_cycle_page PRIVATE ${ZEL_RESOURCES_DIR}/../gui/powerlink
+    ${ZEL_RESOURCES_DIR}/../gui/plot ${ZEL_RESOURCES_DIR}/../powerlink/wireshark ${ZEL_QCUSTOMPLOT_INCLUDE})
+  target_compile_definitions(zel_draw_cycle_page PRIVATE QCUSTOMPLOT_USE_LIBRARY)
+  # The page selects frames through Wireshark's plug-in interface.
+  target_link_libraries(zel_draw_cycle_page PRIVATE flowlens ${ZEL_QCUSTOMPLOT_LIBRARY}
+    Qt${SENTRA_QT_MAJOR}::Widgets Qt${SENTRA_QT_MAJOR}::PrintSupport PkgConfig::WIRESHARK)
+  set(_zel_page_images ${ZEL_IMAGES}/pluginhelp/img/powerlink_cycle.png)
+  add_custom_command(
+    OUTPUT ${_zel_page_images}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ZEL_IMAGES}/pluginhelp/img
+    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
+            $<TARGET_FILE:zel_draw_cycle_page> ${_zel_page_images}
+    DEPENDS zel_draw_cycle_page
+    COMMENT "Rendering the POWERLINK Cycle page for its help"
+    VERBATIM)
+  set(ZEL_QRC_CYCLE_IMAGE "<file alias=\"img/powerlink_cycle.png\">${_zel_page_images}</file>")
+endif()
+
 configure_file(${ZEL_RESOURCES_DIR}/zelanalyzer.qrc.in ${CMAKE_CURRENT_BINARY_DIR}/zelanalyzer.qrc @ONLY)
 file(GLOB ZEL_HELP_PAGES ${ZEL_HELP}/*.html)
 
@@ -37,6 +64,6 @@ set(ZEL_QRC_CPP ${CMAKE_CURRENT_BINARY_DIR}/qrc_zelanalyzer.cpp)
 add_custom_command(
   OUTPUT ${ZEL_QRC_CPP}
   COMMAND ${_zel_rcc} --name zelanalyzer --output ${ZEL_QRC_CPP} ${CMAKE_CURRENT_BINARY_DIR}/zelanalyzer.qrc
-  DEPENDS ${ZEL_IMAGE_OUTPUTS} ${ZEL_HELP_PAGES} ${CMAKE_CURRENT_BINARY_DIR}/zelanalyzer.qrc
+  DEPENDS ${ZEL_IMAGE_OUTPUTS} ${_zel_page_images} ${ZEL_HELP_PAGES} ${CMAKE_CURRENT_BINARY_DIR}/zelanalyzer.qrc
   COMMENT "Compiling the plug-in's resources"
   VERBATIM)

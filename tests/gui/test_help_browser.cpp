@@ -153,6 +153,19 @@ private slots:
         QVERIFY(browser.toPlainText().contains(QStringLiteral("Capture time after trigger [ms]")));
     }
 
+    void cyclePageHelpIsLinkedWithThePagesPicture()
+    {
+        HelpBrowser browser;
+        emit browser.anchorClicked(QUrl(QStringLiteral("powerlink_cycle.html")));
+        QCOMPARE(browser.visitedPages().last(), QStringLiteral("powerlink_cycle"));
+        QVERIFY(browser.toPlainText().contains(QStringLiteral("Tools > POWERLINK > Cycle Analysis")));
+        // the page itself, rendered when the resources were built
+        const QImage shot = browser.loadResource(QTextDocument::ImageResource,
+                                                 QUrl(QStringLiteral("pluginhelp/img/powerlink_cycle.png")))
+                                .value<QImage>();
+        QVERIFY(shot.width() >= 820 && shot.height() >= 540);
+    }
+
     void imagesComeFromResources()
     {
         HelpBrowser browser;
@@ -175,12 +188,12 @@ private slots:
     {
         // Every relative link of every page must lead to a page, and every
         // image to a resource: a broken link would show the error page.
-        for (const char *page : {"introduction", "analysis", "ta5521", "errorpage"}) {
+        for (const char *page : {"introduction", "analysis", "powerlink_cycle", "ta5521", "errorpage"}) {
             HelpBrowser browser;
             browser.setSource(QUrl(QString::fromLatin1(page) + QStringLiteral(".html")));
             QCOMPARE(browser.visitedPages().last(), QString::fromLatin1(page));
             const QString html = browser.toHtml();
-            QRegularExpression link(QStringLiteral("href=\"([a-z0-9]+)\\.html\""));
+            QRegularExpression link(QStringLiteral("href=\"([a-z0-9_]+)\\.html\""));
             for (auto it = link.globalMatch(html); it.hasNext();) {
                 const QString target = it.next().captured(1);
                 QVERIFY2(QFile::exists(QStringLiteral(":/pluginhelp/") + target), qPrintable(target));

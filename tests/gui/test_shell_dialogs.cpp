@@ -44,11 +44,13 @@ private slots:
                                  ":/opensafety/aboutdialog.png", ":/pluginhelp/introduction",
                                  ":/pluginhelp/analysis", ":/pluginhelp/ta5521", ":/pluginhelp/errorpage",
                                  ":/pluginhelp/img/ta5521.png", ":/pluginhelp/img/opensafety_framedelta.png",
-                                 ":/pluginhelp/img/opensafety_counterdelta.png"}) {
+                                 ":/pluginhelp/img/opensafety_counterdelta.png", ":/powerlink/cycle.png",
+                                 ":/pluginhelp/powerlink_cycle", ":/pluginhelp/img/powerlink_cycle.png"}) {
             QVERIFY2(QFile::exists(QString::fromLatin1(path)), path);
         }
         QCOMPARE(QImage(QStringLiteral(":/opensafety/aboutdialog.png")).size(), QSize(545, 91));
         QCOMPARE(QImage(QStringLiteral(":/opensafety/logo.png")).size(), QSize(96, 50));
+        QCOMPARE(QImage(QStringLiteral(":/powerlink/cycle.png")).size(), QSize(96, 50));
     }
 
     void aboutDialogLayoutAndTexts()
