@@ -4,6 +4,7 @@
 // page's frame selections are caught through Wireshark's plug-in interface.
 #include "plkcyclepage.h"
 #include "plkcycleplot.h"
+#include "plkhistogramplot.h"
 #include "zelanalyzer_main.h"
 
 #include "cycle_samples.h"
@@ -19,12 +20,14 @@
 #include <QMenu>
 #include <QStackedWidget>
 #include <QStandardItemModel>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
 #include <map>
+#include <numeric>
 #include <set>
 
 namespace {
@@ -322,6 +325,51 @@ private slots:
         // a hidden graph (legend toggled off by the user) answers nothing
         cycle->setVisible(false);
         QCOMPARE(cyclePlot->frameAt(p40), quint64(0));
+    }
+
+    // Bars over the cycle times: every cycle counted once, the rare extreme
+    // ones in the outer bars instead of stretching the range.
+    void histogramCountsEveryCycle()
+    {
+        std::vector<uint64_t> times;
+        for (int i = 0; i < 1999; ++i)
+            times.push_back(398'000 + uint64_t(i % 5) * 1'000); // 398..402 µs
+        times.push_back(800'000); // a lost SoC
+        const PlkHistogramPlot::Bins bins = PlkHistogramPlot::binsOf(times);
+        QCOMPARE(bins.counts.size(), PlkHistogramPlot::kBins);
+        QCOMPARE(bins.lower, 398.0);
+        QCOMPARE(bins.width, 4.0 / PlkHistogramPlot::kBins);
+        QCOMPARE(std::accumulate(bins.counts.cbegin(), bins.counts.cend(), 0.0), 2000.0);
+        QCOMPARE(bins.counts.first(), 400.0);
+        QCOMPARE(bins.counts.last(), 400.0); // 399 times 402 µs and the lost SoC
+        QVERIFY(PlkHistogramPlot::binsOf({}).counts.isEmpty());
+        // one value: one bar of it
+        const PlkHistogramPlot::Bins one = PlkHistogramPlot::binsOf({400'000, 400'000});
+        QCOMPARE(one.counts.first(), 2.0);
+
+        // on the page: its own tab, the bars of the shown cycles, the
+        // nominal time and the four band edges as lines
+        flowlens_cycle_samples s;
+        fillNetwork(s, 0, 30);
+        PlkCyclePage page(nullptr, &s);
+        page.resize(900, 700);
+        auto *tabs = page.findChild<QTabWidget *>(QStringLiteral("tabsCycle"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("Histogram"));
+        auto *plot = page.findChild<PlkHistogramPlot *>(QStringLiteral("plotHistogram"));
+        double counted = 0;
+        for (auto it = plot->bars()->data()->constBegin(); it != plot->bars()->data()->constEnd(); ++it)
+            counted += it->value;
+        QCOMPARE(counted, 29.0);
+        // 403..487 µs: the nominal time (400) lies outside; 420.4 and 440.4 inside
+        QCOMPARE(plot->itemCount(), 2);
+        tabs->setCurrentIndex(1);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        plot->replot();
+        const double firstBar = plot->bars()->data()->constBegin()->key;
+        const QPointF at(plot->xAxis->coordToPixel(firstBar), plot->yAxis->coordToPixel(0.5));
+        QVERIFY2(plot->toolTipAt(at).startsWith(QStringLiteral("1 cycles of 403.000 to ")),
+                 qPrintable(plot->toolTipAt(at)));
     }
 
     void decimatedSamplesArePlottedAsKept()

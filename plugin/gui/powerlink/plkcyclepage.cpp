@@ -15,6 +15,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStandardItemModel>
+#include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -99,6 +100,7 @@ double PlkCyclePage::bandEdgeUs(uint32_t nominalUs, int limitPermille, int sign)
 PlkCyclePage::PlkCyclePage(QWidget *parent, const flowlens_cycle_samples *samples)
     : QWidget(parent), samples(samples), network(0), summary(new QLabel(this)), networkBox(new QComboBox(this)),
       content(new QStackedWidget(this)), cyclePlot(new PlkCyclePlot(this)), responsePlot(new PlkCyclePlot(this)),
+      histogramPlot(new PlkHistogramPlot(this)),
       cnTable(new QTableView(this)), cnModel(new QStandardItemModel(this)), syncing(false)
 {
     setObjectName(QStringLiteral("PlkCyclePage"));
@@ -152,7 +154,12 @@ PlkCyclePage::PlkCyclePage(QWidget *parent, const flowlens_cycle_samples *sample
     auto *plots = new QSplitter(Qt::Vertical);
     plots->setObjectName(QStringLiteral("splitter"));
     plots->setChildrenCollapsible(false);
-    plots->addWidget(cyclePlot);
+    auto *cycleTabs = new QTabWidget;
+    cycleTabs->setObjectName(QStringLiteral("tabsCycle"));
+    cycleTabs->addTab(cyclePlot, tr("Cycle Time"));
+    histogramPlot->setObjectName(QStringLiteral("plotHistogram"));
+    cycleTabs->addTab(histogramPlot, tr("Histogram"));
+    plots->addWidget(cycleTabs);
     plots->addWidget(lower);
 
     auto *empty = new QLabel(tr("No POWERLINK cycles in this capture.\n\nThe page shows the cycle time and the "
@@ -260,6 +267,8 @@ QCPRange PlkCyclePage::buildCyclePlot(unsigned n)
     QVector<double> keys, values;
     keys.reserve(int(cycles.size()));
     values.reserve(int(cycles.size()));
+    std::vector<uint64_t> cycleNs;
+    cycleNs.reserve(cycles.size());
     // The guides change only where the nominal cycle time does: one point
     // per change (and one at the end) draws the same steps.
     QVector<double> guideKeys, nominal, upper5, lower5, upper10, lower10;
@@ -295,6 +304,7 @@ QCPRange PlkCyclePage::buildCyclePlot(unsigned n)
         if (c.cycle_time == 0) // the first SoC: no cycle before it
             continue;
         const double value = toUs(c.cycle_time);
+        cycleNs.push_back(c.cycle_time);
         keys << double(c.soc_frame);
         values << value;
         lo = std::min(lo, value);
@@ -328,6 +338,15 @@ QCPRange PlkCyclePage::buildCyclePlot(unsigned n)
     }
     if (lo > hi) // no value at all (a single SoC)
         lo = hi = 0;
+    // The histogram marks the nominal time and the band edges when the
+    // nominal time stayed the same over the capture.
+    QVector<double> marks;
+    if (nominalMax != 0 && nominalMin == nominalMax) {
+        marks << nominalMax;
+        for (int limit : {kLimit5, kLimit10})
+            marks << bandEdgeUs(nominalMax, limit, -1) << bandEdgeUs(nominalMax, limit, 1);
+    }
+    histogramPlot->setBins(PlkHistogramPlot::binsOf(std::move(cycleNs)), marks);
 
     QString text;
     if (!keys.isEmpty()) {

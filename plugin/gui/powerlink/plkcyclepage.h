@@ -1,6 +1,6 @@
 // The "POWERLINK Cycle" page of the analysis dialog: the cycle time of every
 // SoC with the nominal cycle time and the deviation bands of the cycle
-// check, the PReq-to-PRes response time of every CN with a table of each
+// check (and its histogram in a second tab), the PReq-to-PRes response time of every CN with a table of each
 // CN's figures, and the analysis' events as marks on both plots. A click on
 // a point or mark selects its frame in Wireshark. Data: the samples the
 // POWERLINK analysis collected while the capture was read.
@@ -8,6 +8,7 @@
 #define ZELANALYZER_PLKCYCLEPAGE_H
 
 #include "plkcycleplot.h"
+#include "plkhistogramplot.h"
 
 #include <QMap>
 #include <QWidget>
@@ -72,6 +73,7 @@ private:
     QStackedWidget *content;
     PlkCyclePlot *cyclePlot;
     PlkCyclePlot *responsePlot;
+    PlkHistogramPlot *histogramPlot;
     QTableView *cnTable;
     QStandardItemModel *cnModel;
     QMap<int, QCPGraph *> cnGraphs; // response graph of each CN
