@@ -22,8 +22,9 @@ constexpr size_t MIN_RESPONSE_CAP = 2 * NODES;
 // Kept for informational texts once the pool is full.
 constexpr char OVERFLOW_TEXT[] = "Informational message";
 
+// The first SoC of a network has no cycle (0): it deviates from nothing.
 uint64_t cycle_deviation(const flowlens_cycle_point &p) {
-    if (p.nominal_us == 0) return p.cycle_time;
+    if (p.nominal_us == 0 || p.cycle_time == 0) return p.cycle_time;
     uint64_t nominal = uint64_t(p.nominal_us) * 1000;
     return p.cycle_time > nominal ? p.cycle_time - nominal : nominal - p.cycle_time;
 }
