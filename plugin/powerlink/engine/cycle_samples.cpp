@@ -40,6 +40,10 @@ bool more_telling(const flowlens_event_point &candidate, const flowlens_event_po
     return candidate.severity > current.severity;
 }
 
+// Whether the sample with this index opens a group. Strides are powers of
+// two (they start at 1 and double), so a mask replaces the division.
+bool starts_group(uint64_t index, uint32_t stride) { return (index & (stride - 1)) == 0; }
+
 // Room for one more point below the cap; false when the list is full (or
 // memory ran out), so the caller merges instead.
 template <typename T>
@@ -72,7 +76,7 @@ void merge_pairs(std::vector<T> &list) {
 // Counting (count) is the sample's index among all samples of the list.
 template <typename T>
 void add_grouped(std::vector<T> &list, uint32_t &stride, size_t cap, uint64_t index, const T &point) {
-    if (index % stride != 0) {
+    if (!starts_group(index, stride)) {
         if (!list.empty() && more_telling(point, list.back())) list.back() = point;
         return;
     }
@@ -82,7 +86,7 @@ void add_grouped(std::vector<T> &list, uint32_t &stride, size_t cap, uint64_t in
         stride *= 2;
         // The groups are aligned to the sample index: after the merge this
         // sample may fall into the last kept group.
-        if (index % stride != 0) {
+        if (!starts_group(index, stride)) {
             if (more_telling(point, list.back())) list.back() = point;
             return;
         }
@@ -174,7 +178,7 @@ void flowlens_cycle_samples::network_samples::add_response(const flowlens_respon
     if (response_time > node.max) node.max = response_time;
     response_count += 1;
 
-    while (index % response_stride == 0) {
+    while (starts_group(index, response_stride)) {
         if (make_room(responses, cap)) {
             node.last_index = responses.size();
             responses.push_back(point);
