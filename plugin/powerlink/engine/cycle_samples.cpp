@@ -247,34 +247,32 @@ std::vector<flowlens_cn_response_summary> flowlens_cycle_samples::cn_summaries(u
     return out;
 }
 
+namespace {
+// A counter of a network; `fallback` for a network that does not exist.
+template <typename T>
+T field_of(const flowlens_cycle_samples::network_samples *s, T flowlens_cycle_samples::network_samples::*field,
+           T fallback) {
+    return s ? s->*field : fallback;
+}
+}  // namespace
+
 uint32_t flowlens_cycle_samples::cycle_stride(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->cycle_stride : 1;
+    return field_of(network(n), &network_samples::cycle_stride, 1u);
 }
-
 uint32_t flowlens_cycle_samples::response_stride(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->response_stride : 1;
+    return field_of(network(n), &network_samples::response_stride, 1u);
 }
-
 uint32_t flowlens_cycle_samples::event_stride(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->event_stride : 1;
+    return field_of(network(n), &network_samples::event_stride, 1u);
 }
-
 uint64_t flowlens_cycle_samples::cycle_count(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->cycle_count : 0;
+    return field_of<uint64_t>(network(n), &network_samples::cycle_count, 0);
 }
-
 uint64_t flowlens_cycle_samples::response_count(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->response_count : 0;
+    return field_of<uint64_t>(network(n), &network_samples::response_count, 0);
 }
-
 uint64_t flowlens_cycle_samples::event_count(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->event_count : 0;
+    return field_of<uint64_t>(network(n), &network_samples::event_count, 0);
 }
 
 uint64_t flowlens_cycle_samples::generation() const { return generation_; }
