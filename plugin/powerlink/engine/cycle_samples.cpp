@@ -22,8 +22,9 @@ constexpr size_t MIN_RESPONSE_CAP = 2 * NODES;
 // Kept for informational texts once the pool is full.
 constexpr char OVERFLOW_TEXT[] = "Informational message";
 
+// The first SoC of a network has no cycle (0): it deviates from nothing.
 uint64_t cycle_deviation(const flowlens_cycle_point &p) {
-    if (p.nominal_us == 0) return p.cycle_time;
+    if (p.nominal_us == 0 || p.cycle_time == 0) return p.cycle_time;
     uint64_t nominal = uint64_t(p.nominal_us) * 1000;
     return p.cycle_time > nominal ? p.cycle_time - nominal : nominal - p.cycle_time;
 }
@@ -38,6 +39,10 @@ bool more_telling(const flowlens_response_point &candidate, const flowlens_respo
 bool more_telling(const flowlens_event_point &candidate, const flowlens_event_point &current) {
     return candidate.severity > current.severity;
 }
+
+// Whether the sample with this index opens a group. Strides are powers of
+// two (they start at 1 and double), so a mask replaces the division.
+bool starts_group(uint64_t index, uint32_t stride) { return (index & (stride - 1)) == 0; }
 
 // Room for one more point below the cap; false when the list is full (or
 // memory ran out), so the caller merges instead.
@@ -71,7 +76,7 @@ void merge_pairs(std::vector<T> &list) {
 // Counting (count) is the sample's index among all samples of the list.
 template <typename T>
 void add_grouped(std::vector<T> &list, uint32_t &stride, size_t cap, uint64_t index, const T &point) {
-    if (index % stride != 0) {
+    if (!starts_group(index, stride)) {
         if (!list.empty() && more_telling(point, list.back())) list.back() = point;
         return;
     }
@@ -81,7 +86,7 @@ void add_grouped(std::vector<T> &list, uint32_t &stride, size_t cap, uint64_t in
         stride *= 2;
         // The groups are aligned to the sample index: after the merge this
         // sample may fall into the last kept group.
-        if (index % stride != 0) {
+        if (!starts_group(index, stride)) {
             if (more_telling(point, list.back())) list.back() = point;
             return;
         }
@@ -173,7 +178,7 @@ void flowlens_cycle_samples::network_samples::add_response(const flowlens_respon
     if (response_time > node.max) node.max = response_time;
     response_count += 1;
 
-    while (index % response_stride == 0) {
+    while (starts_group(index, response_stride)) {
         if (make_room(responses, cap)) {
             node.last_index = responses.size();
             responses.push_back(point);
@@ -242,34 +247,32 @@ std::vector<flowlens_cn_response_summary> flowlens_cycle_samples::cn_summaries(u
     return out;
 }
 
+namespace {
+// A counter of a network; `fallback` for a network that does not exist.
+template <typename T>
+T field_of(const flowlens_cycle_samples::network_samples *s, T flowlens_cycle_samples::network_samples::*field,
+           T fallback) {
+    return s ? s->*field : fallback;
+}
+}  // namespace
+
 uint32_t flowlens_cycle_samples::cycle_stride(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->cycle_stride : 1;
+    return field_of(network(n), &network_samples::cycle_stride, 1u);
 }
-
 uint32_t flowlens_cycle_samples::response_stride(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->response_stride : 1;
+    return field_of(network(n), &network_samples::response_stride, 1u);
 }
-
 uint32_t flowlens_cycle_samples::event_stride(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->event_stride : 1;
+    return field_of(network(n), &network_samples::event_stride, 1u);
 }
-
 uint64_t flowlens_cycle_samples::cycle_count(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->cycle_count : 0;
+    return field_of<uint64_t>(network(n), &network_samples::cycle_count, 0);
 }
-
 uint64_t flowlens_cycle_samples::response_count(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->response_count : 0;
+    return field_of<uint64_t>(network(n), &network_samples::response_count, 0);
 }
-
 uint64_t flowlens_cycle_samples::event_count(unsigned n) const {
-    const network_samples *s = network(n);
-    return s ? s->event_count : 0;
+    return field_of<uint64_t>(network(n), &network_samples::event_count, 0);
 }
 
 uint64_t flowlens_cycle_samples::generation() const { return generation_; }

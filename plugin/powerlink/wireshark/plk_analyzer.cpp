@@ -87,6 +87,8 @@ void plk_register_tap_listener(void) {
 void plk_register_stats_tree(void) {
   stats_tree_register_plugin("eth", "zel_epl", "Zelmar/POWERLINK", TL_REQUIRES_PROTO_TREE, epl_gen_stats_tree_packet,
                              epl_stats_tree_init, NULL);
+  // The cycle samples' command-line form beside the tree's ("zel_epl,tree").
+  plk_register_cycles_ui();
 }
 
 void plk_register_heuristic(void) {

@@ -20,7 +20,8 @@ struct flowlens_packet_info;
 
 // Registration (called from the plug-in's registration, in its order).
 void plk_register_tap_listener(void);   // tap listener on "eth"
-void plk_register_stats_tree(void);     // "Zelmar/POWERLINK", -z zel_epl,tree
+void plk_register_stats_tree(void);     // "Zelmar/POWERLINK", -z zel_epl,tree, and -z zel_epl,cycles
+void plk_register_cycles_ui(void);      // -z zel_epl,cycles[,csv] (plk_cycles.cpp)
 void plk_register_heuristic(void);      // "zel_plk_analyzer" on "eth"
 
 // The heuristic: never claims a frame (it is left to the other dissectors).
