@@ -20,7 +20,9 @@
 //
 // Memory: each network keeps at most cycle_cap() cycle points (2^18, 8 MB),
 // response_cap() response points (2^19, 16 MB) and event_cap() event points
-// (2^16, 1.5 MB), about 51 MB for both networks whatever the capture's size;
+// (2^16, 1.5 MB), about 51 MB for both networks whatever the capture's size
+// (lists grow by doubling from 1024 points, so for a moment while the
+// largest list doubles the old half is held too, 8 MB more at most);
 // informational texts are kept once each (at most 4096 different texts,
 // later new texts are kept as "Informational message"). A 1 M-frame capture
 // of one network (SoC, PReq/PRes per CN, SoA, ASnd) stays below the caps up
@@ -55,7 +57,9 @@
 // window module must not link the flowlens library itself. The pointer is
 // NULL before the first tap reset and stays valid afterwards (the plug-in
 // never destroys its instance). Read it on the GUI thread (the tap runs
-// there); re-read after a retap (generation() changed).
+// there); re-read after a retap (generation() changed). A test program that
+// has no plug-in module (offscreen page tests) links the flowlens library and
+// fills its own flowlens_cycle_samples instead.
 #ifndef FLOWLENS_CYCLE_SAMPLES_H
 #define FLOWLENS_CYCLE_SAMPLES_H
 
@@ -123,7 +127,7 @@ public:
     const std::vector<flowlens_response_point> &responses(unsigned network) const;
     const std::vector<flowlens_event_point> &events(unsigned network) const;
     std::vector<flowlens_cn_response_summary> cn_summaries(unsigned network) const;  // nodes that answered or were late, by id
-    uint32_t cycle_stride(unsigned network) const;     // 1 = every sample kept; n = one of every n kept
+    uint32_t cycle_stride(unsigned network) const;     // 1 = every sample kept; n (a power of two) = one of every n kept
     uint32_t response_stride(unsigned network) const;  // per CN: one of every n answers of a CN kept
     uint32_t event_stride(unsigned network) const;
     uint64_t cycle_count(unsigned network) const;      // SoCs recorded (exact)

@@ -10,7 +10,9 @@
 //
 // Plain records, zero-filled on creation, 0 / -1 results; no Wireshark, no Qt.
 // Nothing is allocated per frame except a new SDO connection entry the first
-// time a connection is seen (sdo_tracking).
+// time a connection is seen (sdo_tracking), the sample lists' amortised
+// growth up to their caps and an informational text the first time it is
+// seen (cycle_samples).
 #ifndef FLOWLENS_H
 #define FLOWLENS_H
 
