@@ -53,12 +53,14 @@ run_as() {
 # xpid. Xvfb's socket file exists before the server listens on it, and a
 # display may be held by a server whose socket file is gone (another mount
 # namespace): so a display counts as started only once xdotool can talk to
-# it, and a server that dies on start moves on to the next number.
+# it, and a server that dies on start moves on to the next number. Without
+# -noreset the server would reset when that probe disconnects, refusing
+# whoever connects meanwhile.
 start_xvfb() {
   local n
   for n in $(seq "$1" "$2"); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -ac -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -ac -nolisten tcp -noreset >/dev/null 2>&1 &
     xpid=$!
     for _ in $(seq 100); do
       DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1 && { export DISPLAY=":$n"; return 0; }
