@@ -66,6 +66,7 @@ TEST(PcapngWriter, HeaderBlocksAreThirtyTwoAndFortyEightBytes) {
   EXPECT_EQ(w->bytesWritten, 80u);
   pcapngWriterClose(w);
 
+  // clang-format off
   const std::vector<uint8_t> expected = {
       // section header block
       0x0A, 0x0D, 0x0D, 0x0A, 32, 0, 0, 0, 0x4D, 0x3C, 0x2B, 0x1A, 1, 0, 0, 0,  //
@@ -75,6 +76,7 @@ TEST(PcapngWriter, HeaderBlocksAreThirtyTwoAndFortyEightBytes) {
       9, 0, 1, 0, 9, 0, 0, 0,                                  // if_tsresol = 9
       2, 0, 9, 0, 'Q', '4', '0', 'T', 'A', '5', '5', '2', '1', 0, 0, 0,  // if_name
       0, 0, 0, 0, 48, 0, 0, 0};
+  // clang-format on
   EXPECT_EQ(readWholeFile(path), expected);
 }
 

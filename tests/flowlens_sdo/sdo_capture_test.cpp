@@ -291,6 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Two CNs answer as node 1 (the collisions), so the MN's sessions keep
         // failing and it closes connections that are not open; frame 1284 is
         // the MN's close towards node 0, a second connection.
+        // clang-format off
         sdo_expectation{"powerlink_1cn_collisions.pcapng", 2680, 2, 141, 50,
                         closes({{517, CLOSE_240_1},  {524, CLOSE_240_1},  {601, CLOSE_240_1},
                                 {608, CLOSE_240_1},  {695, CLOSE_240_1},  {703, CLOSE_240_1},
@@ -301,6 +302,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {1325, CLOSE_240_1}, {1335, CLOSE_240_1}, {1348, CLOSE_240_1},
                                 {1379, CLOSE_240_1}, {1462, CLOSE_240_1}}),
                         {}}),
+        // clang-format on
     [](const ::testing::TestParamInfo<sdo_expectation> &info) {
         std::string name = info.param.file;
         name = name.substr(0, name.find('.')) + (info.param.through_engine ? "_engine" : "_tracking");

@@ -99,8 +99,10 @@ frame_bytes modbus(bool to_server, uint16_t transaction, uint8_t function, const
     ip.insert(ip.end(), src, src + 4);
     ip.insert(ip.end(), dst, dst + 4);
     const uint16_t sport = to_server ? 40000 : 502, dport = to_server ? 502 : 40000;
+    // clang-format off
     frame_bytes tcp = {uint8_t(sport >> 8), uint8_t(sport), uint8_t(dport >> 8), uint8_t(dport), 0, 0, 0, 1,
                        0, 0, 0, 1, 0x50, tcp_flags, 0x20, 0, 0, 0, 0, 0};
+    // clang-format on
     f.insert(f.end(), ip.begin(), ip.end());
     f.insert(f.end(), tcp.begin(), tcp.end());
     f.insert(f.end(), mbap.begin(), mbap.end());

@@ -76,8 +76,10 @@ std::vector<uint8_t> modbus(bool to_server, uint16_t transaction, uint8_t functi
     ip.insert(ip.end(), to_server ? client : server, (to_server ? client : server) + 4);
     ip.insert(ip.end(), to_server ? server : client, (to_server ? server : client) + 4);
     const uint16_t sport = to_server ? 40000 : 502, dport = to_server ? 502 : 40000;
+    // clang-format off
     std::vector<uint8_t> tcp = {uint8_t(sport >> 8), uint8_t(sport), uint8_t(dport >> 8), uint8_t(dport),
                                 0, 0, 0, 1, 0, 0, 0, 1, 0x50, 0x18, 0x20, 0, 0, 0, 0, 0};
+    // clang-format on
     f.insert(f.end(), ip.begin(), ip.end());
     f.insert(f.end(), tcp.begin(), tcp.end());
     f.insert(f.end(), mbap.begin(), mbap.end());

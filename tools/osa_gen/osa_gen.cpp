@@ -111,9 +111,11 @@ std::vector<uint8_t> udp_packet(const std::vector<uint8_t> &payload, uint16_t se
     put16be(e, ethertype_ipv4);
     const std::size_t ip = e.size();
     const uint16_t total = static_cast<uint16_t>(20 + 8 + payload.size());
+    // clang-format off
     const uint8_t iphdr[20] = {0x45, 0, static_cast<uint8_t>(total >> 8), static_cast<uint8_t>(total),
                                static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq), 0x40, 0, 64, 17, 0, 0,
                                192, 168, 100, static_cast<uint8_t>(sender), 192, 168, 100, 255};
+    // clang-format on
     e.insert(e.end(), iphdr, iphdr + 20);
     const uint16_t sum = ip_checksum(e.data() + ip, 20);
     e[ip + 10] = static_cast<uint8_t>(sum >> 8);

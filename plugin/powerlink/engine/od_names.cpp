@@ -312,6 +312,7 @@ const char *interface_slot_member(uint8_t sub)
 // Members of the module configuration records 0x2100..0x21FF (sub-index 1..93).
 const char *module_config_member(uint8_t sub)
 {
+    // clang-format off
     static const char *const members[94] = {
         nullptr,
         "MOD_ChildCfgIndex_U16", "MOD_ChildCfgCount_U8", "MOD_ChildActCount_U8", "MOD_CfgMode_U8",
@@ -334,6 +335,7 @@ const char *module_config_member(uint8_t sub)
         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
         "MOD_CfgFunctionMode_U8", "MOD_CfgEntryCount_U8", "MOD_SyncOutSize_U8", "MOD_SyncInSize_U8",  // 90..93
     };
+    // clang-format on
     static_assert(sizeof(members) / sizeof(members[0]) == 94, "sub-indices 0..93");
     return sub < 94 ? members[sub] : nullptr;
 }
