@@ -65,7 +65,8 @@ class NodePool : public std::pmr::memory_resource {
   void addChunk() {
     const size_t stride = (nodeBytes_ + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
                           alignof(std::max_align_t);
-    auto* chunk = static_cast<unsigned char*>(::operator new(stride * kNodesPerChunk));
+    const size_t chunkBytes = stride * kNodesPerChunk;
+    auto* chunk = static_cast<unsigned char*>(::operator new(chunkBytes));
     chunks_.push_back(chunk);
     for (size_t i = kNodesPerChunk; i-- > 0;) free_ = new (chunk + i * stride) FreeNode{free_};
   }
