@@ -88,8 +88,10 @@ void teardown(CaptureContext* context, SessionParts* parts) {
   }
 }
 
-// Steps 4 to 12 of the start-up; false at the first failure (what failed has
-// already reported itself).
+// The start-up once the buffer size and the interface kind are settled:
+// control pipes, log, pcapng writer, buffer, capture source, dump processor
+// and capture thread; false at the first failure (what failed has already
+// reported itself).
 bool startUp(CaptureContext* context, SessionParts* parts, bool reduced) {
   context->controlInFile = fileOpen(context->controlInPath, kFileReadWrite, kFileCreateTruncate);
   if (!context->controlInFile) return false;
@@ -201,9 +203,9 @@ uint32_t fitBufferToMemory(uint32_t n, int64_t availableBytes, bool* reduced) {
 
 int runCapture(CaptureContext* context) {
   if (!context) return 0;
-  // 1. Live capture always uses the smallest buffer: it only holds 32 back.
+  // Live capture always uses the smallest buffer: it only holds 32 back.
   if (context->captureMode == kCaptureLive) context->bufferSize = kLiveBufferSize;
-  // 2. The pool must fit the free physical memory, less a reserve.
+  // The pool must fit the free physical memory, less a reserve.
   bool reduced = false;
   int64_t available = readMemAvailableBytes("/proc/meminfo");
   // The cards' kernel buffers during discovery come out of the same memory.
@@ -212,7 +214,7 @@ int runCapture(CaptureContext* context) {
     available = available > kernel ? available - kernel : 0;
   }
   context->bufferSize = fitBufferToMemory(context->bufferSize, available, &reduced);
-  // 3. The interface kind, by substring.
+  // The interface kind, by substring.
   const int kind = interfaceKindFromName(context->interfaceName);
   if (kind < 0) return -1;
   context->interfaceKind = static_cast<uint32_t>(kind);
