@@ -220,41 +220,41 @@ void reset_field_ids() {
 }  // namespace
 
 void proto_register_zelanalyzer(void) {
-  // 1. Field and subtree ids start unregistered.
+  // Field and subtree ids start unregistered.
   reset_field_ids();
 
-  // 2. The protocol.
+  // The protocol.
   proto_zelanalyzer = proto_register_protocol("Zelmar Analyzer", "Zelmar Analyzer", "zelanalyzer");
 
-  // 3. Header fields, then subtrees.
+  // Header fields, then subtrees.
   proto_register_field_array(proto_zelanalyzer, zelanalyzer_fields, array_length(zelanalyzer_fields));
   proto_register_subtree_array(zelanalyzer_subtrees, array_length(zelanalyzer_subtrees));
 
-  // 4. Preference module (no apply callback).
+  // Preference module (no apply callback).
   zelanalyzer_module = prefs_register_protocol(proto_zelanalyzer, NULL);
 
-  // 5. The analyzer-frame dissectors.
+  // The analyzer-frame dissectors.
   register_dissector("lyk_analyzer", dissect_lyk_analyzer, proto_zelanalyzer);
   register_dissector("ta5521raw_analyzer", dissect_ta5521raw_analyzer, proto_zelanalyzer);
   register_dissector("lanyxplus_analyzer", dissect_lanyxplus_analyzer, proto_zelanalyzer);
 
-  // 6. Taps.
+  // Taps.
   zelanalyzer_lyk_tap = register_tap("zellyk");
   zelanalyzer_epl_tap = register_tap("zelepl");
 
-  // 7. Expert fields.
+  // Expert fields.
   expert_module_t* expert = expert_register_protocol(proto_zelanalyzer);
   expert_register_field_array(expert, zelanalyzer_expert_fields, array_length(zelanalyzer_expert_fields));
 
-  // 8. The page's one entry: an empty static text, so the page exists
-  //    without settings.
+  // The page's one entry: an empty static text, so the page exists
+  // without settings.
   prefs_register_static_text_preference(zelanalyzer_module, "", "", "");
 
-  // 9. POWERLINK analysis: tap listener on "eth".
+  // POWERLINK analysis: tap listener on "eth".
   plk_register_tap_listener();
 
-  // 10. Menus, "About Zelmar Analyzer" first. Tools lists them in this
-  //     order: "POWERLINK", then "openSAFETY" (the last entry of the menu).
+  // Menus, "About Zelmar Analyzer" first. Tools lists them in this
+  // order: "POWERLINK", then "openSAFETY" (the last entry of the menu).
   ext_menu_t* about_menu = ext_menubar_register_menu(proto_zelanalyzer, "About Zelmar Analyzer", TRUE);
   ext_menubar_set_parentmenu(about_menu, "Help");
   ext_menubar_add_entry(about_menu, "General information", NULL, zelanalyzer_menu_about, NULL);
@@ -265,22 +265,22 @@ void proto_register_zelanalyzer(void) {
   ext_menubar_set_parentmenu(opensafety_menu, "Tools");
   ext_menubar_add_entry(opensafety_menu, "openSAFETY Analysis", NULL, zelanalyzer_menu_opensafety_analysis, NULL);
 
-  // 11. Statistics trees "Zelmar/Lanyx" and "Zelmar/POWERLINK".
+  // Statistics tree "Zelmar/Lanyx".
   stats_tree_register_plugin("zellyk", "zel_lyk", "Zelmar/Lanyx", TL_REQUIRES_PROTO_TREE,
                              lyk_stats_tree_packet, lyk_stats_tree_init, NULL);
-  // 11b. POWERLINK statistics tree "Zelmar/POWERLINK" on "eth".
+  // Statistics tree "Zelmar/POWERLINK" on "eth".
   plk_register_stats_tree();
 
-  // 12. openSAFETY collection: tap listener on "opensafety", then the
-  //     statistics tree "Zelmar/openSAFETY".
+  // openSAFETY collection: tap listener on "opensafety", then the
+  // statistics tree "Zelmar/openSAFETY".
   osa_register_opensafety();
 }
 
 void proto_reg_handoff_zelanalyzer(void) {
-  // 1. POWERLINK analysis: heuristic "zel_plk_analyzer" on "eth".
+  // POWERLINK analysis: heuristic "zel_plk_analyzer" on "eth".
   plk_register_heuristic();
 
-  // 2.-4. The analyzer frames, told apart by their ASnd service identifier.
+  // The analyzer frames, told apart by their ASnd service identifier.
   dissector_add_uint("epl.asnd", 0xA1, find_dissector("lyk_analyzer"));
   dissector_add_uint("epl.asnd", 0xA4, find_dissector("lyk_analyzer"));
   dissector_add_uint("epl.asnd", 0xA3, find_dissector("ta5521raw_analyzer"));
