@@ -19,10 +19,8 @@
 #include "capture_buffer.h"
 #include "capture_context.h"
 #include "control_channel.h"
-#include "dump_frame.h"
 #include "dump_processor.h"
 #include "pcapng_writer.h"
-#include "replay_reader.h"
 
 struct CaptureThread {
   std::thread thread;
@@ -40,14 +38,6 @@ namespace {
 constexpr int32_t kLiveHoldBack = 32;
 // Nice value of the capture thread: above the main thread, which only writes.
 constexpr int kRaisedNice = -5;
-// The replay waits for the main thread while fewer slots than this are free:
-// a dump carries at most 255 records.
-constexpr int64_t kReplayFreeSlotsNeeded = 256 + 8;
-// How far a live replay runs ahead of the main thread, in records: several
-// of the main thread's batches, and still few enough to stay in the cache.
-constexpr int64_t kLiveReplayLead = 8192;
-// Force Trigger is polled at most this often (a poll is a system call on a pipe).
-constexpr auto kForcePollInterval = std::chrono::microseconds(200);
 
 // Records the main loop writes per pass while the capture thread runs.
 constexpr uint32_t kRecordsPerPass = 16384;
@@ -65,58 +55,7 @@ constexpr auto kFinishWait = std::chrono::seconds(2);
 // well inside the signal's 500 ms grace.
 constexpr int kStopWriteBudgetMs = 150;
 
-int64_t wallSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
-
 bool singleShot(const CaptureContext* context) { return context->captureMode == kCaptureSingleShot; }
-
-// Ends the capture from the capture thread. With a trace to write, writing is
-// enabled before the hold-back drops to 0, so the main thread cannot discard
-// records released by the new hold-back before it sees that they are wanted.
-void endCapture(CaptureContext* context, bool writeTrace) {
-  if (writeTrace) {
-    context->run.writingEnabled.store(true);
-    context->run.traceGenerating.store(true);
-  }
-  captureBufferSetHoldBack(context->buffer, 0);
-  context->run.stopCaptureThread.store(true);
-}
-
-bool forceTriggerPressed(CaptureContext* context, std::chrono::steady_clock::time_point* lastPoll) {
-  if (context->run.keyboardForceTrigger.load()) return true;
-  const auto now = std::chrono::steady_clock::now();
-  if (now - *lastPoll < kForcePollInterval) return false;
-  *lastPoll = now;
-  return context->control && pollForceTrigger(context->control) == 0;
-}
-
-// A press of Force Trigger (button or console key) ends the capture with a
-// trace; answers whether it did.
-bool handleForceTrigger(CaptureContext* context, std::chrono::steady_clock::time_point* lastPoll) {
-  if (context->run.stopCaptureThread.load() || !forceTriggerPressed(context, lastPoll)) return false;
-  logMessage(context->control, kLogInfo, "Trigger forced!");
-  sendStatus(context->control, kStatusInfo, "Trigger forced!\nPlease wait while trace is generated!");
-  endCapture(context, true);
-  return true;
-}
-
-// The replay is paced by the buffer: it never takes the last free slots, so
-// a file is replayed as fast as the main thread drains, never faster (the
-// analyzer cannot wait, a file can). In live mode it also stays at most
-// `maxWaiting` records ahead of the writer: the records then are still in
-// the processor's cache when the main thread writes them, instead of
-// filling the whole pool and being fetched back from memory one by one.
-// Force Trigger is still served meanwhile.
-void waitForRoom(CaptureContext* context, int64_t maxWaiting, std::chrono::steady_clock::time_point* lastPoll) {
-  CaptureBuffer* buffer = context->buffer;
-  while (!context->run.stopCaptureThread.load()) {
-    // The free list itself: the main thread may hold a batch of slots
-    // between taking and giving them back.
-    if (captureBufferFreeCount(buffer) >= kReplayFreeSlotsNeeded && captureBufferRemaining(buffer) <= maxWaiting)
-      return;
-    if (handleForceTrigger(context, lastPoll)) return;
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
-}
 
 void threadMain(CaptureThread* thread) {
   thread->systemId.store(static_cast<pid_t>(syscall(SYS_gettid)));
@@ -214,59 +153,6 @@ int32_t captureHoldBackDepth(const CaptureContext* context) {
   if (!singleShot(context)) return kLiveHoldBack;
   if (context->interfaceKind == kInterfaceFile) return static_cast<int32_t>(context->bufferSize);
   return static_cast<int32_t>(context->bufferSize) - static_cast<int32_t>(kBufferHeadroom);
-}
-
-// The end of the file ends the capture. In single shot without a trigger
-// nothing is written; the user is told so, and how to get the frames.
-void endOfFile(CaptureContext* context) {
-  const bool anyDump = replayReaderFinish(context->replay) > 0;
-  if (anyDump && singleShot(context)) {
-    const char* text =
-        "End of capture file reached in Single Shot mode without a trigger: nothing was written. Use Live Capture, "
-        "a trigger, or Force Trigger.";
-    logMessage(context->control, kLogWarning, text);
-    sendStatus(context->control, kStatusWarning, text);
-  }
-  endCapture(context, false);
-}
-
-void fileLoop(CaptureContext* context) {
-  const int32_t holdBack = captureHoldBackDepth(context);
-  if (!singleShot(context)) context->run.writingEnabled.store(true);
-  // Single shot must fill its pre-trigger ring; live replay runs only a
-  // little ahead of the writer.
-  const int64_t maxWaiting = singleShot(context) ? INT64_MAX : holdBack + kLiveReplayLead;
-  // What the reader fills: a whole dump frame as the file holds it, which
-  // may be longer than a capture slot.
-  ReplayFrame* frame = new (std::nothrow) ReplayFrame;
-  if (!frame) {
-    endCapture(context, false);
-    context->run.captureThreadFinished.store(true);
-    return;
-  }
-  auto lastPoll = std::chrono::steady_clock::now() - kForcePollInterval;
-  while (!context->run.stopCaptureThread.load()) {
-    const int64_t now = wallSeconds();
-    frame->timestamp = 0;
-    frame->frameLength = 0;
-    frame->capturedLength = 0;
-    if (replayReaderReadFrame(context->replay, frame, isDumpFrame, now) == 0) {
-      waitForRoom(context, maxWaiting, &lastPoll);
-      if (context->run.stopCaptureThread.load()) break;
-      captureBufferSetHoldBack(context->buffer, holdBack);
-      const int result = processDump(context->processor, frame->data, frame->capturedLength);
-      if (result == -1) {
-        endCapture(context, false);
-      } else if (result == kDumpTraceComplete) {
-        endCapture(context, true);
-      }
-    } else if (replayReaderBytesLeft(context->replay) == 0) {
-      endOfFile(context);
-    }
-    handleForceTrigger(context, &lastPoll);
-  }
-  delete frame;
-  context->run.captureThreadFinished.store(true);
 }
 
 CaptureThread* captureThreadCreate(CaptureContext* context, CaptureThreadBody body) {

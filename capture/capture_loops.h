@@ -1,6 +1,7 @@
-// The two threads of a running capture: the capture thread's loop that feeds
-// dump frames to the dump processing, and the main thread's loop that writes
-// released records into the pcapng stream and decides when the capture is over.
+// The two threads of a running capture: the capture thread, whose body feeds
+// dump frames to the dump processing (hardware_loop.h, file_loop.h), and the
+// main thread's loop that writes released records into the pcapng stream and
+// decides when the capture is over.
 #pragma once
 
 #include <cstdint>
@@ -12,11 +13,6 @@ struct CaptureThread;
 // in single shot the pre-trigger depth, N from a replayed file and N - 65536
 // from the analyzer (the 65536 spare records absorb the analyzer's peaks).
 int32_t captureHoldBackDepth(const CaptureContext* context);
-
-// Capture-thread body for the file interface: replays the ReplayReader's
-// dump frames through processDump until the file ends, the capture is
-// complete or stopped, or the trigger is forced.
-void fileLoop(CaptureContext* context);
 
 // The capture thread, created suspended: its body runs only once resumed.
 using CaptureThreadBody = void (*)(CaptureContext*);

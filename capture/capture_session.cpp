@@ -14,6 +14,7 @@
 #include "control_channel.h"
 #include "dump_processor.h"
 #include "file_layer.h"
+#include "file_loop.h"
 #include "hardware_loop.h"
 #include "message_sink.h"
 #include "pcapng_writer.h"

@@ -2,14 +2,6 @@
 
 using namespace dumpframe;
 
-namespace {
-
-uint32_t roundUpToRecordAlignment(uint32_t value) {
-  return (value + kRecordAlignment - 1) & ~(kRecordAlignment - 1);
-}
-
-}  // namespace
-
 bool isDumpFrame(const uint8_t* frame, uint32_t length, uint8_t* wantedNode) {
   if (frame == nullptr || wantedNode == nullptr || length < kMinimumFrameLength) return false;
   if (readBe16(frame + kEtherTypeOffset) != kEtherTypeIpv4) return false;
@@ -52,18 +44,10 @@ int readDumpRecord(const uint8_t* frame, uint32_t length, uint32_t offset, uint1
   record->flags = readLe16(head + kRecordFlagsOffset);
   record->data = head + kRecordHeadLength;
   record->available = length - offset - kRecordHeadLength;
-  if (dumpSize == 0) {
-    record->capacity = record->size;
-  } else if (reading == DumpSizeReading::kCaptureEngine) {
-    record->capacity = dumpSize > kRecordHeadLength ? dumpSize - kRecordHeadLength : 0;
-  } else {
-    record->capacity = dumpSize;
-  }
+  record->capacity = recordCapacity(dumpSize, record->size, reading);
   return 0;
 }
 
 uint32_t nextDumpRecordOffset(const DumpRecord& record, uint16_t dumpSize, DumpSizeReading reading) {
-  if (dumpSize == 0) return record.offset + roundUpToRecordAlignment(kRecordHeadLength + record.size);
-  if (reading == DumpSizeReading::kCaptureEngine) return record.offset + dumpSize;
-  return record.offset + roundUpToRecordAlignment(kRecordHeadLength + dumpSize);
+  return record.offset + recordSpan(dumpSize, record.size, reading);
 }

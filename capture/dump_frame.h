@@ -1,72 +1,11 @@
-// The Q40TA5521 dump frame: an Ethernet/IPv4/UDP datagram on port 3819 that
-// carries a POWERLINK ASnd message (service 163) with a dump header and a run
-// of records, one per frame the analyzer captured on its two ports.
-//
-// Every offset of the wire layout is named here and nowhere else. Offsets
-// count from the first byte of the Ethernet frame (no FCS). The dump header
-// and the records are little-endian; the protocol headers in front of them
-// are in network byte order.
+// The capture engine's reading of the analyzer's dump frames: the
+// recognition test and the dump header and records read into plain structs.
+// The wire layout itself is described in formats/dump_format.h.
 #pragma once
 
 #include <cstdint>
 
-namespace dumpframe {
-
-// Framing in front of the dump header. The IPv4 header is taken to be exactly
-// 20 bytes, so every later field sits at a fixed offset.
-constexpr uint32_t kEtherTypeOffset = 12;     // 16-bit, network order
-constexpr uint32_t kIpSourceLastOctet = 29;   // the analyzer's HW node number
-constexpr uint32_t kUdpSourcePortOffset = 34; // 16-bit, network order
-constexpr uint32_t kUdpDestPortOffset = 36;   // 16-bit, network order
-constexpr uint32_t kPlkMessageTypeOffset = 42;
-constexpr uint32_t kPlkDestinationOffset = 43;
-constexpr uint32_t kPlkSourceOffset = 44;
-constexpr uint32_t kAsndServiceOffset = 45;
-constexpr uint32_t kMinimumFrameLength = 46;  // through the ASnd service id
-
-constexpr uint16_t kEtherTypeIpv4 = 0x0800;
-constexpr uint16_t kUdpPort = 3819;
-constexpr uint8_t kPlkMessageTypeAsnd = 0x06;
-constexpr uint8_t kPlkBroadcastNode = 0xFF;
-constexpr uint8_t kAsndServiceDump = 0xA3;  // 163
-
-// Dump header, 18 bytes from the start of the ASnd payload.
-constexpr uint32_t kHeaderOffset = 46;
-constexpr uint32_t kDumpSizeOffset = 46;         // 16-bit: 0 = variable record length
-constexpr uint32_t kDumpCountOffset = 48;        // 8-bit: records in this dump
-constexpr uint32_t kCaptureIdOffset = 49;        // 8-bit
-constexpr uint32_t kDumpTotalOffset = 50;        // 16-bit: running number of the first record
-constexpr uint32_t kDumpLostOffset = 52;         // 16-bit: frames the analyzer failed to dump
-constexpr uint32_t kUniqueIdOffset = 54;         // 16-bit: one analyzer capture
-constexpr uint32_t kTsHighOffset = 56;           // 32-bit: upper half of the tick counter
-constexpr uint32_t kPhyInfoOffset = 60;          // 8-bit
-constexpr uint32_t kProtocolVersionOffset = 61;  // 8-bit: only 0 is understood
-constexpr uint32_t kReservedOffset = 62;         // 16-bit
-constexpr uint32_t kHeaderLength = 18;
-constexpr uint32_t kFirstRecordOffset = 64;
-constexpr uint8_t kProtocolVersion = 0;
-
-// Record head, 8 bytes, then the captured frame.
-constexpr uint32_t kRecordTimestampOffset = 0;  // 32-bit: lower half of the tick counter
-constexpr uint32_t kRecordSizeOffset = 4;       // 16-bit: frame length on the wire
-constexpr uint32_t kRecordFlagsOffset = 6;      // 16-bit: port, errors, digital inputs
-constexpr uint32_t kRecordHeadLength = 8;
-constexpr uint32_t kRecordAlignment = 4;
-
-// Record flag bits.
-constexpr uint16_t kRecordPortBit = 1u << 0;  // 0 = port 01, 1 = port 02
-constexpr uint16_t kRecordAlignmentError = 1u << 4;
-constexpr uint16_t kRecordCrcError = 1u << 8;
-constexpr uint16_t kRecordOversizeError = 1u << 9;
-constexpr uint16_t kRecordPreambleError = 1u << 10;
-constexpr uint16_t kRecordNoiseError = 1u << 11;
-constexpr unsigned kRecordFirstDigitalInputBit = 12;  // DI1..DI4 in bits 12..15
-constexpr unsigned kDigitalInputCount = 4;
-
-// The analyzer's clock: 50 MHz.
-constexpr uint64_t kNanosecondsPerTick = 20;
-
-}  // namespace dumpframe
+#include "dump_format.h"
 
 // The dump header as read from one frame.
 struct DumpHeader {
@@ -95,10 +34,7 @@ struct DumpRecord {
   uint32_t capacity;
 };
 
-// A fixed record size (dump size != 0) is read two ways: the capture engine
-// counts the 8-byte head into it, the packed-frame dissector does not. Both
-// agree for variable-length records (dump size 0).
-enum class DumpSizeReading { kCaptureEngine, kDissector };
+using dumpframe::DumpSizeReading;
 
 // Answers whether `frame` is a dump frame of the wanted analyzer. A wanted
 // node of 0 takes the first analyzer seen and is then set to its node number.
@@ -115,9 +51,6 @@ int readDumpRecord(const uint8_t* frame, uint32_t length, uint32_t offset, uint1
 // Offset of the record that follows `record`.
 uint32_t nextDumpRecordOffset(const DumpRecord& record, uint16_t dumpSize, DumpSizeReading reading);
 
-inline uint16_t readLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t readLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline uint16_t readBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+using dumpframe::readBe16;
+using dumpframe::readLe16;
+using dumpframe::readLe32;

@@ -13,8 +13,6 @@ using namespace pcapng;
 
 namespace {
 
-uint32_t padToFour(uint32_t length) { return (length + 3u) & ~3u; }
-
 // Appends little-endian fields to the block buffer. The caller checks the
 // block's total length against the buffer before it starts.
 class BlockBuilder {
@@ -66,8 +64,9 @@ bool stopBudgetSpent(PcapngWriter* writer) {
 
 // Total length of the block that starts at `block` (little-endian, as built).
 uint32_t blockLength(const uint8_t* block) {
-  return static_cast<uint32_t>(block[4]) | static_cast<uint32_t>(block[5]) << 8 |
-         static_cast<uint32_t>(block[6]) << 16 | static_cast<uint32_t>(block[7]) << 24;
+  const uint8_t* length = block + kBlockLengthOffset;
+  return static_cast<uint32_t>(length[0]) | static_cast<uint32_t>(length[1]) << 8 |
+         static_cast<uint32_t>(length[2]) << 16 | static_cast<uint32_t>(length[3]) << 24;
 }
 
 // End of the block that holds byte `at` of the batch (`at` itself when a
@@ -132,8 +131,10 @@ int writeSectionHeader(PcapngWriter* writer) {
 
 int writeInterfaceDescription(PcapngWriter* writer, const char* name) {
   const size_t nameLength = std::strlen(name);
-  // Fixed part 20, if_tsresol 8, if_name head 4, end of options 4, trailer 4.
-  constexpr uint32_t kFixedLength = 36;
+  // Fixed part with trailer 20, if_tsresol 8, if_name head 4, end of options 4.
+  constexpr uint32_t kFixedLength =
+      kInterfaceDescriptionFixedLength + optionLength(1) + kOptionHeaderLength + kOptionHeaderLength;
+  static_assert(kFixedLength == 36, "an interface description's fixed part");
   if (nameLength > kBlockBufferBytes - kFixedLength) return -1;
   const uint32_t total = kFixedLength + padToFour(static_cast<uint32_t>(nameLength));
   if (total > kBlockBufferBytes) return -1;

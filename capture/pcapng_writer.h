@@ -8,37 +8,21 @@
 #include <cstdint>
 
 #include "capture_context.h"
+#include "pcapng_format.h"
 
 struct ControlChannel;
 struct FileHandle;
 struct PacketRecord;
 
+// The writer's own choices; the block layouts are in pcapng_format.h.
 namespace pcapng {
 constexpr uint32_t kBlockBufferBytes = 2048;
-
-constexpr uint32_t kSectionHeaderType = 0x0A0D0D0A;
-constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr uint16_t kMajorVersion = 1;
-constexpr uint16_t kMinorVersion = 0;
-constexpr int64_t kSectionLengthUnknown = -1;
-constexpr uint32_t kSectionHeaderLength = 32;
-
-constexpr uint32_t kInterfaceDescriptionType = 1;
-constexpr uint16_t kLinkTypeEthernet = 1;
 constexpr uint32_t kSnapLength = 65535;
-constexpr uint16_t kOptionIfName = 2;
-constexpr uint16_t kOptionIfTsresol = 9;
-constexpr uint8_t kTsresolNanoseconds = 9;  // 10^-9 s
-
-constexpr uint32_t kEnhancedPacketType = 6;
-constexpr uint32_t kEnhancedPacketFixedLength = 56;  // without the padded data
-constexpr uint16_t kOptionEpbFlags = 2;
-constexpr uint16_t kOptionEpbDropCount = 4;
-
-constexpr uint16_t kOptionEnd = 0;
-constexpr uint32_t kOptionHeaderLength = 4;
-constexpr uint32_t kBlockHeaderLength = 8;   // type + total length
-constexpr uint32_t kBlockTrailerLength = 4;  // total length again
+// An enhanced packet block without its padded data: fixed part, epb_flags,
+// epb_dropcount, end of options and trailer.
+constexpr uint32_t kEnhancedPacketFixedLength =
+    enhancedPacketLength(0, optionLength(4) + optionLength(8) + kOptionHeaderLength);
+static_assert(kEnhancedPacketFixedLength == 56, "an enhanced packet block's fixed part");
 }  // namespace pcapng
 
 // The interface name every stream carries.

@@ -9,9 +9,11 @@
 #include "control_channel.h"
 #include "dump_frame.h"
 #include "file_layer.h"
+#include "pcapng_format.h"
 
 namespace {
 
+using namespace pcapng;
 using namespace replayfile;
 
 constexpr uint32_t kChunkBytes = 256 * 1024;

@@ -23,22 +23,6 @@ constexpr uint32_t kPacketWindowBytes = 4096;
 constexpr uint32_t kMinimumStartWindow = 1024; // the header blocks' window must hold this much
 constexpr uint32_t kTypePcapng = 1;
 constexpr uint32_t kWaitingAfterSeconds = 2;   // non-dump stretch before "Waiting" is shown
-
-// pcapng blocks as the reader sees them (little-endian files).
-constexpr uint32_t kSectionHeaderType = 0x0A0D0D0A;
-constexpr uint32_t kInterfaceDescriptionType = 1;
-constexpr uint32_t kEnhancedPacketType = 6;
-constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr uint32_t kBlockTypeOffset = 0;
-constexpr uint32_t kBlockLengthOffset = 4;
-constexpr uint32_t kByteOrderMagicOffset = 8;  // section header only
-constexpr uint32_t kMinimumBlockLength = 12;   // type, length, trailing length
-constexpr uint32_t kEpbTimestampHighOffset = 12;
-constexpr uint32_t kEpbTimestampLowOffset = 16;
-constexpr uint32_t kEpbCapturedLengthOffset = 20;
-constexpr uint32_t kEpbPacketLengthOffset = 24;
-constexpr uint32_t kEpbDataOffset = 28;
-constexpr uint32_t kEpbMinimumLength = 32;     // fixed part + trailing length
 }  // namespace replayfile
 
 using DumpFrameTest = bool (*)(const uint8_t* frame, uint32_t length, uint8_t* wantedNode);

@@ -1,5 +1,5 @@
 // The analyzer-frame layouts on any ASnd payload, read the way the
-// dissectors read them: the dump's subframe walk stays inside the captured
+// dissectors read them: the dump's record walk stays inside the captured
 // bytes and always moves forward, and every Lanyx and Lanyx+ field maps to a
 // name or a number without failing.
 //
@@ -31,19 +31,21 @@ void lanyx(const std::vector<uint8_t>& b) {
 }
 
 void dump(const std::vector<uint8_t>& b) {
-  if (b.size() < static_cast<size_t>(ta5521::kDumpHeaderLength)) return;
-  const uint16_t dumpSize = le16(b, ta5521::kDumpSizeOffset);
-  const uint8_t count = b[ta5521::kDumpCountOffset];
-  uint32_t offset = ta5521::kDumpHeaderLength;
+  namespace df = dumpframe;
+  constexpr auto kDissector = df::DumpSizeReading::kDissector;
+  if (b.size() < static_cast<size_t>(df::kHeaderLength)) return;
+  const uint16_t dumpSize = le16(b, df::payloadOffset(df::kDumpSizeOffset));
+  const uint8_t count = b[df::payloadOffset(df::kDumpCountOffset)];
+  uint32_t offset = df::payloadOffset(df::kFirstRecordOffset);
   for (unsigned number = 1; number <= count; ++number) {
-    if (offset + ta5521::kSubframeHeaderLength > b.size()) break;
-    const uint16_t sizeField = le16(b, offset + ta5521::kSubframeSizeOffset);
-    (void)le32(b, offset + ta5521::kSubframeTimestampOffset);
-    (void)le16(b, offset + ta5521::kSubframeFlagsOffset);
-    const uint32_t dataLength = ta5521::subframe_data_length(dumpSize, sizeField);
-    if (offset + dataLength + ta5521::kSubframeHeaderLength > b.size()) break;
-    if (dataLength > 0) (void)b.at(offset + ta5521::kSubframeHeaderLength + dataLength - 1);
-    const uint32_t next = ta5521::next_subframe_offset(offset, dataLength);
+    if (offset + df::kRecordHeadLength > b.size()) break;
+    const uint16_t sizeField = le16(b, offset + df::kRecordSizeOffset);
+    (void)le32(b, offset + df::kRecordTimestampOffset);
+    (void)le16(b, offset + df::kRecordFlagsOffset);
+    const uint32_t dataLength = df::recordCapacity(dumpSize, sizeField, kDissector);
+    if (offset + dataLength + df::kRecordHeadLength > b.size()) break;
+    if (dataLength > 0) (void)b.at(offset + df::kRecordHeadLength + dataLength - 1);
+    const uint32_t next = offset + df::recordSpan(dumpSize, sizeField, kDissector);
     FUZZ_CHECK(next > offset && next % 2 == offset % 2);
     offset = next;
   }

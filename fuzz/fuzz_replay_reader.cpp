@@ -15,6 +15,7 @@
 #include "dump_frame.h"
 #include "file_layer.h"
 #include "fuzz_input.h"
+#include "pcapng_format.h"
 #include "replay_reader.h"
 
 namespace {
@@ -56,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (replayReaderCheckStart(reader) == 0) {
     int64_t now = 1000;
     // Each block is at least 12 bytes: more calls than that means no progress.
-    const uint64_t maxCalls = size / replayfile::kMinimumBlockLength + 2;
+    const uint64_t maxCalls = size / pcapng::kMinimumBlockLength + 2;
     uint64_t calls = 0;
     while (replayReaderBytesLeft(reader) > 0) {
       FUZZ_CHECK(++calls <= maxCalls);

@@ -3,12 +3,16 @@
 // the arithmetic the dissectors do on them. Nothing here knows Wireshark, so
 // the rules can be tested alone; the dissectors only add items and texts.
 //
-// Every offset counts from the first byte behind the ASnd service identifier,
-// which is where Wireshark's POWERLINK dissector starts the buffer it hands on.
+// Every offset here counts from the first byte behind the ASnd service
+// identifier, which is where Wireshark's POWERLINK dissector starts the buffer
+// it hands on. (The dump format counts from the frame start; its
+// payloadOffset() gives the same buffer offsets.)
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "dump_format.h"
 
 namespace lyk {
 
@@ -51,40 +55,9 @@ int32_t frame_duration_us(uint32_t start_ticks, uint32_t stop_ticks);
 
 }  // namespace lyk
 
-namespace ta5521 {
+// The Q40TA5521 dump (service 163) is described once, for the capture engine
+// and this plug-in alike, in dump_format.h (namespace dumpframe).
 
-// Q40TA5521 dump header, little-endian, 18 bytes; subframes follow.
-constexpr int kDumpSizeOffset = 0;
-constexpr int kDumpCountOffset = 2;
-constexpr int kCaptureIdOffset = 3;
-constexpr int kDumpTotalOffset = 4;
-constexpr int kDumpLostOffset = 6;
-constexpr int kUniqueIdOffset = 8;
-constexpr int kTsHighOffset = 10;
-constexpr int kPhyInfoOffset = 14;
-constexpr int kProtocolVersionOffset = 15;
-constexpr int kReservedOffset = 16;
-constexpr int kDumpHeaderLength = 18;
-
-// Each subframe: timestamp (4), size (2), flags (2), then the data.
-constexpr int kSubframeTimestampOffset = 0;
-constexpr int kSubframeSizeOffset = 4;
-constexpr int kSubframeFlagsOffset = 6;
-constexpr int kSubframeHeaderLength = 8;
-
-// This dissector's reading of the dump size: when it is not 0 every subframe
-// carries that many data bytes, whatever its own size field says. (The
-// capture engine counts the dump size with the subframe header included; the
-// dissector shows what the analyzer wrote and never fails on either reading.)
-inline uint32_t subframe_data_length(uint16_t dump_size, uint16_t size_field) {
-  return dump_size != 0 ? dump_size : size_field;
-}
-// Subframes stay 4-byte aligned.
-inline uint32_t next_subframe_offset(uint32_t offset, uint32_t data_length) {
-  return offset + ((kSubframeHeaderLength + data_length + 3u) & ~3u);
-}
-
-}  // namespace ta5521
 
 namespace lanyxplus {
 

@@ -18,6 +18,8 @@
 #include <sstream>
 #include <thread>
 
+#include "pcapng_format.h"
+
 extern char** environ;
 
 namespace replaytest {
@@ -276,22 +278,22 @@ bool parsePcapng(const std::string& bytes, std::vector<Packet>* packets, std::st
     const uint32_t type = le32(bytes, at);
     const uint32_t length = le32(bytes, at + 4);
     if (length < 12 || length % 4 || at + length > bytes.size() || le32(bytes, at + length - 4) != length) return false;
-    if (type == 0x0A0D0D0A) {
-      if (le32(bytes, at + 8) != 0x1A2B3C4D) return false;
+    if (type == pcapng::kSectionHeaderType) {
+      if (le32(bytes, at + pcapng::kByteOrderMagicOffset) != pcapng::kByteOrderMagic) return false;
       sawSection = true;
-    } else if (type == 1) {
+    } else if (type == pcapng::kInterfaceDescriptionType) {
       sawInterface = true;
       if (interfaceName && length > 20) {
         // Options from offset 16: find if_name (code 2).
         size_t o = at + 16;
         while (o + 4 <= at + length - 4) {
           const uint16_t code = le16(bytes, o), optLength = le16(bytes, o + 2);
-          if (code == 0) break;
-          if (code == 2) *interfaceName = bytes.substr(o + 4, optLength);
+          if (code == pcapng::kOptionEnd) break;
+          if (code == pcapng::kOptionIfName) *interfaceName = bytes.substr(o + 4, optLength);
           o += 4 + ((optLength + 3u) & ~3u);
         }
       }
-    } else if (type == 6) {
+    } else if (type == pcapng::kEnhancedPacketType) {
       if (!sawSection || !sawInterface || length < 32) return false;
       Packet p{};
       p.timestamp = static_cast<int64_t>((static_cast<uint64_t>(le32(bytes, at + 12)) << 32) | le32(bytes, at + 16));
@@ -302,12 +304,12 @@ bool parsePcapng(const std::string& bytes, std::vector<Packet>* packets, std::st
       size_t o = at + 28 + ((captured + 3u) & ~3u);
       while (o + 4 <= at + length - 4) {
         const uint16_t code = le16(bytes, o), optLength = le16(bytes, o + 2);
-        if (code == 0) break;
-        if (code == 2 && optLength == 4) {
+        if (code == pcapng::kOptionEnd) break;
+        if (code == pcapng::kOptionEpbFlags && optLength == 4) {
           p.flags = le32(bytes, o + 4);
           p.hasFlags = true;
         }
-        if (code == 4 && optLength == 8)
+        if (code == pcapng::kOptionEpbDropCount && optLength == 8)
           p.dropCount = static_cast<int64_t>(le32(bytes, o + 4) | (static_cast<uint64_t>(le32(bytes, o + 8)) << 32));
         o += 4 + ((optLength + 3u) & ~3u);
       }

@@ -10,6 +10,7 @@
 #include "control_channel.h"
 #include "dump_frame.h"
 #include "file_layer.h"
+#include "pcapng_format.h"
 #include "replay_harness.h"
 #include "replay_reader.h"
 #include "ta5521_packer.h"
@@ -35,19 +36,19 @@ std::string block(uint32_t type, const std::string& body) {
 
 std::string sectionHeader(size_t optionBytes = 0) {
   std::string body;
-  put32(body, 0x1A2B3C4D);
+  put32(body, pcapng::kByteOrderMagic);
   body += std::string("\1\0\0\0", 4);  // version 1.0
   put32(body, 0xFFFFFFFF);
   put32(body, 0xFFFFFFFF);
   body.append(optionBytes, '\0');
-  return block(0x0A0D0D0A, body);
+  return block(pcapng::kSectionHeaderType, body);
 }
 
 std::string interfaceDescription() {
   std::string body;
   put32(body, 1);       // Ethernet, reserved
   put32(body, 65535);   // snap length
-  return block(1, body);
+  return block(pcapng::kInterfaceDescriptionType, body);
 }
 
 // An enhanced packet block whose captured-length field may claim more than it holds.
@@ -59,7 +60,7 @@ std::string packet(const std::string& data, uint32_t claimedCaptured = 0) {
   put32(body, claimedCaptured ? claimedCaptured : static_cast<uint32_t>(data.size()));
   put32(body, static_cast<uint32_t>(data.size()));
   body += data;
-  return block(6, body);
+  return block(pcapng::kEnhancedPacketType, body);
 }
 
 // Dump frames of analyzer `node`, one per record.
@@ -120,7 +121,7 @@ TEST(ReplayReader, TakesTheFirstAnalyzerInTheFileAndSkipsOtherBlocks) {
   const auto three = dumps(3, 4), seven = dumps(7, 4);
   for (int i = 0; i < 4; ++i) {
     file += packet(three[i]) + packet(seven[i]);
-    file += block(4, std::string(16, '\0'));  // name resolution block in between
+    file += block(pcapng::kNameResolutionType, std::string(16, '\0'));  // name resolution block in between
   }
   writeFile(dir.file("mixed.pcapng"), file);
   Reader reader = open(dir.file("mixed.pcapng"), &channel);
@@ -149,7 +150,7 @@ TEST(ReplayReader, CapturedDataIsCutToTheSlotAndToTheBlock) {
   ASSERT_GT(big.size(), kRecordDataCapacity);
   const std::string small = dumps(1, 1)[0];
   std::string file = sectionHeader() + interfaceDescription() + packet(big) + packet(small, 5000);
-  file += block(4, std::string(1200, '\0'));
+  file += block(pcapng::kNameResolutionType, std::string(1200, '\0'));
   writeFile(dir.file("cut.pcapng"), file);
   Reader reader = open(dir.file("cut.pcapng"), nullptr);
   ASSERT_TRUE(reader);
@@ -166,7 +167,7 @@ TEST(ReplayReader, CapturedDataIsCutToTheSlotAndToTheBlock) {
 
 TEST(ReplayReader, HeaderBlocksLongerThanTheWindowAreRefused) {
   TempDir dir;
-  const std::string tail = packet(dumps(1, 1)[0]) + block(4, std::string(2000, '\0'));
+  const std::string tail = packet(dumps(1, 1)[0]) + block(pcapng::kNameResolutionType, std::string(2000, '\0'));
   writeFile(dir.file("long_shb.pcapng"), sectionHeader(2100) + interfaceDescription() + tail);
   writeFile(dir.file("ok.pcapng"), sectionHeader(16) + interfaceDescription() + tail);
   Reader longHeader = open(dir.file("long_shb.pcapng"), nullptr);

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "pcapng_format.h"
+
 namespace {
 
 bool ends_with(const std::string &s, const std::string &suffix) {
@@ -52,12 +54,12 @@ uint16_t get16(const std::vector<uint8_t> &b, size_t at, bool swap) {
 }
 
 // Block types and the option of the pcapng format read here.
-constexpr uint32_t BLOCK_SECTION_HEADER = 0x0A0D0D0A;
-constexpr uint32_t BLOCK_PACKET_OBSOLETE = 2;
-constexpr uint32_t BLOCK_SIMPLE_PACKET = 3;
-constexpr uint32_t BLOCK_ENHANCED_PACKET = 6;
-constexpr uint32_t BYTE_ORDER_MAGIC = 0x1A2B3C4D;
-constexpr uint16_t OPTION_EPB_FLAGS = 2;
+constexpr uint32_t BLOCK_SECTION_HEADER = pcapng::kSectionHeaderType;
+constexpr uint32_t BLOCK_PACKET_OBSOLETE = pcapng::kObsoletePacketType;
+constexpr uint32_t BLOCK_SIMPLE_PACKET = pcapng::kSimplePacketType;
+constexpr uint32_t BLOCK_ENHANCED_PACKET = pcapng::kEnhancedPacketType;
+constexpr uint32_t BYTE_ORDER_MAGIC = pcapng::kByteOrderMagic;
+constexpr uint16_t OPTION_EPB_FLAGS = pcapng::kOptionEpbFlags;
 constexpr size_t EPB_FIXED = 20;  // interface, time high/low, captured and original length
 
 }  // namespace

@@ -3,18 +3,20 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "pcapng_format.h"
+
 namespace flowlens_ws {
 
 namespace {
 
-constexpr uint32_t BLOCK_SHB = 0x0A0D0D0A;
-constexpr uint32_t BLOCK_IDB = 0x00000001;
-constexpr uint32_t BLOCK_EPB = 0x00000006;
-constexpr uint32_t BYTE_ORDER_MAGIC = 0x1A2B3C4D;
-constexpr uint16_t LINKTYPE_ETHERNET = 1;
-constexpr uint16_t OPT_END = 0;
-constexpr uint16_t OPT_IF_TSRESOL = 9;
-constexpr uint16_t OPT_EPB_FLAGS = 2;
+constexpr uint32_t BLOCK_SHB = pcapng::kSectionHeaderType;
+constexpr uint32_t BLOCK_IDB = pcapng::kInterfaceDescriptionType;
+constexpr uint32_t BLOCK_EPB = pcapng::kEnhancedPacketType;
+constexpr uint32_t BYTE_ORDER_MAGIC = pcapng::kByteOrderMagic;
+constexpr uint16_t LINKTYPE_ETHERNET = pcapng::kLinkTypeEthernet;
+constexpr uint16_t OPT_END = pcapng::kOptionEnd;
+constexpr uint16_t OPT_IF_TSRESOL = pcapng::kOptionIfTsresol;
+constexpr uint16_t OPT_EPB_FLAGS = pcapng::kOptionEpbFlags;
 
 void u16(std::vector<uint8_t> &b, uint16_t v) {
     b.push_back(uint8_t(v));

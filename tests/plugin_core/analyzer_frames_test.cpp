@@ -33,15 +33,18 @@ TEST(LanyxArithmetic, CreditedBytesAndFrameLengthKeepTheirWidths) {
   EXPECT_EQ(lyk::frame_length(0xFFFF), 0x1FFF);  // bits 13-14 are not part of it
 }
 
+constexpr auto kDissector = dumpframe::DumpSizeReading::kDissector;
+
 TEST(PackedFrameArithmetic, VariableSubframesFollowTheirSizeFieldAligned) {
-  EXPECT_EQ(ta5521::subframe_data_length(0, 60), 60u);
-  EXPECT_EQ(ta5521::next_subframe_offset(18, 60), 86u);
-  EXPECT_EQ(ta5521::next_subframe_offset(86, 61), 158u);
+  EXPECT_EQ(dumpframe::payloadOffset(dumpframe::kFirstRecordOffset), 18u);
+  EXPECT_EQ(dumpframe::recordCapacity(0, 60, kDissector), 60u);
+  EXPECT_EQ(18 + dumpframe::recordSpan(0, 60, kDissector), 86u);
+  EXPECT_EQ(86 + dumpframe::recordSpan(0, 61, kDissector), 158u);
 }
 
 TEST(PackedFrameArithmetic, FixedDumpSizeOverridesTheSizeField) {
-  EXPECT_EQ(ta5521::subframe_data_length(64, 1514), 64u);
-  EXPECT_EQ(ta5521::next_subframe_offset(18, 64) - 18, 72u);
+  EXPECT_EQ(dumpframe::recordCapacity(64, 1514, kDissector), 64u);
+  EXPECT_EQ(dumpframe::recordSpan(64, 1514, kDissector), 72u);
 }
 
 TEST(LanyxPlusArithmetic, FlagsAndHeaderWordsSplitIntoTheirParts) {

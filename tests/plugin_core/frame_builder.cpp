@@ -5,6 +5,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "pcapng_format.h"
+
 namespace zelbuild {
 
 namespace {
@@ -164,31 +166,34 @@ Bytes epl_asnd_udp_frame(uint8_t service_id, const Bytes& payload, uint8_t analy
 
 void write_pcapng(const std::string& path, const std::vector<Packet>& packets) {
   Bytes file;
+  using namespace pcapng;
   // Section header block.
-  put_le32(file, 0x0A0D0D0A);
-  put_le32(file, 28);
-  put_le32(file, 0x1A2B3C4D);
-  put_le16(file, 1);
-  put_le16(file, 0);
+  put_le32(file, kSectionHeaderType);
+  put_le32(file, kSectionHeaderFixedLength);
+  put_le32(file, kByteOrderMagic);
+  put_le16(file, kMajorVersion);
+  put_le16(file, kMinorVersion);
   put_le32(file, 0xFFFFFFFF);  // section length unknown
   put_le32(file, 0xFFFFFFFF);
-  put_le32(file, 28);
+  put_le32(file, kSectionHeaderFixedLength);
   // Interface description block: Ethernet, nanosecond timestamps.
-  put_le32(file, 1);
-  put_le32(file, 32);
-  put_le16(file, 1);  // LINKTYPE_ETHERNET
+  constexpr uint32_t idb_length = kInterfaceDescriptionFixedLength + optionLength(1) + kOptionHeaderLength;
+  put_le32(file, kInterfaceDescriptionType);
+  put_le32(file, idb_length);
+  put_le16(file, kLinkTypeEthernet);
   put_le16(file, 0);
   put_le32(file, 0);  // no snap length
-  put_le16(file, 9);  // if_tsresol
+  put_le16(file, kOptionIfTsresol);
   put_le16(file, 1);
-  file.push_back(9);
+  file.push_back(kTsresolNanoseconds);
   file.insert(file.end(), 3, 0);
-  put_le32(file, 0);  // opt_endofopt
-  put_le32(file, 32);
+  put_le16(file, kOptionEnd);
+  put_le16(file, 0);
+  put_le32(file, idb_length);
   for (const Packet& p : packets) {
-    const uint32_t padded = static_cast<uint32_t>((p.data.size() + 3) & ~size_t(3));
-    const uint32_t block_length = 32 + padded;
-    put_le32(file, 6);
+    const uint32_t padded = padToFour(static_cast<uint32_t>(p.data.size()));
+    const uint32_t block_length = enhancedPacketLength(static_cast<uint32_t>(p.data.size()), 0);
+    put_le32(file, kEnhancedPacketType);
     put_le32(file, block_length);
     put_le32(file, 0);
     put_le32(file, static_cast<uint32_t>(p.timestamp_ns >> 32));

@@ -1,6 +1,7 @@
 /* openSAFETY capture generator. */
 #include "osa_gen.h"
 #include "osa_frame.h"
+#include "pcapng_format.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -477,37 +478,39 @@ bool write_pcap(const capture &cap, const std::string &path, bool pcapng, std::s
         }
     } else {
         /* Section header, interface with nanosecond resolution, packets. */
-        u32(0x0A0D0D0A);
-        u32(28);
-        u32(0x1A2B3C4D);
-        u16(1);
-        u16(0);
+        using namespace pcapng;
+        u32(kSectionHeaderType);
+        u32(kSectionHeaderFixedLength);
+        u32(kByteOrderMagic);
+        u16(kMajorVersion);
+        u16(kMinorVersion);
+        u32(0xFFFFFFFF);  // section length unknown
         u32(0xFFFFFFFF);
-        u32(0xFFFFFFFF);
-        u32(28);
-        u32(1);
-        u32(32);
+        u32(kSectionHeaderFixedLength);
+        constexpr uint32_t idb_length = kInterfaceDescriptionFixedLength + optionLength(1) + kOptionHeaderLength;
+        u32(kInterfaceDescriptionType);
+        u32(idb_length);
         u16(static_cast<uint16_t>(linktype_ethernet));
         u16(0);
         u32(0);
-        u16(9);  // if_tsresol
+        u16(kOptionIfTsresol);
         u16(1);
-        out.insert(out.end(), {9, 0, 0, 0});
+        out.insert(out.end(), {kTsresolNanoseconds, 0, 0, 0});
+        u16(kOptionEnd);
         u16(0);
-        u16(0);
-        u32(32);
+        u32(idb_length);
         for (const packet &p : cap.packets) {
-            const uint32_t padded = static_cast<uint32_t>((p.bytes.size() + 3) & ~std::size_t{3});
-            const uint32_t block = 32 + padded;
-            u32(6);
+            const uint32_t captured = static_cast<uint32_t>(p.bytes.size());
+            const uint32_t block = enhancedPacketLength(captured, 0);
+            u32(kEnhancedPacketType);
             u32(block);
             u32(0);
             u32(static_cast<uint32_t>(p.ts_ns >> 32));
             u32(static_cast<uint32_t>(p.ts_ns));
-            u32(static_cast<uint32_t>(p.bytes.size()));
-            u32(static_cast<uint32_t>(p.bytes.size()));
+            u32(captured);
+            u32(captured);
             out.insert(out.end(), p.bytes.begin(), p.bytes.end());
-            out.resize(out.size() + (padded - p.bytes.size()), 0);
+            out.resize(out.size() + (padToFour(captured) - captured), 0);
             u32(block);
         }
     }

@@ -3,17 +3,14 @@
 #include <cstring>
 #include <vector>
 
+#include "pcapng_format.h"
+
 namespace ta5521sim {
 namespace {
 
-constexpr uint32_t kSectionHeaderType = 0x0A0D0D0A;
-constexpr uint32_t kInterfaceDescriptionType = 1;
-constexpr uint32_t kEnhancedPacketType = 6;
-constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr uint16_t kLinkTypeEthernet = 1;
+using namespace pcapng;
+
 constexpr uint32_t kSnapLength = 65535;
-constexpr uint16_t kOptionTsResolution = 9;
-constexpr uint8_t kNanoseconds = 9;
 
 void le32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -46,10 +43,10 @@ bool PcapngFile::open(const char* path) {
   le32(shb, kSectionHeaderType);
   le32(shb, 0);
   le32(shb, kByteOrderMagic);
-  le16(shb, 1);
-  le16(shb, 0);
-  le32(shb, 0xFFFFFFFF);  // section length not given
-  le32(shb, 0xFFFFFFFF);
+  le16(shb, kMajorVersion);
+  le16(shb, kMinorVersion);
+  le32(shb, static_cast<uint32_t>(kSectionLengthUnknown));  // section length not given
+  le32(shb, static_cast<uint32_t>(static_cast<uint64_t>(kSectionLengthUnknown) >> 32));
   patchLength(shb);
   std::vector<uint8_t> idb;
   le32(idb, kInterfaceDescriptionType);
@@ -57,27 +54,28 @@ bool PcapngFile::open(const char* path) {
   le16(idb, kLinkTypeEthernet);
   le16(idb, 0);
   le32(idb, kSnapLength);
-  le16(idb, kOptionTsResolution);
+  le16(idb, kOptionIfTsresol);
   le16(idb, 1);
-  le32(idb, kNanoseconds);
-  le32(idb, 0);  // end of options
+  le32(idb, kTsresolNanoseconds);  // the value, padded
+  le16(idb, kOptionEnd);
+  le16(idb, 0);
   patchLength(idb);
   return put(shb.data(), shb.size()) && put(idb.data(), idb.size());
 }
 
 bool PcapngFile::writePacket(int64_t timeNs, const uint8_t* data, uint32_t length) {
-  uint8_t head[28];
-  const uint32_t padded = (length + 3) & ~3u;
-  const uint32_t total = 28 + padded + 4;
+  uint8_t head[kEpbDataOffset];
+  const uint32_t padded = padToFour(length);
+  const uint32_t total = enhancedPacketLength(length, 0);  // no options
   const uint64_t ts = static_cast<uint64_t>(timeNs);
-  const uint32_t fields[7] = {kEnhancedPacketType, total, 0, static_cast<uint32_t>(ts >> 32),
+  const uint32_t fields[kEpbDataOffset / 4] = {kEnhancedPacketType, total, 0, static_cast<uint32_t>(ts >> 32),
                               static_cast<uint32_t>(ts), length, length};
-  for (int f = 0; f < 7; ++f)
+  for (uint32_t f = 0; f < kEpbDataOffset / 4; ++f)
     for (int i = 0; i < 4; ++i) head[4 * f + i] = static_cast<uint8_t>(fields[f] >> (8 * i));
   static const uint8_t kZero[4] = {0, 0, 0, 0};
   uint8_t tail[4];
   for (int i = 0; i < 4; ++i) tail[i] = static_cast<uint8_t>(total >> (8 * i));
-  return put(head, sizeof head) && put(data, length) && put(kZero, padded - length) && put(tail, 4);
+  return put(head, sizeof head) && put(data, length) && put(kZero, padded - length) && put(tail, sizeof tail);
 }
 
 bool PcapngFile::close() {

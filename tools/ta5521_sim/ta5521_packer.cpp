@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "dump_frame.h"
+#include "dump_format.h"
 
 namespace ta5521sim {
 namespace {
@@ -66,7 +66,7 @@ uint32_t alignUp(uint32_t v) { return (v + df::kRecordAlignment - 1) & ~(df::kRe
 
 uint16_t ipv4Checksum(const uint8_t* header) {
   uint32_t sum = 0;
-  for (uint32_t i = 0; i < kIpv4HeaderLength; i += 2) sum += readBe16(header + i);
+  for (uint32_t i = 0; i < kIpv4HeaderLength; i += 2) sum += df::readBe16(header + i);
   while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<uint16_t>(~sum);
 }
@@ -281,7 +281,7 @@ void Packer::buildAndSend(std::vector<Record>& records, int slot) {
       // that would look like a loss if the frame were not ignored.
       std::vector<uint8_t> foreign = frame;
       putLe16(foreign.data() + df::kUniqueIdOffset, static_cast<uint16_t>(config_.uniqueId ^ 0x8000));
-      putLe16(foreign.data() + df::kDumpTotalOffset, static_cast<uint16_t>(readLe16(h + df::kDumpTotalOffset) + 1000));
+      putLe16(foreign.data() + df::kDumpTotalOffset, static_cast<uint16_t>(df::readLe16(h + df::kDumpTotalOffset) + 1000));
       send(foreign);
     }
   }
