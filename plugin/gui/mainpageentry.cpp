@@ -7,9 +7,9 @@
 #include <QVariant>
 
 #ifdef ZEL_WITH_OPENSAFETY_PAGES
-#include "opensafety/opensafetyanalysis.h"
-#include "opensafety/opensafetynetworkpage.h"
-#include "opensafety/opensafetystatspage.h"
+#include "opensafetyanalysis.h"
+#include "opensafetynetworkpage.h"
+#include "opensafetystatspage.h"
 #include "NodeInfoItemModel.h"
 #endif
 #ifdef ZEL_WITH_POWERLINK_PAGES
