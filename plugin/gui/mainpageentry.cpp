@@ -10,7 +10,7 @@
 #include "opensafetyanalysis.h"
 #include "opensafetynetworkpage.h"
 #include "opensafetystatspage.h"
-#include "NodeInfoItemModel.h"
+#include "nodeinfoitemmodel.h"
 #endif
 #ifdef ZEL_WITH_POWERLINK_PAGES
 #include "powerlink/plkcyclepage.h"
