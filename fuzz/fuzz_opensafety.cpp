@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "osa_core.h"
+#include "osa_collection.h"
 #include "osa_frame.h"
 
 namespace {

@@ -53,7 +53,7 @@ declare -A units=(
   [fuzz_replay_reader]="capture/replay_reader.cpp"
   [fuzz_control_pipe]="capture/control_channel.cpp"
   [fuzz_flowlens]="$(cd "$root" && echo plugin/powerlink/engine/*.cpp)"
-  [fuzz_opensafety]="$(cd "$root" && echo plugin/opensafety/core/*.cpp)"
+  [fuzz_opensafety]="$(cd "$root" && echo plugin/opensafety/engine/*.cpp)"
   [fuzz_analyzer_frames]="plugin/core/analyzer_frames.cpp"
 )
 targets=(fuzz_dump_frames fuzz_replay_reader fuzz_control_pipe fuzz_flowlens fuzz_opensafety fuzz_analyzer_frames)

@@ -3,7 +3,7 @@
 // of growing length. Prints figures; asserts nothing.
 #include "oscustomplot.h"
 
-#include "osa_core.h"
+#include "osa_collection.h"
 #include "osa_frame.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 /* Collection throughput: SPDO records per second through osa_tap_packet, the
  * cost of one UDID recovery per frame class, and a flood of crafted SSDOs
  * that each show a new UDID. Prints figures only. */
-#include "osa_core.h"
+#include "osa_collection.h"
 #include "osa_frame.h"
 #include "osa_gen.h"
 

@@ -7,10 +7,10 @@
 #include <QVariant>
 
 #ifdef ZEL_WITH_OPENSAFETY_PAGES
-#include "opensafety/opensafetyanalysis.h"
-#include "opensafety/opensafetynetworkpage.h"
-#include "opensafety/opensafetystatspage.h"
-#include "NodeInfoItemModel.h"
+#include "opensafetyanalysis.h"
+#include "opensafetynetworkpage.h"
+#include "opensafetystatspage.h"
+#include "nodeinfoitemmodel.h"
 #endif
 #ifdef ZEL_WITH_POWERLINK_PAGES
 #include "powerlink/plkcyclepage.h"

@@ -52,7 +52,13 @@ if(ZEL_WITH_POWERLINK_PAGES)
 endif()
 
 configure_file(${ZEL_RESOURCES_DIR}/zelanalyzer.qrc.in ${CMAKE_CURRENT_BINARY_DIR}/zelanalyzer.qrc @ONLY)
-file(GLOB ZEL_HELP_PAGES ${ZEL_HELP}/*.html)
+# The help pages the .qrc lists, so that rcc runs again when one changes.
+set(ZEL_HELP_PAGES
+  ${ZEL_HELP}/analysis.html
+  ${ZEL_HELP}/errorpage.html
+  ${ZEL_HELP}/introduction.html
+  ${ZEL_HELP}/powerlink_cycle.html
+  ${ZEL_HELP}/ta5521.html)
 
 # rcc runs by hand (not AUTORCC) so that it waits for the drawn images.
 if(SENTRA_QT_MAJOR EQUAL 5)

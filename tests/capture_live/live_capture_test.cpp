@@ -65,6 +65,9 @@ size_t recordsBeforePause(const std::string& sentFile) {
 
 class LiveCaptureTest : public ::testing::Test {
  protected:
+  // A skip or failed assertion in here ends only this function: callers
+  // return when it did (ready() is false), or they would run on no network.
+  bool ready() const { return !IsSkipped() && !HasFatalFailure(); }
   void build(int cards) {
     if (replaytest::sharedCaptures().empty()) GTEST_SKIP() << "shared captures not found";
     net_.reset(new LiveNet(cards));
@@ -96,6 +99,7 @@ class LiveCaptureTest : public ::testing::Test {
 
 TEST_F(LiveCaptureTest, DiscoveryKeepsTheThirdCardAndClosesTheOthers) {
   build(3);
+  if (!ready()) return;
   LiveCapture capture(*net_, dir_, {});
   ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs)) << capture.logText();
   // Listening on all three cards (lo is down and cannot be opened).
@@ -120,6 +124,7 @@ TEST_F(LiveCaptureTest, DiscoveryKeepsTheThirdCardAndClosesTheOthers) {
 
 TEST_F(LiveCaptureTest, ChosenNodeTakesOnlyItsOwnAnalyzer) {
   build(2);
+  if (!ready()) return;
   LiveCapture capture(*net_, dir_, {"--ta5521hwnode", "5"});
   ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
   // Node 3 starts first and keeps sending throughout.
@@ -135,6 +140,7 @@ TEST_F(LiveCaptureTest, ChosenNodeTakesOnlyItsOwnAnalyzer) {
 
 TEST_F(LiveCaptureTest, NodeZeroTakesTheFirstAnalyzerSeen) {
   build(2);
+  if (!ready()) return;
   LiveCapture capture(*net_, dir_, {"--ta5521hwnode", "0"});
   ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
   auto node3 = sendInBackground(1, 3, kBoot, {"--speed=10"});
@@ -149,6 +155,7 @@ TEST_F(LiveCaptureTest, NodeZeroTakesTheFirstAnalyzerSeen) {
 
 TEST_F(LiveCaptureTest, WrongNodeKeepsSearchingOncePerSecond) {
   build(2);
+  if (!ready()) return;
   LiveCapture capture(*net_, dir_, {"--ta5521hwnode", "7"});
   ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
   const auto start = std::chrono::steady_clock::now();
@@ -169,6 +176,7 @@ TEST_F(LiveCaptureTest, WrongNodeKeepsSearchingOncePerSecond) {
 
 TEST_F(LiveCaptureTest, RoundTripsAreBitExactAtFullSpeed) {
   build(1);
+  if (!ready()) return;
   {
     // Alternating ports across the low counter's wrap, five records a dump.
     LiveCapture capture(*net_, dir_, {});
@@ -195,6 +203,7 @@ TEST_F(LiveCaptureTest, RoundTripsAreBitExactAtFullSpeed) {
 
 TEST_F(LiveCaptureTest, SilenceFlushesEverythingAndWaitsOncePerSecond) {
   build(1);
+  if (!ready()) return;
   LiveCapture capture(*net_, dir_, {});
   ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
   // Two passes of the capture with a 4-second pause between them (40 s of
@@ -235,6 +244,7 @@ TEST_F(LiveCaptureTest, SilenceFlushesEverythingAndWaitsOncePerSecond) {
 
 TEST_F(LiveCaptureTest, SigintEndsALiveCaptureWithAValidFile) {
   build(1);
+  if (!ready()) return;
   LiveCapture capture(*net_, dir_, {});
   ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
   auto sim = sendInBackground(1, 1, kCollisions, {"--speed=20"});
@@ -256,6 +266,7 @@ TEST_F(LiveCaptureTest, SigintEndsALiveCaptureWithAValidFile) {
 
 TEST_F(LiveCaptureTest, SingleShotWritesNothingUntilForceTrigger) {
   build(1);
+  if (!ready()) return;
   LiveCapture capture(*net_, dir_, {"--capturemode", "singleshot"});
   ASSERT_TRUE(capture.waitForControlText("Capture started", kStartMs));
   send(1, 1, kBoot, {"--speed=0"});
@@ -272,6 +283,7 @@ TEST_F(LiveCaptureTest, SingleShotWritesNothingUntilForceTrigger) {
 
 TEST_F(LiveCaptureTest, ForceTriggerWithNothingBufferedEndsQuietly) {
   build(1);
+  if (!ready()) return;
   LiveCapture capture(*net_, dir_, {});
   ASSERT_TRUE(capture.waitForControlText("Searching for Q40TA5521 (0) ", kStartMs));
   capture.pressForceTrigger();
@@ -284,6 +296,7 @@ TEST_F(LiveCaptureTest, ForceTriggerWithNothingBufferedEndsQuietly) {
 
 TEST_F(LiveCaptureTest, InterfaceNamesSelectTheHardwareCaptureBySubstring) {
   build(1);
+  if (!ready()) return;
   {
     LiveCapture capture(*net_, dir_, {}, "xsentra_ta5521_hwify");
     ASSERT_TRUE(capture.waitForControlText("Searching for Q40TA5521 (0) ", kStartMs));
@@ -311,6 +324,7 @@ bool has(const std::string& text, const std::string& part) { return text.find(pa
 
 TEST_F(LiveCaptureTest, SelectedCardThatDisappearsEndsTheCaptureWithTheReason) {
   build(2);
+  if (!ready()) return;
   LiveCapture capture(*net_, dir_, {"--ta5521hwnode", "3"});
   ASSERT_TRUE(capture.waitForControlText("Capture started", 20000));
   auto sim = sendInBackground(2, 3, kCollisions, {"--speed=5"});
@@ -340,6 +354,7 @@ TEST_F(LiveCaptureTest, SelectedCardThatDisappearsEndsTheCaptureWithTheReason) {
 TEST_F(LiveCaptureTest, WithoutCaptureRightsOnAnyCardTheCaptureEndsWithTheReason) {
   if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "setpriv not installed";
   build(2);
+  if (!ready()) return;
   chmod(dir_.path().c_str(), 0777);
   const std::string copy = dir_.file("sentra_extcap");
   std::string output;

@@ -12,7 +12,7 @@
 #include <chrono>
 #include <thread>
 
-#include "../capture_cli/process_runner.h"
+#include "process_runner.h"
 #include "replay_harness.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "ostableview.h"
 #include "zelanalyzer_main.h"
 
-#include "osa_core.h"
+#include "osa_collection.h"
 #include "osa_frame.h"
 #include "osa_gen.h"
 #include "ws_harness.h"

@@ -1,6 +1,6 @@
 /* Collection engine: deltas, windows, connections, sync errors, address
  * roles, SDN/UDID recovery on generated frames of every class. */
-#include "osa_core.h"
+#include "osa_collection.h"
 #include "osa_frame.h"
 #include "osa_gen.h"
 

@@ -1,9 +1,9 @@
 /* Item models over the collection: properties, rebuild rules, texts, log
  * map, and the sort/filter proxies the pages put in front of them. */
-#include "NodeInfoItem.h"
-#include "NodeInfoItemModel.h"
-#include "NodeInfoLogModel.h"
-#include "osa_core.h"
+#include "nodeinfoitem.h"
+#include "nodeinfoitemmodel.h"
+#include "nodeinfologmodel.h"
+#include "osa_collection.h"
 
 #include <QMetaEnum>
 #include <QMetaProperty>

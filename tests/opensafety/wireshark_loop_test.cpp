@@ -1,6 +1,6 @@
 /* The collection fed by Wireshark's real openSAFETY dissector: generated
  * captures are read and dissected by libwireshark in this process. */
-#include "osa_core.h"
+#include "osa_collection.h"
 #include "osa_frame.h"
 #include "osa_gen.h"
 #include "ws_harness.h"

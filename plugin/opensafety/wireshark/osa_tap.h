@@ -1,10 +1,10 @@
 /* Wireshark side of the openSAFETY network analysis: the "opensafety" tap
  * listener that feeds the collection and the "Zelmar/openSAFETY" statistics
- * tree. The collection's records are read through osa_core.h. */
+ * tree. The collection's records are read through osa_collection.h. */
 #ifndef OSA_TAP_H
 #define OSA_TAP_H
 
-#include "osa_core.h"
+#include "osa_collection.h"
 
 /* Registers the collection's tap listener, then the statistics tree. Called
  * at the end of the plug-in's protocol registration. Returns 0, or -1 when

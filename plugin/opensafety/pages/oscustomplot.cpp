@@ -1,6 +1,6 @@
 #include "oscustomplot.h"
 
-#include "osa_core.h"
+#include "osa_collection.h"
 
 #include <QMenu>
 

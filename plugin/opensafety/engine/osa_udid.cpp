@@ -27,7 +27,7 @@
  * frame geometry and, for 11-byte frames, the CRC against the learned tails.
  * Data-only SPDOs first try a zero target address, which needs no search.
  */
-#include "osa_core.h"
+#include "osa_collection.h"
 #include "osa_frame.h"
 #include "osa_internal.h"
 

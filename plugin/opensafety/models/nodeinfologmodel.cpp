@@ -1,6 +1,6 @@
-#include "NodeInfoLogModel.h"
+#include "nodeinfologmodel.h"
 
-#include "NodeInfoItem.h"
+#include "nodeinfoitem.h"
 
 NodeInfoLogModel::NodeInfoLogModel(NodeInfoItem *item, QObject *parent) : QAbstractTableModel(parent), item_(item)
 {

@@ -1,5 +1,5 @@
 /* The node and connection tables and the per-frame collection. */
-#include "osa_core.h"
+#include "osa_collection.h"
 #include "osa_frame.h"
 #include "osa_internal.h"
 

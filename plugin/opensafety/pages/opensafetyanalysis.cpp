@@ -1,8 +1,8 @@
 #include "opensafetyanalysis.h"
 #include "ui_opensafetyanalysis.h"
 
-#include "NodeInfoItemModel.h"
-#include "NodeInfoLogModel.h"
+#include "nodeinfoitemmodel.h"
+#include "nodeinfologmodel.h"
 
 #include <QSortFilterProxyModel>
 

@@ -1,7 +1,7 @@
 #include "opensafetynetworkpage.h"
 #include "ui_opensafetynetworkpage.h"
 
-#include "NodeInfoItemModel.h"
+#include "nodeinfoitemmodel.h"
 
 openSAFETYNetworkPage::openSAFETYNetworkPage(QWidget *parent)
     : QWidget(parent), ui(new Ui::openSAFETYNetworkPage)

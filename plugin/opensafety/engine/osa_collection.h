@@ -7,8 +7,8 @@
  * osa_tap_packet. All functions run on one thread (Wireshark's dissection and
  * GUI thread); the windows read the records in place between tap runs.
  */
-#ifndef OSA_CORE_H
-#define OSA_CORE_H
+#ifndef OSA_COLLECTION_H
+#define OSA_COLLECTION_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "opensafetystatspage.h"
 #include "ui_opensafetystatspage.h"
 
-#include "NodeInfoItemModel.h"
+#include "nodeinfoitemmodel.h"
 
 #include <QStackedWidget>
 

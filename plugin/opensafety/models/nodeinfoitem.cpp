@@ -1,6 +1,6 @@
-#include "NodeInfoItem.h"
+#include "nodeinfoitem.h"
 
-#include "osa_core.h"
+#include "osa_collection.h"
 
 NodeInfoItem::NodeInfoItem(osa_node *node, QObject *parent) : QObject(parent), node_(node)
 {

@@ -1,7 +1,7 @@
-#include "NodeInfoItemModel.h"
+#include "nodeinfoitemmodel.h"
 
-#include "NodeInfoItem.h"
-#include "osa_core.h"
+#include "nodeinfoitem.h"
+#include "osa_collection.h"
 
 #include <QMetaProperty>
 
