@@ -21,7 +21,7 @@
 #include "cycle_samples.h"
 #include "flowlens.h"
 #include "flowlens_frame.h"
-#include "frame_builder.h"
+#include "plk_frame_builder.h"
 
 namespace {
 

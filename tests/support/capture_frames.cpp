@@ -148,7 +148,7 @@ flowlens_packet_info packet_of(const capture_file &capture, size_t i) {
 }
 
 std::string shared_captures_dir() {
-    const char *dir = FLOWLENS_SHARED_CAPTURES;
+    const char *dir = SENTRA_SHARED_CAPTURES;
     struct stat st;
     if (stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) return "";
     return dir;

@@ -1,4 +1,4 @@
-#include "frame_builder.h"
+#include "plk_frame_builder.h"
 
 #include <cstdio>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "frame_builder.h"
+#include "analyzer_frame_builder.h"
 
 namespace zeltest {
 

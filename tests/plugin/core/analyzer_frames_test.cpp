@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "frame_builder.h"
+#include "analyzer_frame_builder.h"
 
 TEST(LanyxArithmetic, FrameKindComesFromSyncFlagAndDirectionBit) {
   EXPECT_STREQ(lyk::kind_abbreviation(lyk::frame_kind(0x8000, 0x8000)), "SI");

@@ -19,7 +19,7 @@
 
 #include "expert_info.h"
 #include "ws_compat.h"
-#include "frame_builder.h"
+#include "analyzer_frame_builder.h"
 
 namespace {
 

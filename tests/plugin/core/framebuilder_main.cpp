@@ -5,7 +5,7 @@
 #include <exception>
 #include <string>
 
-#include "frame_builder.h"
+#include "analyzer_frame_builder.h"
 #include "samples.h"
 
 int main(int argc, char** argv) {

@@ -19,7 +19,7 @@ TEST(Fuzz, TwoHundredEditcapRoundsNeitherCrashNorTripTheSanitizer) {
   for (const auto& more : {zelbuild::packed_samples(), zelbuild::lanyxplus_samples(),
                            zelbuild::opensafety_in_lanyx_samples(), zelbuild::asnd162_samples()})
     seeds.insert(seeds.end(), more.begin(), more.end());
-  const std::string real = std::string(ZEL_SHARED_CAPTURES) + "/powerlink_example.pcap";
+  const std::string real = std::string(SENTRA_SHARED_CAPTURES) + "/powerlink_example.pcap";
   if (std::ifstream(real)) {
     auto frames = zelbuild::read_pcap(real);
     frames.resize(std::min<size_t>(frames.size(), 120));

@@ -90,7 +90,7 @@ TEST_F(PackedFrameTest, ItemTexts) {
 }
 
 TEST(PackedFrameRealTraffic, RealPowerlinkFramesPackedIntoDumps) {
-  const std::string source = std::string(ZEL_SHARED_CAPTURES) + "/powerlink_example.pcap";
+  const std::string source = std::string(SENTRA_SHARED_CAPTURES) + "/powerlink_example.pcap";
   if (!std::ifstream(source)) GTEST_SKIP() << "shared captures not found: " << source;
   const auto frames = zelbuild::read_pcap(source);
   ASSERT_GT(frames.size(), 100u);

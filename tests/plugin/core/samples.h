@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "frame_builder.h"
+#include "analyzer_frame_builder.h"
 
 namespace zelbuild {
 

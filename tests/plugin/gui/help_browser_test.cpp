@@ -259,4 +259,4 @@ private:
 };
 
 QTEST_MAIN(TestHelpBrowser)
-#include "test_help_browser.moc"
+#include "help_browser_test.moc"

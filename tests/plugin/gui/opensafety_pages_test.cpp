@@ -673,4 +673,4 @@ private slots:
 };
 
 QTEST_MAIN(TestOpenSafetyPages)
-#include "test_opensafety_pages.moc"
+#include "opensafety_pages_test.moc"

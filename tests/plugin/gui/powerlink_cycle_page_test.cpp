@@ -598,4 +598,4 @@ private slots:
 };
 
 QTEST_MAIN(TestPowerlinkCyclePage)
-#include "test_powerlink_cycle_page.moc"
+#include "powerlink_cycle_page_test.moc"

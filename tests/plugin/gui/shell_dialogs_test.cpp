@@ -249,4 +249,4 @@ private slots:
 };
 
 QTEST_MAIN(TestShellDialogs)
-#include "test_shell_dialogs.moc"
+#include "shell_dialogs_test.moc"

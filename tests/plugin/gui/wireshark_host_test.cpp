@@ -256,7 +256,7 @@ private slots:
     // plug-in's own analysis (bound from the plug-in module, not empty).
     void cycleAnalysisShowsThePluginsSamples()
     {
-        const QString capture = QStringLiteral(ZEL_SHARED_CAPTURES "/powerlink_robot_with_iperf.pcapng.gz");
+        const QString capture = QStringLiteral(SENTRA_SHARED_CAPTURES "/powerlink_robot_with_iperf.pcapng.gz");
         if (!QFile::exists(capture))
             QSKIP("the shared captures are not there");
         QVERIFY(dissectFile(capture.toStdString()));
@@ -293,4 +293,4 @@ private slots:
 };
 
 QTEST_MAIN(TestWiresharkHost)
-#include "test_wireshark_host.moc"
+#include "wireshark_host_test.moc"

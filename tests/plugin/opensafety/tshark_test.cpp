@@ -75,7 +75,7 @@ public:
                           " XDG_CONFIG_HOME=" + quote(dir_ + "/config");
         /* Only tshark loads the plug-in; other tools run without the runtime
          * (editcap was seen to hang at exit with it preloaded). */
-        if (const char *preload = std::getenv("OSA_TSHARK_PRELOAD"); preload && *preload && program == "tshark")
+        if (const char *preload = std::getenv("ZEL_TSHARK_PRELOAD"); preload && *preload && program == "tshark")
             cmd += " LD_PRELOAD=" + quote(preload) + " ASAN_OPTIONS=detect_leaks=0:abort_on_error=1";
         if (geteuid() == 0)
             cmd += " setpriv --reuid=65534 --regid=65534 --clear-groups";

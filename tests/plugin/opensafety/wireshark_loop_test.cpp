@@ -285,7 +285,7 @@ TEST_F(WiresharkLoop, RealPowerlinkCapturesRunClean)
 {
     /* Real POWERLINK traffic: the openSAFETY heuristics see every payload;
      * whatever they report must leave a consistent table. */
-    const std::string dir = OSA_SHARED_CAPTURES;
+    const std::string dir = SENTRA_SHARED_CAPTURES;
     const char *names[] = {"powerlink_robot_with_iperf.pcapng.gz", "powerlink_1cn_boot.pcapng",
                            "powerlink_example.pcap"};
     unsigned seen = 0;

@@ -11,7 +11,7 @@
 
 #include "cycle_report.h"
 #include "cycle_samples.h"
-#include "frame_builder.h"
+#include "plk_frame_builder.h"
 
 namespace {
 

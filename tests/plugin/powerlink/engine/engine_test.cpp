@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "frame_builder.h"
+#include "plk_frame_builder.h"
 #include "device_catalogue.h"
 #include "sdo_tracking.h"
 

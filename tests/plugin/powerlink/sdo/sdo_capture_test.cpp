@@ -34,7 +34,7 @@ struct frame_record {
 };
 
 std::string capture_path(const char *name) {
-    const std::string path = std::string(FLOWLENS_SDO_CAPTURES) + "/" + name;
+    const std::string path = std::string(SENTRA_SHARED_CAPTURES) + "/" + name;
     struct stat st;
     return stat(path.c_str(), &st) == 0 ? path : std::string();
 }

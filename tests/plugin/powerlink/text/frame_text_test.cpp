@@ -8,7 +8,7 @@
 
 #include "device_catalogue.h"
 #include "flowlens.h"
-#include "frame_builder.h"
+#include "plk_frame_builder.h"
 #include "frame_text.h"
 #include "sdo_frames.h"
 

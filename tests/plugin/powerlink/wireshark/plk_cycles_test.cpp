@@ -30,7 +30,7 @@ namespace {
 constexpr int MTYP_SOC = 1, MTYP_PREQ = 3, MTYP_PRES = 4, MTYP_SOA = 5, MTYP_AINV = 13;
 
 std::string captures_dir() {
-    const std::string dir = ZEL_SHARED_CAPTURES;
+    const std::string dir = SENTRA_SHARED_CAPTURES;
     struct stat st;
     return stat(dir.c_str(), &st) == 0 ? dir : "";
 }

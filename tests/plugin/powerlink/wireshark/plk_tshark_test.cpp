@@ -13,7 +13,7 @@
 
 #include "device_catalogue.h"
 #include "flagged_pcapng.h"
-#include "frame_builder.h"
+#include "plk_frame_builder.h"
 #include "sdo_frames.h"
 #include "tshark_runner.h"
 
@@ -29,7 +29,7 @@ constexpr uint32_t kPort01 = 1, kPort02 = 2;
 constexpr uint32_t kCrcError = 1u << 24;
 
 std::string captures_dir() {
-    const std::string dir = ZEL_SHARED_CAPTURES;
+    const std::string dir = SENTRA_SHARED_CAPTURES;
     struct stat st;
     return stat(dir.c_str(), &st) == 0 ? dir : "";
 }

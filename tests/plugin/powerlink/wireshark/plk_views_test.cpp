@@ -17,7 +17,7 @@ namespace {
 const std::vector<std::string> kColumn = {"-o", "gui.column.format:\"No.\",\"%m\",\"Ext\",\"%a\""};
 
 std::string boot_capture(zeltest::Tshark &tshark) {
-    const std::string source = std::string(ZEL_SHARED_CAPTURES) + "/powerlink_1cn_boot.pcapng";
+    const std::string source = std::string(SENTRA_SHARED_CAPTURES) + "/powerlink_1cn_boot.pcapng";
     struct stat st;
     if (stat(source.c_str(), &st) != 0) return "";
     return tshark.copy_in(source, "boot.pcapng");
