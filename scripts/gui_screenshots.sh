@@ -17,4 +17,4 @@ home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 # libwireshark wants a writable home for its profile folder.
 HOME="$home" QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
-  "$build/tests/gui/zel_gui_screenshots" "$out" 2> >(grep -v -e 'XDG_RUNTIME_DIR' -e 'graph has no data' >&2)
+  "$build/tests/plugin/gui/zel_gui_screenshots" "$out" 2> >(grep -v -e 'XDG_RUNTIME_DIR' -e 'graph has no data' >&2)
