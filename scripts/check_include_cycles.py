@@ -3,7 +3,10 @@
 
 A unit is a header and the source files of the same name beside it
 (flowlens.h + flowlens.cpp). Unit A depends on unit B when a file of A
-includes a header of B. Any circle in that graph (A -> B -> ... -> A) is
+includes a header of B, and when a file of A uses a function or variable
+that a header it includes declares and a source file of B defines (so a
+header shared by several sources, like zelanalyzer.h, still leads to the
+unit that owns each name). Any circle in that graph (A -> B -> ... -> A) is
 reported; a circle that crosses modules (folders) is marked as such.
 
 Usage: check_include_cycles.py [source root]   (default: the repository)
@@ -41,6 +44,62 @@ def includes_of(root, path):
             if match:
                 result.append((number, match.group(1)))
     return result
+
+
+COMMENT_OR_STRING = re.compile(r'//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\\n])*"', re.S)
+IDENTIFIER = re.compile(r"[A-Za-z_]\w*")
+NOT_A_DECLARATION = re.compile(r"^(#|typedef\b|struct\b|class\b|enum\b|union\b|namespace\b|using\b|"
+                               r"template\b|static\b|inline\b|constexpr\b|return\b|public\b|private\b|"
+                               r"protected\b|extern\s+\"C\"\s*\{|\}|\{)")
+NOT_A_DEFINITION = re.compile(r"^(#|extern\b|static\b|using\b|typedef\b|return\b|\})")
+DECLARED_FUNCTION = re.compile(r"\b([A-Za-z_]\w*)\s*\(")
+DECLARED_VARIABLE = re.compile(r"\b([A-Za-z_]\w*)\s*(?:\[[^\]]*\])?\s*;\s*$")
+
+
+def code_text(root, path):
+    """The file without comments and string literals."""
+    with open(os.path.join(root, path), encoding="utf-8", errors="replace") as handle:
+        return COMMENT_OR_STRING.sub(" ", handle.read())
+
+
+def declared_names(text):
+    """Functions and variables a header declares at file scope (lines that
+    start in the first column)."""
+    names = set()
+    for line in text.splitlines():
+        if not line or line[0].isspace() or NOT_A_DECLARATION.match(line):
+            continue
+        function = DECLARED_FUNCTION.search(line)
+        if function:
+            names.add(function.group(1))
+            continue
+        if line.startswith("extern") or "_API " in line:
+            variable = DECLARED_VARIABLE.search(line)
+            if variable:
+                names.add(variable.group(1))
+    return names
+
+
+def defined_names(text, candidates):
+    """Which of the candidate names a source file defines at file scope."""
+    found = set()
+    statements = []
+    for line in text.splitlines():
+        if not line or line[0].isspace() or NOT_A_DEFINITION.match(line):
+            continue
+        statements.append(line)
+    for line in statements:
+        function = DECLARED_FUNCTION.search(line)
+        if function and function.group(1) in candidates and not line.rstrip().endswith(";"):
+            # A definition names the function after its type, not inside an
+            # expression or an argument list.
+            if not re.search(r"[=(,]", line[:function.start(1)]):
+                found.add(function.group(1))
+            continue
+        for name in IDENTIFIER.findall(line.split("=")[0]):
+            if name in candidates and re.search(r"\b" + name + r"\s*(?:\[[^\]]*\])?\s*(?:=|;)", line):
+                found.add(name)
+    return found
 
 
 def common_prefix_length(a, b):
@@ -144,19 +203,41 @@ def main(argv):
 
     files = source_files(root)
     resolver = Resolver(files)
+    texts = {path: code_text(root, path) for path in files}
+    headers = [p for p in files if p.endswith((".h", ".hpp"))]
+    declarations = {h: declared_names(texts[h]) for h in headers}
+    all_declared = set().union(*declarations.values()) if declarations else set()
+    definers = defaultdict(list)  # name -> source files that define it
+    for path in files:
+        if not path.endswith((".h", ".hpp")):
+            for name in defined_names(texts[path], all_declared):
+                definers[name].append(path)
+
     graph = defaultdict(set)
-    # (from unit, to unit) -> the include lines that make the edge
+    # (from unit, to unit) -> the lines that make the edge
     evidence = defaultdict(list)
+
+    def add_edge(unit, target_unit, why):
+        if target_unit != unit:
+            graph[unit].add(target_unit)
+            evidence[(unit, target_unit)].append(why)
+
     for path in files:
         unit = unit_of(path)
         graph[unit]
+        used = set(IDENTIFIER.findall(texts[path]))
         for number, text in includes_of(root, path):
             for target in resolver.resolve(path, text):
-                target_unit = unit_of(target)
-                if target_unit == unit:
-                    continue
-                graph[unit].add(target_unit)
-                evidence[(unit, target_unit)].append(f"{path}:{number} includes \"{text}\"")
+                add_edge(unit, unit_of(target), f"{path}:{number} includes \"{text}\"")
+                for name in sorted(declarations.get(target, set()) & used):
+                    owners = definers.get(name, [])
+                    if not owners:
+                        continue
+                    best = max(common_prefix_length(path, o) for o in owners)
+                    for owner in owners:
+                        if common_prefix_length(path, owner) == best:
+                            add_edge(unit, unit_of(owner),
+                                     f"{path} uses {name} (declared in {target}, defined in {owner})")
 
     circles = strongly_connected(graph)
     if not circles:
