@@ -16,7 +16,7 @@
 #include "plk_samples.h"
 #include "frame_text.h"
 #include "ws_compat.h"
-#include "zelanalyzer.h"
+#include "protocol.h"
 
 namespace {
 

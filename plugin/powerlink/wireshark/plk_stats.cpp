@@ -9,7 +9,7 @@
 
 #include "flowlens.h"
 #include "plk_analyzer.h"
-#include "zelanalyzer.h"
+#include "protocol.h"
 
 namespace {
 
