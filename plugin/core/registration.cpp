@@ -16,6 +16,7 @@
 #include "menu_actions.h"
 #include "osa_tap.h"
 #include "plk_analyzer.h"
+#include "plk_stats.h"
 #include "protocol.h"
 
 namespace {

@@ -1,6 +1,8 @@
 // "Zelmar/POWERLINK" (-z zel_epl,tree): the engine's frame counts per
 // message type, the cycle time, the asynchronous slots, and with analyzer
 // time stamps per-port and per-node latencies. Reads the engine only.
+#include "plk_stats.h"
+
 #include <epan/prefs.h>
 #include <epan/prefs-int.h>
 #include <glib.h>
@@ -193,6 +195,14 @@ void high_resolution_part(stats_tree *st, const flowlens_instance *in, int p, ui
 }
 
 }  // namespace
+
+void plk_register_stats_tree(void) {
+  plk_set_reset_hook(plk_stats_reset_cells);
+  stats_tree_register_plugin("eth", "zel_epl", "Zelmar/POWERLINK", TL_REQUIRES_PROTO_TREE, epl_gen_stats_tree_packet,
+                             epl_stats_tree_init, NULL);
+  // The cycle samples' command-line form beside the tree's ("zel_epl,tree").
+  plk_register_cycles_ui();
+}
 
 void plk_stats_reset_cells(void) {
   for (uint64_t &d : divisors) d = 1000;
