@@ -5,7 +5,7 @@
 // networks (one per analyzer port), counts and times every frame class per
 // network and per node, recognises deviations from the expected cycle and
 // reports them through one event callback. Frame texts and statistics only
-// read the instance (directly or through the per-port accessors below); only
+// read the instance (directly or through flowlens_port_network); only
 // the per-frame analysis changes it.
 //
 // Plain records, zero-filled on creation, 0 / -1 results; no Wireshark, no Qt.
@@ -419,20 +419,10 @@ unsigned flowlens_current_network_index(const flowlens_instance *instance);
 // and takes name and capabilities from the device catalogue.
 void flowlens_node_set_identity(flowlens_node *node, uint32_t vendor_id, uint32_t product_code);
 
-// ---------------------------------------------------------------------------
-// Per-port accessors for the statistics: port 0 or 1 selects network record 0
-// or 1; NULL for a larger port or a missing instance.
-// ---------------------------------------------------------------------------
+// Network record of an analyzer port for the statistics: port 0 or 1 selects
+// network record 0 or 1 whatever the network mode; NULL for a larger port or
+// a missing instance.
 const flowlens_network *flowlens_port_network(const flowlens_instance *instance, unsigned port);
-const flowlens_frame_counters *flowlens_port_counters(const flowlens_instance *instance, unsigned port);
-const flowlens_timing *flowlens_port_cycle_time(const flowlens_instance *instance, unsigned port);
-const uint32_t *flowlens_port_nominal_cycle_time(const flowlens_instance *instance, unsigned port);
-const flowlens_timing *flowlens_port_soa_to_soc(const flowlens_instance *instance, unsigned port);
-const flowlens_timing *flowlens_port_async_idle(const flowlens_instance *instance, unsigned port);
-const flowlens_timing *flowlens_port_packet_interval(const flowlens_instance *instance, unsigned port);
-const flowlens_timing *flowlens_port_pres_to_preq(const flowlens_instance *instance, unsigned port);
-const flowlens_slot_counters *flowlens_port_slots(const flowlens_instance *instance, unsigned port);
-const flowlens_node *flowlens_port_nodes(const flowlens_instance *instance, unsigned port);
 
 // ---------------------------------------------------------------------------
 // SDO tracking (sdo_tracking.h), device catalogue (device_catalogue.h) and
