@@ -183,7 +183,7 @@ void flowlens_start(flowlens_instance *instance) {
 void flowlens_reset(flowlens_instance *instance) {
     if (instance == nullptr) return;
     instance->network_mode = FLOWLENS_NETWORK_MODE_SINGLE;
-    instance->v1_nettime_valid = 0;
+    instance->text.v1_nettime_valid = 0;
     instance->effective_timemode = instance->timemode;
     flowlens_timing_clear(&instance->port_switch);
     std::memset(&instance->network_offset, 0, sizeof instance->network_offset);

@@ -19,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "text_state.h"
+
 // ---------------------------------------------------------------------------
 // Per-frame input record
 // ---------------------------------------------------------------------------
@@ -332,13 +334,6 @@ struct flowlens_sdo_state {
     const uint8_t *payload_end;
 };
 
-struct flowlens_modbus_request {
-    uint16_t transaction_id;
-    uint32_t ip_destination;
-    uint16_t tcp_source_port;
-    uint16_t start_address;
-};
-
 struct flowlens_instance {
     uint8_t portmarking;
     uint8_t timemode;
@@ -348,18 +343,11 @@ struct flowlens_instance {
     flowlens_signed_timing network_offset; // between the SoCs of the two networks
     flowlens_network networks[2];
     uint8_t network_mode;
-    // cells of the frame text (previous values for deltas)
-    uint64_t et2000_prev_frame;
-    uint64_t et2000_prev_time;
-    uint32_t v1_prev_nettime;
-    uint8_t v1_nettime_valid;
+    flowlens_text_state text;              // the frame text being built and its delta cells
     // SDO tracking
     flowlens_sdo_state sdo;
     frame_class decoder_class;             // returned by the payload classification
     char decoder_message[FLOWLENS_DECODER_MESSAGE_SIZE];  // informational text of the classification
-    uint8_t modbus_index;
-    flowlens_modbus_request modbus[16];
-    uint64_t last_text_frame;
     uint64_t last_analysed_frame;          // starts at all ones
     uint8_t first_soc_mac[6];              // first byte 0xFF: none
     sdo_history_entry *sdo_history;        // ring of FLOWLENS_SDO_HISTORY_SIZE entries
@@ -369,14 +357,10 @@ struct flowlens_instance {
     uint32_t sdo_used_count;
     uint8_t last_port;                     // starts at 0xFF
     uint8_t last_preq_flags;               // EPL byte 4 of the last PReq
-    uint64_t text_frame_number;
-    uint64_t text_time;
     uint64_t current_frame_number;
     uint64_t current_time;
     flowlens_event_callback callback;
     void *callback_context;
-    char *text_start;
-    char *text_pos;
     flowlens_cycle_samples *samples;       // cycle, response and event samples; NULL when not allocated
 };
 
