@@ -264,6 +264,14 @@ void flowlens_node_set_identity(flowlens_node *node, uint32_t vendor_id, uint32_
     node->object_names_slots = (row->capabilities & DEVICE_CAPABILITY_INTERFACE_SLOTS) ? 1 : 0;
 }
 
+const flowlens_cycle_samples *flowlens_samples(const flowlens_instance *instance) {
+    return instance ? instance->samples : nullptr;
+}
+
+flowlens_cycle_samples *flowlens_samples_of(flowlens_instance *instance) {
+    return instance ? instance->samples : nullptr;
+}
+
 const flowlens_network *flowlens_port_network(const flowlens_instance *instance, unsigned port) {
     if (instance == nullptr || port > 1) return nullptr;
     return &instance->networks[port];
