@@ -13,8 +13,7 @@
 // time a connection is seen (sdo_tracking), the sample lists' amortised
 // growth up to their caps and an informational text the first time it is
 // seen (cycle_samples).
-#ifndef FLOWLENS_H
-#define FLOWLENS_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -435,5 +434,3 @@ struct flowlens_sdo_frame {
     flowlens_node *source;     // node record of the sender in the frame's network
     flowlens_node *destination;
 };
-
-#endif

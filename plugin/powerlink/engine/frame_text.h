@@ -6,8 +6,7 @@
 // The text is built on every dissection after the first pass. It reads the
 // engine and changes only the cells it keeps for deltas (SoC and NetTime
 // values, ET2000 time, the Modbus request ring, the last text frame).
-#ifndef FLOWLENS_FRAME_TEXT_H
-#define FLOWLENS_FRAME_TEXT_H
+#pragma once
 
 #include <cstddef>
 #include <cstdarg>
@@ -27,5 +26,3 @@ void flowlens_frame_text(flowlens_instance *instance, const flowlens_packet_info
 
 // Name of an NMT state byte ("OPERATIONAL", ..., "Unknown").
 const char *nmt_state_name(uint8_t state);
-
-#endif

@@ -1,8 +1,7 @@
 // What the frame texts keep in the engine instance between frames: the text
 // being built and the cells for deltas to earlier frames (ET2000 time, V1
 // NetTime, the Modbus request ring). Only the frame texts change it.
-#ifndef FLOWLENS_TEXT_STATE_H
-#define FLOWLENS_TEXT_STATE_H
+#pragma once
 
 #include <cstdint>
 
@@ -29,5 +28,3 @@ struct flowlens_text_state {
     uint8_t modbus_index;
     flowlens_modbus_request modbus[FLOWLENS_MODBUS_REQUESTS];
 };
-
-#endif

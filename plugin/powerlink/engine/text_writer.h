@@ -1,8 +1,7 @@
 // The writer of the frame texts (frame_text.h, sdo_text.h, modbus_text.h):
 // appends to one text within a window of FLOWLENS_TEXT_LIMIT characters from
 // its start, always terminated, and marks or cuts it.
-#ifndef FLOWLENS_TEXT_WRITER_H
-#define FLOWLENS_TEXT_WRITER_H
+#pragma once
 
 #include <cstddef>
 
@@ -36,5 +35,3 @@ void flowlens_text_cut(flowlens_text_writer *writer, size_t length);
 
 // Appended where a frame ends before the bytes a text needs.
 extern const char *const flowlens_text_sliced;  // "(packet sliced, no more information)"
-
-#endif
