@@ -2,7 +2,7 @@
 
 #include <epan/expert.h>
 
-#include "fields.h"
+#include "protocol.h"
 
 namespace {
 

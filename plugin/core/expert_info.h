@@ -2,7 +2,7 @@
 // severity picks the expert field, the text becomes the entry's summary.
 #pragma once
 
-#include "zelanalyzer.h"
+#include "protocol.h"
 
 // Severity: 0 informational (zel.info), 1 warning (zel.minor), 2 major error
 // (zel.major), 3 severe error (zel.severe). Missing arguments or another

@@ -1,9 +1,7 @@
 // Header field and subtree ids of the analyzer-frame dissectors. They are
 // registered as one array (Lanyx, then Q40TA5521, then Lanyx+) in
-// registration.cpp; each starts at -1 until then.
+// registration.cpp; each starts at -1 until then (fields.cpp).
 #pragma once
-
-#include <epan/expert.h>
 
 // Lanyx link analyzer (lyk.*)
 extern int hf_lyk_status;
@@ -76,9 +74,3 @@ extern int ett_lanyxplus_frame;
 extern int ett_lanyxplus_flags;
 extern int ett_lanyxplus_hdr;
 extern int ett_lanyxplus_mgmt_info;
-
-// Expert fields zel.severe, zel.major, zel.minor, zel.info.
-extern expert_field ei_zel_severe;
-extern expert_field ei_zel_major;
-extern expert_field ei_zel_minor;
-extern expert_field ei_zel_info;

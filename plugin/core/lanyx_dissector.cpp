@@ -16,6 +16,7 @@
 #include "analyzer_frames.h"
 #include "fields.h"
 #include "lanyx_tap.h"
+#include "protocol.h"
 #include "zelanalyzer.h"
 
 namespace {

@@ -7,6 +7,7 @@
 // word, command interface) ends in Wireshark's bounds exception.
 #include "analyzer_frames.h"
 #include "fields.h"
+#include "protocol.h"
 #include "ws_compat.h"
 #include "zelanalyzer.h"
 

@@ -8,7 +8,7 @@
 
 #include <epan/plugin_if.h>
 
-#include "zelanalyzer.h"
+#include "protocol.h"
 
 // Help > "About Zelmar Analyzer" > "General information".
 void zelanalyzer_menu_about(ext_menubar_gui_type gui_type, gpointer gui_object, gpointer user_data);

@@ -4,6 +4,7 @@
 // here.
 #include "analyzer_frames.h"
 #include "fields.h"
+#include "protocol.h"
 #include "ws_compat.h"
 #include "zelanalyzer.h"
 

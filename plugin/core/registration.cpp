@@ -16,87 +16,8 @@
 #include "menu_actions.h"
 #include "osa_tap.h"
 #include "plk_analyzer.h"
-
-int proto_zelanalyzer = -1;
-int zelanalyzer_lyk_tap = -1;
-int zelanalyzer_epl_tap = -1;
-
-static module_t* zelanalyzer_module = NULL;
-
-module_t* zelanalyzer_prefs_module(void) { return zelanalyzer_module; }
-
-int hf_lyk_status = -1;
-int hf_lyk_status_dir = -1;
-int hf_lyk_status_crc_error = -1;
-int hf_lyk_status_sync_error = -1;
-int hf_lyk_framecnt = -1;
-int hf_lyk_localios = -1;
-int hf_lyk_starttime = -1;
-int hf_lyk_stoptime = -1;
-int hf_lyk_frame_dir_and_type = -1;
-int hf_lyk_payload_framelen = -1;
-int hf_lyk_payload_cyclecnt = -1;
-int hf_lyk_payload_dataarea = -1;
-int hf_lyk_payload_sliced = -1;
-int hf_lyk_payload_crc32 = -1;
-int hf_lyk_payload_f5 = -1;
-
-int hf_ta5521_dump_size = -1;
-int hf_ta5521_dump_count = -1;
-int hf_ta5521_capture_id = -1;
-int hf_ta5521_dump_total = -1;
-int hf_ta5521_dump_lost = -1;
-int hf_ta5521_unique_id = -1;
-int hf_ta5521_ts_high = -1;
-int hf_ta5521_phy_info = -1;
-int hf_ta5521_protocol_version = -1;
-int hf_ta5521_reserved = -1;
-int hf_ta5521_frm_timestamp = -1;
-int hf_ta5521_frm_size = -1;
-int hf_ta5521_frm_flags = -1;
-int hf_ta5521_frm_data = -1;
-
-int hf_lanyxplus_flags = -1;
-int hf_lanyxplus_flags_post_trigger = -1;
-int hf_lanyxplus_flags_trigger = -1;
-int hf_lanyxplus_flags_filter = -1;
-int hf_lanyxplus_flags_drop = -1;
-int hf_lanyxplus_flags_lineidx = -1;
-int hf_lanyxplus_flags_frametype = -1;
-int hf_lanyxplus_flags_pkglen = -1;
-int hf_lanyxplus_transfertime = -1;
-int hf_lanyxplus_hdr = -1;
-int hf_lanyxplus_dst = -1;
-int hf_lanyxplus_src = -1;
-int hf_lanyxplus_port = -1;
-int hf_lanyxplus_data = -1;
-int hf_lanyxplus_data_payload = -1;
-int hf_lanyxplus_cmdif_ackport = -1;
-int hf_lanyxplus_cmdif_type = -1;
-int hf_lanyxplus_cmdif_cmd = -1;
-int hf_lanyxplus_cmdif_info = -1;
-int hf_lanyxplus_pause = -1;
-int hf_lanyxplus_mgmt = -1;
-int hf_lanyxplus_mgmt_info = -1;
-int hf_lanyxplus_mgmt_info_link = -1;
-int hf_lanyxplus_mgmt_info_pause = -1;
-int hf_lanyxplus_mgmt_info_service = -1;
-int hf_lanyxplus_mgmt_payload = -1;
-int hf_lanyxplus_mgmt_payloadraw = -1;
-
-int ett_lyk_frame = -1;
-int ett_lyk_status = -1;
-int ett_lyk_payload = -1;
-int ett_ta5521_frame = -1;
-int ett_lanyxplus_frame = -1;
-int ett_lanyxplus_flags = -1;
-int ett_lanyxplus_hdr = -1;
-int ett_lanyxplus_mgmt_info = -1;
-
-expert_field ei_zel_severe = EI_INIT;
-expert_field ei_zel_major = EI_INIT;
-expert_field ei_zel_minor = EI_INIT;
-expert_field ei_zel_info = EI_INIT;
+#include "plk_stats.h"
+#include "protocol.h"
 
 namespace {
 
@@ -205,13 +126,6 @@ gint* zelanalyzer_subtrees[] = {
     &ett_lanyxplus_frame, &ett_lanyxplus_flags, &ett_lanyxplus_hdr, &ett_lanyxplus_mgmt_info,
 };
 
-ei_register_info zelanalyzer_expert_fields[] = {
-    {&ei_zel_severe, {"zel.severe", PI_PROTOCOL, PI_ERROR, "Severe Error", EXPFILL}},
-    {&ei_zel_major, {"zel.major", PI_PROTOCOL, PI_ERROR, "Major Error", EXPFILL}},
-    {&ei_zel_minor, {"zel.minor", PI_PROTOCOL, PI_WARN, "Warning", EXPFILL}},
-    {&ei_zel_info, {"zel.info", PI_PROTOCOL, PI_NOTE, "Informational", EXPFILL}},
-};
-
 void reset_field_ids() {
   for (hf_register_info& field : zelanalyzer_fields) *field.p_id = -1;
   for (gint* subtree : zelanalyzer_subtrees) *subtree = -1;
@@ -224,14 +138,14 @@ void proto_register_zelanalyzer(void) {
   reset_field_ids();
 
   // The protocol.
-  proto_zelanalyzer = proto_register_protocol("Zelmar Analyzer", "Zelmar Analyzer", "zelanalyzer");
+  zelanalyzer_register_protocol();
 
   // Header fields, then subtrees.
   proto_register_field_array(proto_zelanalyzer, zelanalyzer_fields, array_length(zelanalyzer_fields));
   proto_register_subtree_array(zelanalyzer_subtrees, array_length(zelanalyzer_subtrees));
 
   // Preference module (no apply callback).
-  zelanalyzer_module = prefs_register_protocol(proto_zelanalyzer, NULL);
+  zelanalyzer_register_preferences();
 
   // The analyzer-frame dissectors.
   register_dissector("lyk_analyzer", dissect_lyk_analyzer, proto_zelanalyzer);
@@ -239,16 +153,14 @@ void proto_register_zelanalyzer(void) {
   register_dissector("lanyxplus_analyzer", dissect_lanyxplus_analyzer, proto_zelanalyzer);
 
   // Taps.
-  zelanalyzer_lyk_tap = register_tap("zellyk");
-  zelanalyzer_epl_tap = register_tap("zelepl");
+  zelanalyzer_register_taps();
 
   // Expert fields.
-  expert_module_t* expert = expert_register_protocol(proto_zelanalyzer);
-  expert_register_field_array(expert, zelanalyzer_expert_fields, array_length(zelanalyzer_expert_fields));
+  zelanalyzer_register_expert_fields();
 
   // The page's one entry: an empty static text, so the page exists
   // without settings.
-  prefs_register_static_text_preference(zelanalyzer_module, "", "", "");
+  prefs_register_static_text_preference(zelanalyzer_prefs_module(), "", "", "");
 
   // POWERLINK analysis: tap listener on "eth".
   plk_register_tap_listener();
@@ -268,7 +180,7 @@ void proto_register_zelanalyzer(void) {
   // Statistics tree "Zelmar/Lanyx".
   stats_tree_register_plugin("zellyk", "zel_lyk", "Zelmar/Lanyx", TL_REQUIRES_PROTO_TREE,
                              lyk_stats_tree_packet, lyk_stats_tree_init, NULL);
-  // Statistics tree "Zelmar/POWERLINK" on "eth".
+  // POWERLINK statistics tree "Zelmar/POWERLINK" on "eth".
   plk_register_stats_tree();
 
   // openSAFETY collection: tap listener on "opensafety", then the

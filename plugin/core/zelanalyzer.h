@@ -1,6 +1,7 @@
-// The zelanalyzer plug-in's Wireshark side: the one protocol that owns every
-// field, subtree, expert field, dissector, tap and menu of the plug-in, and
-// the entry points the other parts of the plug-in share.
+// The zelanalyzer plug-in's Wireshark side: the registration entry points
+// and the analyzer-frame dissectors that registration hangs on POWERLINK.
+// The protocol they all belong to, with its preference module, taps and
+// expert fields, is in protocol.h.
 //
 // Wireshark reports bounds errors by longjmp (its TRY/THROW), so the
 // dissectors keep only trivially destructible locals: no C++ object with a
@@ -8,26 +9,12 @@
 #pragma once
 
 #include <epan/packet.h>
-#include <epan/prefs.h>
 
-#define ZELANALYZER_API extern "C" __attribute__((visibility("default")))
-
-// The protocol id ("Zelmar Analyzer", filter name "zelanalyzer"); -1 until
-// registered. Shared by every part of the plug-in, the POWERLINK analysis too.
-ZELANALYZER_API int proto_zelanalyzer;
+#include "protocol.h"
 
 // Registration entry points, called once by Wireshark at start-up.
 void proto_register_zelanalyzer(void);
 void proto_reg_handoff_zelanalyzer(void);
-
-// The plug-in's preference module (NULL before registration). The POWERLINK
-// analysis looks its options up here.
-ZELANALYZER_API module_t* zelanalyzer_prefs_module(void);
-
-// Tap ids: "zellyk" gets one lyk_tap_info per Lanyx report; "zelepl" is
-// registered for the POWERLINK analysis and not queued by any part yet.
-extern int zelanalyzer_lyk_tap;
-extern int zelanalyzer_epl_tap;
 
 // Dissectors hung on "epl.asnd".
 int dissect_lyk_analyzer(tvbuff_t* tvb, packet_info* pinfo, proto_tree* tree, void* data);

@@ -9,8 +9,7 @@
  * and reach it only through these C functions.
  *
  * This header is plain C and free of Qt and Wireshark headers. */
-#ifndef ZELANALYZER_GUI_API_H
-#define ZELANALYZER_GUI_API_H
+#pragma once
 
 #ifdef __cplusplus
 extern "C" {
@@ -38,6 +37,4 @@ typedef void (*zel_gui_reset_fn)(void);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

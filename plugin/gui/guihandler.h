@@ -1,7 +1,6 @@
 // The singleton behind the plug-in's menu actions: creates the requested
 // dialog, runs it, and relays resets of the "opensafety" tap to open windows.
-#ifndef ZELANALYZER_GUIHANDLER_H
-#define ZELANALYZER_GUIHANDLER_H
+#pragma once
 
 #include <QObject>
 #include <QString>
@@ -40,5 +39,3 @@ private:
     static QMutex *singletonMutex;
     static GuiHandler *instance;
 };
-
-#endif

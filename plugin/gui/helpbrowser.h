@@ -1,8 +1,7 @@
 // A text browser for the plug-in's compiled-in help: finds pages by name
 // among the resources, keeps its own history, loads images from the
 // resources and sends web links to the system's browser.
-#ifndef ZELANALYZER_HELPBROWSER_H
-#define ZELANALYZER_HELPBROWSER_H
+#pragma once
 
 #include <QStringList>
 #include <QTextBrowser>
@@ -38,5 +37,3 @@ private:
     QStringList history;
     int historyOffset;
 };
-
-#endif

@@ -1,7 +1,6 @@
 // The "Help" page of the analysis dialog: a title row with Back, Home and
 // Forward buttons above the help browser.
-#ifndef ZELANALYZER_HELPPAGE_H
-#define ZELANALYZER_HELPPAGE_H
+#pragma once
 
 #include <QWidget>
 
@@ -32,5 +31,3 @@ private:
     QPushButton *btnHome;
     QPushButton *btnForward;
 };
-
-#endif

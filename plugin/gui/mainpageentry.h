@@ -1,8 +1,7 @@
 // Describes one page of the analysis dialog: its list icon and title, which
 // page widget it creates, and whether it is listed only when openSAFETY data
 // were collected.
-#ifndef ZELANALYZER_MAINPAGEENTRY_H
-#define ZELANALYZER_MAINPAGEENTRY_H
+#pragma once
 
 #include <QIcon>
 #include <QObject>
@@ -61,5 +60,3 @@ private:
 };
 
 Q_DECLARE_METATYPE(MainPageEntry *)
-
-#endif

@@ -1,6 +1,5 @@
 // The small modal "About" dialog: banner, name, version and legal notice.
-#ifndef ZELANALYZER_ABOUT_H
-#define ZELANALYZER_ABOUT_H
+#pragma once
 
 #include <QDialog>
 #include <QPixmap>
@@ -28,5 +27,3 @@ private:
     QPixmap banner;
     QGraphicsScene *scene;
 };
-
-#endif

@@ -1,7 +1,6 @@
 // The analysis dialog: an icon list of pages on the left and the page of the
 // clicked entry on the right.
-#ifndef ZELANALYZER_MAIN_H
-#define ZELANALYZER_MAIN_H
+#pragma once
 
 #include <QDialog>
 #include <QList>
@@ -35,5 +34,3 @@ private:
     Ui::ZELAnalyzer_Main *ui;
     QList<MainPageEntry *> entries;
 };
-
-#endif

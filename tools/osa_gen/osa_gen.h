@@ -9,8 +9,7 @@
  * addresses. Frames travel over openSAFETY/UDP (port 9877) or inside
  * POWERLINK frames (SPDOs in PRes, the rest in ASnd).
  */
-#ifndef OSA_GEN_H
-#define OSA_GEN_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -107,5 +106,3 @@ bool write_pcap(const capture &cap, const std::string &path, bool pcapng, std::s
 config default_config();
 
 }  // namespace osa_gen
-
-#endif

@@ -10,8 +10,7 @@
  * the menu actions what to show the user.
  *
  * Plain C++ without Qt and Wireshark headers. */
-#ifndef ZELANALYZER_GUI_LOADER_H
-#define ZELANALYZER_GUI_LOADER_H
+#pragma once
 
 #include <string>
 
@@ -52,5 +51,3 @@ void showPowerlinkCycle(int guiType, void *guiObject);
 void doReset();
 
 } // namespace zel_gui
-
-#endif

@@ -2,8 +2,7 @@
 // Scale, Display Legend, Save Image, Save to Clipboard), PNG export at a
 // fixed width and the guard that keeps the frame axis inside the capture.
 // The pages' plots derive from it and say what a scale reset redraws.
-#ifndef ZELANALYZER_ZELPLOT_H
-#define ZELANALYZER_ZELPLOT_H
+#pragma once
 
 #include <qcustomplot.h>
 
@@ -47,5 +46,3 @@ protected:
     QMenu *menu;
     QAction *legendAction;
 };
-
-#endif

@@ -4,8 +4,7 @@
 // CN's figures, and the analysis' events as marks on both plots. A click on
 // a point or mark selects its frame in Wireshark. Data: the samples the
 // POWERLINK analysis collected while the capture was read.
-#ifndef ZELANALYZER_PLKCYCLEPAGE_H
-#define ZELANALYZER_PLKCYCLEPAGE_H
+#pragma once
 
 #include "plkcycleplot.h"
 #include "plkhistogramplot.h"
@@ -79,5 +78,3 @@ private:
     QMap<int, QCPGraph *> cnGraphs; // response graph of each CN
     bool syncing;
 };
-
-#endif

@@ -3,8 +3,7 @@
 // lines that answer nothing (nominal cycle time, deviation bands) and event
 // marks along the top edge. The point or mark nearest the mouse shows its
 // frame and value as tool tip; a click on it reports its frame.
-#ifndef ZELANALYZER_PLKCYCLEPLOT_H
-#define ZELANALYZER_PLKCYCLEPLOT_H
+#pragma once
 
 #include "zelplot.h"
 
@@ -83,5 +82,3 @@ private:
     QCPRange homeY;
     QPointF pressPos;
 };
-
-#endif

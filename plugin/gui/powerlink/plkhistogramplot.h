@@ -1,8 +1,7 @@
 // The cycle-time histogram of the "POWERLINK Cycle" page: how many cycles
 // took how long, in bars over the cycle time, with the nominal cycle time
 // and the edges of the deviation bands as vertical lines.
-#ifndef ZELANALYZER_PLKHISTOGRAMPLOT_H
-#define ZELANALYZER_PLKHISTOGRAMPLOT_H
+#pragma once
 
 #include "zelplot.h"
 
@@ -48,5 +47,3 @@ private:
     QCPBars *barGraph;
     Bins shown;
 };
-
-#endif

@@ -7,8 +7,7 @@
  * osa_tap_packet. All functions run on one thread (Wireshark's dissection and
  * GUI thread); the windows read the records in place between tap runs.
  */
-#ifndef OSA_COLLECTION_H
-#define OSA_COLLECTION_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -176,5 +175,3 @@ void osa_link_nodes(uint32_t a, uint32_t b);
 /* Recovers UDID bytes 3-5 (and the SDN) of the node from the frame.
  * Returns 0 on success, -1 on failure. */
 int osa_detect_udid(osa_node *node, const osa_frame_record *rec);
-
-#endif

@@ -10,8 +10,7 @@
  * Header-only so the traffic generator can use the same definitions
  * without linking the collection.
  */
-#ifndef OSA_FRAME_H
-#define OSA_FRAME_H
+#pragma once
 
 #include <array>
 #include <cstddef>
@@ -140,5 +139,3 @@ inline uint16_t subframe_crc(const uint8_t *buf, std::size_t len, unsigned paylo
 }
 
 }  // namespace osa_frame
-
-#endif

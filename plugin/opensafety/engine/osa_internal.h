@@ -1,6 +1,5 @@
 /* Collection internals shared between the collection's source files. */
-#ifndef OSA_INTERNAL_H
-#define OSA_INTERNAL_H
+#pragma once
 
 #include <cstdint>
 
@@ -15,5 +14,3 @@ bool osa_last_detection_counter40();
 /* True when the last successful recovery was an 11-byte frame matched by a
  * learned tail rather than solved from the frame alone. */
 bool osa_last_detection_from_tail();
-
-#endif

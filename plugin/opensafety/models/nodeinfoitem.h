@@ -1,7 +1,6 @@
 /* One openSAFETY node of the collection as named, read-only Qt properties.
  * The item points at the collection's record and never owns it. */
-#ifndef NODEINFOITEM_H
-#define NODEINFOITEM_H
+#pragma once
 
 #include <QMap>
 #include <QObject>
@@ -66,5 +65,3 @@ private:
 };
 
 Q_DECLARE_METATYPE(NodeInfoItem::OpStatus)
-
-#endif

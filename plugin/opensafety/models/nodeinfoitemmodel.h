@@ -1,8 +1,7 @@
 /* Table of the collection's nodes; the columns are chosen by NodeInfoItem
  * property name. The model takes a snapshot of the node table when it is
  * built (or rebuilt). */
-#ifndef NODEINFOITEMMODEL_H
-#define NODEINFOITEMMODEL_H
+#pragma once
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -39,5 +38,3 @@ private:
     QList<QPair<QString, QString>> columns_;  // title, property name
     QList<NodeInfoItem *> items_;
 };
-
-#endif

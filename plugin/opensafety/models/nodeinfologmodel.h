@@ -1,6 +1,5 @@
 /* The connection events of one node: frame number and message, in frame order. */
-#ifndef NODEINFOLOGMODEL_H
-#define NODEINFOLOGMODEL_H
+#pragma once
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -28,5 +27,3 @@ private:
     QMap<unsigned int, QString> log_;
     QList<unsigned int> frames_;  // keys of log_, ascending, for row access
 };
-
-#endif

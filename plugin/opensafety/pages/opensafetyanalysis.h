@@ -1,7 +1,6 @@
 // The "Analysis" page: pick a safety node, see its connection events frame
 // by frame.
-#ifndef ZELANALYZER_OPENSAFETYANALYSIS_H
-#define ZELANALYZER_OPENSAFETYANALYSIS_H
+#pragma once
 
 #include <QWidget>
 
@@ -30,5 +29,3 @@ private:
     QSortFilterProxyModel *proxy;
     QAbstractItemModel *logModel; // the shown node's log; replaced per choice
 };
-
-#endif

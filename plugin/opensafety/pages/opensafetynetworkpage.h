@@ -1,7 +1,6 @@
 // The "Network" page: every detected safety node with its addresses, state,
 // SCM UDID and frame counts, as a snapshot taken when the page is opened.
-#ifndef ZELANALYZER_OPENSAFETYNETWORKPAGE_H
-#define ZELANALYZER_OPENSAFETYNETWORKPAGE_H
+#pragma once
 
 #include <QWidget>
 
@@ -23,5 +22,3 @@ private:
     Ui::openSAFETYNetworkPage *ui;
     NodeInfoItemModel *model;
 };
-
-#endif

@@ -1,7 +1,6 @@
 // The "Frame Delta" (mode 0) and "Counter Delta" (mode 1) pages: a node table
 // with sync and loss ratios under a plot of the chosen node's delta series.
-#ifndef ZELANALYZER_OPENSAFETYSTATSPAGE_H
-#define ZELANALYZER_OPENSAFETYSTATSPAGE_H
+#pragma once
 
 #include <QWidget>
 
@@ -37,5 +36,3 @@ private:
     unsigned int mode;
     NodeInfoItemModel *model;
 };
-
-#endif

@@ -1,8 +1,7 @@
 // The plot of the statistics pages: one node's SPDO delta series (frame
 // deltas or counter deltas) with an optional sync-error graph, a tracer with
 // a tool tip and guarded axis ranges; menu and export come from ZelPlot.
-#ifndef ZELANALYZER_OSCUSTOMPLOT_H
-#define ZELANALYZER_OSCUSTOMPLOT_H
+#pragma once
 
 #include "zelplot.h"
 
@@ -58,5 +57,3 @@ private:
     QString title;
     unsigned int mode;
 };
-
-#endif

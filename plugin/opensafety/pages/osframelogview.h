@@ -1,7 +1,6 @@
 // The frame log table of the "Analysis" page: one node's connection events
 // in frame order, with a context menu that copies one message.
-#ifndef ZELANALYZER_OSFRAMELOGVIEW_H
-#define ZELANALYZER_OSFRAMELOGVIEW_H
+#pragma once
 
 #include <QTableView>
 
@@ -29,5 +28,3 @@ private:
     QMenu *menu;
     QSortFilterProxyModel *proxy;
 };
-
-#endif

@@ -2,8 +2,7 @@
 // over a node model with a context menu that copies a cell, applies it as a
 // display filter or stores a node's SCM UDID as the openSAFETY dissector's
 // preference.
-#ifndef ZELANALYZER_OSTABLEVIEW_H
-#define ZELANALYZER_OSTABLEVIEW_H
+#pragma once
 
 #include <QTableView>
 
@@ -42,5 +41,3 @@ private:
     QAbstractItemModel *sourceModel;
     QSortFilterProxyModel *proxy;
 };
-
-#endif

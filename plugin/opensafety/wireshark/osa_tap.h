@@ -1,8 +1,7 @@
 /* Wireshark side of the openSAFETY network analysis: the "opensafety" tap
  * listener that feeds the collection and the "Zelmar/openSAFETY" statistics
  * tree. The collection's records are read through osa_collection.h. */
-#ifndef OSA_TAP_H
-#define OSA_TAP_H
+#pragma once
 
 #include "osa_collection.h"
 
@@ -13,5 +12,3 @@ int osa_register_opensafety(void);
 
 /* Node name buffer size of the statistics tree (names are cut at 127 characters). */
 constexpr unsigned osa_stats_name_size = 128;
-
-#endif

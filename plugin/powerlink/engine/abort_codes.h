@@ -1,6 +1,5 @@
 // SDO abort codes (EPSG DS 301) and their display texts.
-#ifndef FLOWLENS_ABORT_CODES_H
-#define FLOWLENS_ABORT_CODES_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -18,5 +17,3 @@ extern const size_t abort_code_table_size;
 // POWERLINK standard's abort code list for a code the table does not know.
 // Never NULL.
 const char *abort_code_text(uint32_t code);
-
-#endif

@@ -17,8 +17,7 @@
 //   record "cn": network, response stride, node, count, min, avg (sum /
 //     count, rounded down), max (min/avg/max empty without answers), late;
 //     frame..deviation empty. The summaries are exact whatever the stride.
-#ifndef FLOWLENS_CYCLE_REPORT_H
-#define FLOWLENS_CYCLE_REPORT_H
+#pragma once
 
 #include <cstdio>
 
@@ -26,5 +25,3 @@
 
 void flowlens_write_cycles_text(std::FILE *out, const flowlens_cycle_samples *samples);
 void flowlens_write_cycles_csv(std::FILE *out, const flowlens_cycle_samples *samples);
-
-#endif

@@ -9,8 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "flowlens.h"
-
 namespace {
 
 constexpr unsigned NODES = 256;
@@ -347,12 +345,4 @@ void flowlens_cycle_samples::add_message(unsigned n, uint64_t frame, uint8_t sev
         }
     }
     add_event(n, frame, severity, kept);
-}
-
-const flowlens_cycle_samples *flowlens_samples(const flowlens_instance *instance) {
-    return instance ? instance->samples : nullptr;
-}
-
-flowlens_cycle_samples *flowlens_samples_of(flowlens_instance *instance) {
-    return instance ? instance->samples : nullptr;
 }

@@ -60,8 +60,7 @@
 // there); re-read after a retap (generation() changed). A test program that
 // has no plug-in module (offscreen page tests) links the flowlens library and
 // fills its own flowlens_cycle_samples instead.
-#ifndef FLOWLENS_CYCLE_SAMPLES_H
-#define FLOWLENS_CYCLE_SAMPLES_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -175,5 +174,3 @@ private:
 FLOWLENS_SAMPLES_API const flowlens_cycle_samples *flowlens_samples(const flowlens_instance *instance);
 // The same, writable, for the engine itself.
 flowlens_cycle_samples *flowlens_samples_of(flowlens_instance *instance);
-
-#endif

@@ -1,8 +1,7 @@
 // The maker's device catalogue: POWERLINK identities of Zelmar products, with
 // model names for the frame texts and the capabilities that decide which
 // manufacturer-specific objects get names.
-#ifndef FLOWLENS_DEVICE_CATALOGUE_H
-#define FLOWLENS_DEVICE_CATALOGUE_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -37,5 +36,3 @@ const device_catalogue_row *device_catalogue_find(uint32_t vendor_id, uint32_t p
 
 // True when the MAC address starts with the maker's prefix.
 bool mac_is_maker(const uint8_t *mac);
-
-#endif

@@ -4,8 +4,7 @@
 // of a capture is tested for a trailing FCS, so this runs once per frame and
 // is built for speed: carry-less multiplication folding where the processor
 // has it, slicing by eight bytes otherwise.
-#ifndef FLOWLENS_FCS_CRC32_H
-#define FLOWLENS_FCS_CRC32_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -18,5 +17,3 @@ uint32_t flowlens_fcs_crc32_portable(const uint8_t *data, size_t length);
 
 // Whether flowlens_fcs_crc32 uses the carry-less multiplication path here.
 bool flowlens_fcs_crc32_accelerated(void);
-
-#endif

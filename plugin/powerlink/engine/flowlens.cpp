@@ -1,5 +1,5 @@
 // flowlens instance: creation, start and reset, options, event reporting and
-// the per-port accessors the statistics read.
+// the per-port network record the statistics read.
 #include "flowlens.h"
 
 #include <climits>
@@ -111,11 +111,6 @@ unsigned network_index_of(const flowlens_instance *instance, const flowlens_even
     return flowlens_current_network_index(instance);
 }
 
-const flowlens_network *port_network(const flowlens_instance *instance, unsigned port) {
-    if (instance == nullptr || port > 1) return nullptr;
-    return &instance->networks[port];
-}
-
 }  // namespace
 
 void flowlens_timing_clear(flowlens_timing *t) {
@@ -188,7 +183,7 @@ void flowlens_start(flowlens_instance *instance) {
 void flowlens_reset(flowlens_instance *instance) {
     if (instance == nullptr) return;
     instance->network_mode = FLOWLENS_NETWORK_MODE_SINGLE;
-    instance->v1_nettime_valid = 0;
+    instance->text.v1_nettime_valid = 0;
     instance->effective_timemode = instance->timemode;
     flowlens_timing_clear(&instance->port_switch);
     std::memset(&instance->network_offset, 0, sizeof instance->network_offset);
@@ -269,53 +264,15 @@ void flowlens_node_set_identity(flowlens_node *node, uint32_t vendor_id, uint32_
     node->object_names_slots = (row->capabilities & DEVICE_CAPABILITY_INTERFACE_SLOTS) ? 1 : 0;
 }
 
+const flowlens_cycle_samples *flowlens_samples(const flowlens_instance *instance) {
+    return instance ? instance->samples : nullptr;
+}
+
+flowlens_cycle_samples *flowlens_samples_of(flowlens_instance *instance) {
+    return instance ? instance->samples : nullptr;
+}
+
 const flowlens_network *flowlens_port_network(const flowlens_instance *instance, unsigned port) {
-    return port_network(instance, port);
-}
-
-const flowlens_frame_counters *flowlens_port_counters(const flowlens_instance *instance,
-                                                      unsigned port) {
-    const flowlens_network *network = port_network(instance, port);
-    return network ? &network->counts : nullptr;
-}
-
-const flowlens_timing *flowlens_port_cycle_time(const flowlens_instance *instance, unsigned port) {
-    const flowlens_network *network = port_network(instance, port);
-    return network ? &network->cycle_time : nullptr;
-}
-
-const uint32_t *flowlens_port_nominal_cycle_time(const flowlens_instance *instance, unsigned port) {
-    const flowlens_network *network = port_network(instance, port);
-    return network ? &network->nominal_cycle_time : nullptr;
-}
-
-const flowlens_timing *flowlens_port_soa_to_soc(const flowlens_instance *instance, unsigned port) {
-    const flowlens_network *network = port_network(instance, port);
-    return network ? &network->soa_to_soc : nullptr;
-}
-
-const flowlens_timing *flowlens_port_async_idle(const flowlens_instance *instance, unsigned port) {
-    const flowlens_network *network = port_network(instance, port);
-    return network ? &network->async_idle : nullptr;
-}
-
-const flowlens_timing *flowlens_port_packet_interval(const flowlens_instance *instance,
-                                                     unsigned port) {
-    const flowlens_network *network = port_network(instance, port);
-    return network ? &network->packet_interval : nullptr;
-}
-
-const flowlens_timing *flowlens_port_pres_to_preq(const flowlens_instance *instance, unsigned port) {
-    const flowlens_network *network = port_network(instance, port);
-    return network ? &network->pres_to_preq : nullptr;
-}
-
-const flowlens_slot_counters *flowlens_port_slots(const flowlens_instance *instance, unsigned port) {
-    const flowlens_network *network = port_network(instance, port);
-    return network ? &network->slots : nullptr;
-}
-
-const flowlens_node *flowlens_port_nodes(const flowlens_instance *instance, unsigned port) {
-    const flowlens_network *network = port_network(instance, port);
-    return network ? network->nodes : nullptr;
+    if (instance == nullptr || port > 1) return nullptr;
+    return &instance->networks[port];
 }

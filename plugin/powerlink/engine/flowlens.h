@@ -5,7 +5,7 @@
 // networks (one per analyzer port), counts and times every frame class per
 // network and per node, recognises deviations from the expected cycle and
 // reports them through one event callback. Frame texts and statistics only
-// read the instance (directly or through the per-port accessors below); only
+// read the instance (directly or through flowlens_port_network); only
 // the per-frame analysis changes it.
 //
 // Plain records, zero-filled on creation, 0 / -1 results; no Wireshark, no Qt.
@@ -13,11 +13,12 @@
 // time a connection is seen (sdo_tracking), the sample lists' amortised
 // growth up to their caps and an informational text the first time it is
 // seen (cycle_samples).
-#ifndef FLOWLENS_H
-#define FLOWLENS_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "text_state.h"
 
 // ---------------------------------------------------------------------------
 // Per-frame input record
@@ -332,13 +333,6 @@ struct flowlens_sdo_state {
     const uint8_t *payload_end;
 };
 
-struct flowlens_modbus_request {
-    uint16_t transaction_id;
-    uint32_t ip_destination;
-    uint16_t tcp_source_port;
-    uint16_t start_address;
-};
-
 struct flowlens_instance {
     uint8_t portmarking;
     uint8_t timemode;
@@ -348,18 +342,11 @@ struct flowlens_instance {
     flowlens_signed_timing network_offset; // between the SoCs of the two networks
     flowlens_network networks[2];
     uint8_t network_mode;
-    // cells of the frame text (previous values for deltas)
-    uint64_t et2000_prev_frame;
-    uint64_t et2000_prev_time;
-    uint32_t v1_prev_nettime;
-    uint8_t v1_nettime_valid;
+    flowlens_text_state text;              // the frame text being built and its delta cells
     // SDO tracking
     flowlens_sdo_state sdo;
     frame_class decoder_class;             // returned by the payload classification
     char decoder_message[FLOWLENS_DECODER_MESSAGE_SIZE];  // informational text of the classification
-    uint8_t modbus_index;
-    flowlens_modbus_request modbus[16];
-    uint64_t last_text_frame;
     uint64_t last_analysed_frame;          // starts at all ones
     uint8_t first_soc_mac[6];              // first byte 0xFF: none
     sdo_history_entry *sdo_history;        // ring of FLOWLENS_SDO_HISTORY_SIZE entries
@@ -369,14 +356,10 @@ struct flowlens_instance {
     uint32_t sdo_used_count;
     uint8_t last_port;                     // starts at 0xFF
     uint8_t last_preq_flags;               // EPL byte 4 of the last PReq
-    uint64_t text_frame_number;
-    uint64_t text_time;
     uint64_t current_frame_number;
     uint64_t current_time;
     flowlens_event_callback callback;
     void *callback_context;
-    char *text_start;
-    char *text_pos;
     flowlens_cycle_samples *samples;       // cycle, response and event samples; NULL when not allocated
 };
 
@@ -419,20 +402,10 @@ unsigned flowlens_current_network_index(const flowlens_instance *instance);
 // and takes name and capabilities from the device catalogue.
 void flowlens_node_set_identity(flowlens_node *node, uint32_t vendor_id, uint32_t product_code);
 
-// ---------------------------------------------------------------------------
-// Per-port accessors for the statistics: port 0 or 1 selects network record 0
-// or 1; NULL for a larger port or a missing instance.
-// ---------------------------------------------------------------------------
+// Network record of an analyzer port for the statistics: port 0 or 1 selects
+// network record 0 or 1 whatever the network mode; NULL for a larger port or
+// a missing instance.
 const flowlens_network *flowlens_port_network(const flowlens_instance *instance, unsigned port);
-const flowlens_frame_counters *flowlens_port_counters(const flowlens_instance *instance, unsigned port);
-const flowlens_timing *flowlens_port_cycle_time(const flowlens_instance *instance, unsigned port);
-const uint32_t *flowlens_port_nominal_cycle_time(const flowlens_instance *instance, unsigned port);
-const flowlens_timing *flowlens_port_soa_to_soc(const flowlens_instance *instance, unsigned port);
-const flowlens_timing *flowlens_port_async_idle(const flowlens_instance *instance, unsigned port);
-const flowlens_timing *flowlens_port_packet_interval(const flowlens_instance *instance, unsigned port);
-const flowlens_timing *flowlens_port_pres_to_preq(const flowlens_instance *instance, unsigned port);
-const flowlens_slot_counters *flowlens_port_slots(const flowlens_instance *instance, unsigned port);
-const flowlens_node *flowlens_port_nodes(const flowlens_instance *instance, unsigned port);
 
 // ---------------------------------------------------------------------------
 // SDO tracking (sdo_tracking.h), device catalogue (device_catalogue.h) and
@@ -461,5 +434,3 @@ struct flowlens_sdo_frame {
     flowlens_node *source;     // node record of the sender in the frame's network
     flowlens_node *destination;
 };
-
-#endif

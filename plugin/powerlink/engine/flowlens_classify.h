@@ -2,8 +2,7 @@
 // POWERLINK payload (over Ethernet, or ASnd over UDP port 3819), updates the
 // per-node records it describes (mapping versions, NMT states, flags, identity,
 // SDO tracking, analyzer dump continuity) and answers the frame's class bits.
-#ifndef FLOWLENS_CLASSIFY_H
-#define FLOWLENS_CLASSIFY_H
+#pragma once
 
 #include "flowlens.h"
 #include "flowlens_frame.h"
@@ -14,5 +13,3 @@ enum class flowlens_payload_mode { ethernet, udp };
 // classification's informational text (if any) once at its end.
 frame_class flowlens_classify_payload(flowlens_instance *instance, flowlens_network *network,
                                       flowlens_bytes frame, flowlens_payload_mode mode);
-
-#endif

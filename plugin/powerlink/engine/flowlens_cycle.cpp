@@ -250,19 +250,74 @@ void sample_soc(frame_context &c) {
     samples->add_cycle(network_index(c), c.packet->frame_number, c.now, cycle, n->nominal_cycle_time);
 }
 
-// Returns early (false) when the frame revealed a second network: the analysis
-// then continues directly with the common steps on the frame's new network.
-bool handle_soc(frame_context &c) {
-    flowlens_instance *inst = c.instance;
+// An SoC in the isochronous phase is unexpected; every SoC is counted and
+// must go to the SoC multicast address (V2).
+void count_soc(frame_context &c, bool warm) {
     flowlens_network *n = c.network;
-    bool warm = n->warm_up != 0;
     if ((n->phase == FLOWLENS_PHASE_ISOCHRONOUS || n->phase == FLOWLENS_PHASE_WAIT_PRES) && !warm)
         report_with_missing_pres(c, FLOWLENS_EV_UNEXPECTED_SOC);
     n->counts.soc += 1;
     c.cls |= FLOWLENS_CLASS_CYCLIC;
     if (c.v2 && !c.frame.equals(ETH_DESTINATION, MAC_SOC, MAC_SIZE))
         report_with_missing_pres(c, FLOWLENS_EV_DESTINATION_MAC_INVALID);
+}
 
+// The cycle the SoC closes: its measured time (delta, 0 when the clock
+// stepped back), a missing SoA or PRes, and the PReq/PRes counts carried over
+// into the new cycle.
+void close_cycle(frame_context &c, bool warm, uint32_t cycle_time) {
+    flowlens_network *n = c.network;
+    if (n->counts.soc > 1 && n->phase != FLOWLENS_PHASE_UNKNOWN) {
+        if (!warm) {
+            measure_cycle(c, cycle_time);
+            if (!n->soa_seen) {
+                report(c, FLOWLENS_EV_LOSS_OF_SOA);
+                c.cls |= FLOWLENS_CLASS_SOA_LOSS;
+            }
+            if (pres_lost(*n) && !n->pres_missing_reported) report(c, FLOWLENS_EV_LOSS_OF_PRES);
+        }
+        n->pres_previous_cycle = n->pres_this_cycle;
+        n->preq_previous_cycle = n->preq_this_cycle;
+    } else {
+        n->pres_previous_cycle = 0;
+        n->preq_previous_cycle = 0;
+    }
+    n->pres_missing_reported = 0;
+    n->pres_this_cycle = 0;
+    n->preq_this_cycle = 0;
+}
+
+// Another sender than the previous SoC's, on the same port or after an SoA
+// that announced a change: a redundancy switch-over.
+void check_soc_mac(frame_context &c) {
+    const flowlens_network *n = c.network;
+    if (n->soc_mac[0] != 0xFF && std::memcmp(n->soc_mac, source_mac(c), MAC_SIZE) != 0 &&
+        (n->soc_port == c.port || (n->soa_byte9 & 1) != 0)) {
+        report(c, FLOWLENS_EV_SOC_MAC_CHANGED);
+        c.cls |= FLOWLENS_CLASS_SOC_MAC_CHANGED;
+    }
+}
+
+// A time step between the SoCs other than the nominal cycle time becomes the
+// new nominal cycle time; a longer one, once the time values are reliable,
+// means SoCs were lost.
+void update_nominal_cycle_time(frame_context &c, uint32_t delta, bool time_went_back) {
+    flowlens_network *n = c.network;
+    if (delta == n->nominal_cycle_time || n->phase == FLOWLENS_PHASE_UNKNOWN ||
+        (c.cls & FLOWLENS_CLASS_SOC_MAC_CHANGED) || time_went_back)
+        return;
+    if (n->counts.soc > 2 && n->relative_time_established && delta > n->nominal_cycle_time &&
+        n->socs_with_time_in_a_row > 2) {
+        flowlens_report(c.instance, event(c, FLOWLENS_EV_LOSS_OF_SOC), "  (Unexpected change = %d us)", int(delta));
+        c.cls |= FLOWLENS_CLASS_SOC_LOSS;
+    }
+    n->nominal_cycle_time = delta;
+}
+
+// Cycle measurement from the SoC's RelativeTime (V1: NetTime) against the
+// previous SoC's.
+void measure_soc_cycle(frame_context &c, bool warm) {
+    flowlens_network *n = c.network;
     uint32_t value = soc_time_value(c);
     if (value != 0)
         n->socs_with_time_in_a_row += 1;
@@ -277,84 +332,67 @@ bool handle_soc(frame_context &c) {
         if (n->relative_time_count < 2) n->relative_time_count += 1;
         if (n->relative_time_count == 2) n->relative_time_established = 1;
     }
-
-    if (n->counts.soc > 1 && n->phase != FLOWLENS_PHASE_UNKNOWN) {
-        if (!warm) {
-            measure_cycle(c, time_went_back ? 0 : delta);
-            if (!n->soa_seen) {
-                report(c, FLOWLENS_EV_LOSS_OF_SOA);
-                c.cls |= FLOWLENS_CLASS_SOA_LOSS;
-            }
-            if (pres_lost(*n) && !n->pres_missing_reported) report(c, FLOWLENS_EV_LOSS_OF_PRES);
-        }
-        n->pres_previous_cycle = n->pres_this_cycle;
-        n->preq_previous_cycle = n->preq_this_cycle;
-    } else {
-        n->pres_previous_cycle = 0;
-        n->preq_previous_cycle = 0;
-    }
+    close_cycle(c, warm, time_went_back ? 0 : delta);
     n->last_soc_time_value = value;
-    n->pres_missing_reported = 0;
-    n->pres_this_cycle = 0;
-    n->preq_this_cycle = 0;
+    check_soc_mac(c);
+    update_nominal_cycle_time(c, delta, time_went_back);
+}
 
-    if (n->soc_mac[0] != 0xFF && std::memcmp(n->soc_mac, source_mac(c), MAC_SIZE) != 0 &&
-        (n->soc_port == c.port || (n->soa_byte9 & 1) != 0)) {
-        report(c, FLOWLENS_EV_SOC_MAC_CHANGED);
-        c.cls |= FLOWLENS_CLASS_SOC_MAC_CHANGED;
+// Two networks: the offset between this SoC and the other network's nearer
+// one (negative when network 1 leads).
+void time_network_offset(frame_context &c) {
+    flowlens_instance *inst = c.instance;
+    const flowlens_network *n = c.network;
+    if (inst->network_mode == FLOWLENS_NETWORK_MODE_SINGLE || n->counts.soc <= 1) return;
+    const flowlens_network &other = inst->networks[n == &inst->networks[0] ? 1 : 0];
+    int64_t o = int64_t(other.last_soc_time);
+    int64_t d = int64_t(c.now) - o;
+    int64_t e = o - int64_t(n->last_soc_time);
+    if (d >= e) return;
+    int64_t offset = (n == &inst->networks[0]) ? -d : d;
+    flowlens_signed_timing &t = inst->network_offset;
+    t.count += 1;
+    t.sum += offset;
+    if (offset < t.min) {
+        t.min = offset;
+        t.min_frame = c.packet->frame_number;
     }
-
-    if (delta != n->nominal_cycle_time && n->phase != FLOWLENS_PHASE_UNKNOWN &&
-        !(c.cls & FLOWLENS_CLASS_SOC_MAC_CHANGED) && !time_went_back) {
-        if (n->counts.soc > 2 && n->relative_time_established && delta > n->nominal_cycle_time &&
-            n->socs_with_time_in_a_row > 2) {
-            flowlens_report(inst, event(c, FLOWLENS_EV_LOSS_OF_SOC), "  (Unexpected change = %d us)",
-                            int(delta));
-            c.cls |= FLOWLENS_CLASS_SOC_LOSS;
-        }
-        n->nominal_cycle_time = delta;
+    if (offset > t.max) {
+        t.max = offset;
+        t.max_frame = c.packet->frame_number;
     }
+}
 
-    if (high_resolution(inst)) {
-        if (n->soa_seen && !warm) {
-            add_elapsed(&n->soa_to_soc, c.now, n->last_soa_time, c.packet->frame_number);
-            // Idle time on the wire before this SoC: the previous frame's
-            // transmission and the inter-frame gap are not idle.
-            int64_t idle = int64_t(c.now) - int64_t(int16_t(n->prev_length)) * NS_PER_BYTE -
-                           int64_t(n->prev_time) - INTER_FRAME_GAP_NS;
-            if (idle >= 0) flowlens_timing_add(&n->async_idle, uint64_t(idle), c.packet->frame_number);
-        }
-        if (inst->network_mode != FLOWLENS_NETWORK_MODE_SINGLE && n->counts.soc > 1) {
-            const flowlens_network &other = inst->networks[n == &inst->networks[0] ? 1 : 0];
-            int64_t o = int64_t(other.last_soc_time);
-            int64_t d = int64_t(c.now) - o;
-            int64_t e = o - int64_t(n->last_soc_time);
-            if (d < e) {
-                int64_t offset = (n == &inst->networks[0]) ? -d : d;
-                flowlens_signed_timing &t = inst->network_offset;
-                t.count += 1;
-                t.sum += offset;
-                if (offset < t.min) {
-                    t.min = offset;
-                    t.min_frame = c.packet->frame_number;
-                }
-                if (offset > t.max) {
-                    t.max = offset;
-                    t.max_frame = c.packet->frame_number;
-                }
-            }
-        }
-        if (inst->network_mode == FLOWLENS_NETWORK_MODE_SINGLE) {
-            if (inst->first_soc_mac[0] != 0xFF && !(c.cls & FLOWLENS_CLASS_SOC_MAC_CHANGED) &&
-                std::memcmp(inst->first_soc_mac, source_mac(c), MAC_SIZE) != 0) {
-                switch_network_mode(c, FLOWLENS_NETWORK_MODE_DIFFERENT, true);
-                flowlens_report(inst, &inst->networks[0].events[FLOWLENS_EV_TWO_NETWORKS_DIFFERENT], nullptr);
-                return false;
-            }
-            std::memcpy(inst->first_soc_mac, source_mac(c), MAC_SIZE);
-        }
+// High-resolution time stamps: SoA to SoC and the idle time before the SoC,
+// the offset to a second network, and a second network recognised by another
+// SoC sender (false: the frame belongs to the new network now).
+bool time_soc_high_resolution(frame_context &c, bool warm) {
+    flowlens_instance *inst = c.instance;
+    flowlens_network *n = c.network;
+    if (n->soa_seen && !warm) {
+        add_elapsed(&n->soa_to_soc, c.now, n->last_soa_time, c.packet->frame_number);
+        // Idle time on the wire before this SoC: the previous frame's
+        // transmission and the inter-frame gap are not idle.
+        int64_t idle = int64_t(c.now) - int64_t(int16_t(n->prev_length)) * NS_PER_BYTE - int64_t(n->prev_time) -
+                       INTER_FRAME_GAP_NS;
+        if (idle >= 0) flowlens_timing_add(&n->async_idle, uint64_t(idle), c.packet->frame_number);
     }
+    time_network_offset(c);
+    if (inst->network_mode != FLOWLENS_NETWORK_MODE_SINGLE) return true;
+    if (inst->first_soc_mac[0] != 0xFF && !(c.cls & FLOWLENS_CLASS_SOC_MAC_CHANGED) &&
+        std::memcmp(inst->first_soc_mac, source_mac(c), MAC_SIZE) != 0) {
+        switch_network_mode(c, FLOWLENS_NETWORK_MODE_DIFFERENT, true);
+        flowlens_report(inst, &inst->networks[0].events[FLOWLENS_EV_TWO_NETWORKS_DIFFERENT], nullptr);
+        return false;
+    }
+    std::memcpy(inst->first_soc_mac, source_mac(c), MAC_SIZE);
+    return true;
+}
 
+// The SoC closes the asynchronous slot of the previous cycle (free when
+// nothing was sent in it) and starts the isochronous phase.
+void close_slot(frame_context &c) {
+    flowlens_network *n = c.network;
     if (n->soa_seen && n->async_in_slot == 0) n->slots.free_slots += 1;
     if (n->async_in_slot > n->async_in_slot_max) {
         n->async_in_slot_max = n->async_in_slot;
@@ -366,8 +404,18 @@ bool handle_soc(frame_context &c) {
     n->soa_seen = 0;
     n->soc_lost = 0;
     n->soc_port = c.port;
-    inst->last_preq_flags = 0;
+    c.instance->last_preq_flags = 0;
     n->phase = FLOWLENS_PHASE_ISOCHRONOUS;
+}
+
+// Returns early (false) when the frame revealed a second network: the analysis
+// then continues directly with the common steps on the frame's new network.
+bool handle_soc(frame_context &c) {
+    bool warm = c.network->warm_up != 0;
+    count_soc(c, warm);
+    measure_soc_cycle(c, warm);
+    if (high_resolution(c.instance) && !time_soc_high_resolution(c, warm)) return false;
+    close_slot(c);
     return true;
 }
 

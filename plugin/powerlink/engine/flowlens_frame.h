@@ -1,8 +1,7 @@
 // Wire layout of the frames the flowlens engine reads, named once, and a
 // bounded view over a captured frame: every read outside the captured bytes
 // yields 0, so short or cut frames never read past their end.
-#ifndef FLOWLENS_FRAME_H
-#define FLOWLENS_FRAME_H
+#pragma once
 
 #include <cstdint>
 #include <cstring>
@@ -160,5 +159,3 @@ struct flowlens_bytes {
         return flowlens_bytes{data + offset, size - offset};
     }
 };
-
-#endif

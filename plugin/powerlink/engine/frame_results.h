@@ -6,8 +6,7 @@
 //
 // Frames are numbered 1, 2, 3 ... after each clear(); everything lives in
 // three growing arrays, so recording costs no allocation per frame.
-#ifndef FLOWLENS_FRAME_RESULTS_H
-#define FLOWLENS_FRAME_RESULTS_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -60,5 +59,3 @@ private:
     std::vector<message> messages_;
     std::vector<char> strings_;  // NUL-terminated texts; offset 0 is the empty text
 };
-
-#endif

@@ -11,12 +11,8 @@
 
 using namespace flowlens_layout;
 
-const char *const flowlens_text_sliced = "(packet sliced, no more information)";
-
 namespace {
 
-// Window of one text: 999 characters and the terminator.
-constexpr size_t TEXT_WINDOW = FLOWLENS_TEXT_LIMIT + 1;
 // Frame numbers further apart than this break the SoC and NetTime deltas.
 constexpr uint64_t DELTA_FRAME_DISTANCE = 200;
 constexpr char FRAME_SLICED[] = " no additional information, packet sliced !";
@@ -83,11 +79,11 @@ struct v2_frame {
     flowlens_network *network;
 };
 
-void append(flowlens_instance *in, const char *text) { flowlens_text_append(in, "%s", text); }
+void append(flowlens_instance *in, const char *text) { flowlens_text_append(&in->text.writer, "%s", text); }
 void sliced(flowlens_instance *in) { append(in, flowlens_text_sliced); }
 
 void reset_delta_cells(flowlens_instance *in) {
-    in->v1_nettime_valid = 0;
+    in->text.v1_nettime_valid = 0;
     in->networks[0].soc_text_time_valid = 0;
     in->networks[1].soc_text_time_valid = 0;
 }
@@ -122,13 +118,13 @@ void flags_text(flowlens_instance *in, const flowlens_bytes &p, uint8_t message_
         if (!(word & b.bit)) continue;
         append(in, b.text ? b.text : (message_type == MTYP_SOA ? "AN," : "EC,"));
     }
-    if (word & 0x3F00) flowlens_text_append(in, " PR=%d,RS=%d,", (word >> 11) & 7, (word >> 8) & 7);
-    size_t length = flowlens_text_length(in);
-    if (length > 0 && in->text_start[length - 1] == ',') flowlens_text_cut(in, length - 1);
+    if (word & 0x3F00) flowlens_text_append(&in->text.writer, " PR=%d,RS=%d,", (word >> 11) & 7, (word >> 8) & 7);
+    size_t length = flowlens_text_length(&in->text.writer);
+    if (length > 0 && in->text.writer.start[length - 1] == ',') flowlens_text_cut(&in->text.writer, length - 1);
     append(in, "  ");
 }
 
-void nmt_state_text(flowlens_instance *in, uint8_t state) { flowlens_text_append(in, "NMT: %s", nmt_state_name(state)); }
+void nmt_state_text(flowlens_instance *in, uint8_t state) { flowlens_text_append(&in->text.writer, "NMT: %s", nmt_state_name(state)); }
 
 bool source_is_mn(uint8_t source) { return source >= 240 && source <= 242; }
 
@@ -137,11 +133,11 @@ void soc_text(flowlens_instance *in, const v2_frame &f) {
     append(in, "SoC        ");
     if (p.size < 6) return sliced(in);
     flags_text(in, p, MTYP_SOC);
-    if (p.u8(EPL_DESTINATION) < 255 || !source_is_mn(p.u8(EPL_SOURCE))) flowlens_text_mark(in, FLOWLENS_MARK_IRREGULAR);
+    if (p.u8(EPL_DESTINATION) < 255 || !source_is_mn(p.u8(EPL_SOURCE))) flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_IRREGULAR);
     if (p.size < 18) return sliced(in);
     const uint32_t value = p.le32(EPL_SOC_RELATIVE_TIME);
-    flowlens_text_append(in, "US(Bit 0-31):%10u", value);
-    if (f.network->soc_text_time_valid) flowlens_text_append(in, " (+%u)", value - f.network->soc_text_time_value);
+    flowlens_text_append(&in->text.writer, "US(Bit 0-31):%10u", value);
+    if (f.network->soc_text_time_valid) flowlens_text_append(&in->text.writer, " (+%u)", value - f.network->soc_text_time_value);
     f.network->soc_text_time_value = value;
     f.network->soc_text_time_valid = 1;
 }
@@ -149,21 +145,21 @@ void soc_text(flowlens_instance *in, const v2_frame &f) {
 // PReq and PRes share the size part; false when the frame is sliced.
 bool cyclic_size_text(flowlens_instance *in, const flowlens_bytes &p, const char *name) {
     if (p.size < 10) {
-        flowlens_text_append(in, " %s (   ?) ", name);
+        flowlens_text_append(&in->text.writer, " %s (   ?) ", name);
         if (p.size < 6) {
             sliced(in);
             return false;
         }
         return true;
     }
-    flowlens_text_append(in, " %s (%4d) ", name, p.le16(EPL_PDO_SIZE));
+    flowlens_text_append(&in->text.writer, " %s (%4d) ", name, p.le16(EPL_PDO_SIZE));
     return true;
 }
 
 void preq_text(flowlens_instance *in, const v2_frame &f) {
     if (!cyclic_size_text(in, f.p, "PReq")) return;
     flags_text(in, f.p, MTYP_PREQ);
-    if (!source_is_mn(f.p.u8(EPL_SOURCE))) flowlens_text_mark(in, FLOWLENS_MARK_IRREGULAR);
+    if (!source_is_mn(f.p.u8(EPL_SOURCE))) flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_IRREGULAR);
 }
 
 void pres_text(flowlens_instance *in, const v2_frame &f, const flowlens_packet_info *packet) {
@@ -174,14 +170,14 @@ void pres_text(flowlens_instance *in, const v2_frame &f, const flowlens_packet_i
     nmt_state_text(in, state);
     if (state != NMT_PRE_OPERATIONAL_2 && state != NMT_READY_TO_OPERATE && state != NMT_OPERATIONAL) {
         append(in, " !! Invalid NMT State for PRes");
-        flowlens_text_mark(in, FLOWLENS_MARK_ERROR);
+        flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_ERROR);
     }
     // The size check compares the Ethernet frame with its payload field, so
     // it needs both (not over UDP, not without the size).
     if (f.mode == v2_mode::ethernet && p.size >= 10 &&
         int32_t(packet->length) - PRES_HEADER_AND_CRC < int32_t(p.le16(EPL_PDO_SIZE))) {
         append(in, " !! Frame too short, wrong value for object 1F98h/Sub 5 ??");
-        flowlens_text_mark(in, FLOWLENS_MARK_ERROR);
+        flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_ERROR);
     }
 }
 
@@ -203,7 +199,7 @@ void soa_text(flowlens_instance *in, const v2_frame &f, uint8_t message_type) {
     if (p.size < 7) return sliced(in);
     append(in, requested_service_name(p.u8(EPL_SOA_REQUESTED_SERVICE)));
     if (p.size < 8) return sliced(in);
-    flowlens_text_append(in, ")->%-3d  ", p.u8(EPL_SOA_TARGET));
+    flowlens_text_append(&in->text.writer, ")->%-3d  ", p.u8(EPL_SOA_TARGET));
     flags_text(in, p, message_type);
     nmt_state_text(in, p.u8(EPL_NMT_STATE));
 }
@@ -215,7 +211,7 @@ void app_date_time_text(flowlens_instance *in, const flowlens_bytes &p) {
     const time_t t = time_t(seconds);
     struct tm utc;
     if (int64_t(t) != seconds || gmtime_r(&t, &utc) == nullptr) return;
-    flowlens_text_append(in, "  AppDateTime: %d.%d.%d, %02d:%02d:%02d.%03d", utc.tm_mday, utc.tm_mon + 1,
+    flowlens_text_append(&in->text.writer, "  AppDateTime: %d.%d.%d, %02d:%02d:%02d.%03d", utc.tm_mday, utc.tm_mon + 1,
                          utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec, int(ms % 1000));
 }
 
@@ -227,11 +223,11 @@ void ident_response_text(flowlens_instance *in, const flowlens_bytes &p) {
     if (p.size < MIN_IDENT_IDENTITY) return sliced(in);
     const uint32_t vendor = p.le32(EPL_IDENT_VENDOR_ID);
     const device_catalogue_row *row = device_catalogue_find(vendor, p.le32(EPL_IDENT_PRODUCT_CODE));
-    if (row != nullptr) flowlens_text_append(in, "  Dev: %s", row->model_name);
+    if (row != nullptr) flowlens_text_append(&in->text.writer, "  Dev: %s", row->model_name);
     if (vendor != maker_vendor_id) return;
     if (p.size < IDENT_MIN_FIRMWARE) return sliced(in);
     const uint16_t firmware = p.le16(EPL_IDENT_EXTENSION_WORD);
-    if (firmware != 0) flowlens_text_append(in, "  FW: %d.%02d", firmware / 100, firmware % 100);
+    if (firmware != 0) flowlens_text_append(&in->text.writer, "  FW: %d.%02d", firmware / 100, firmware % 100);
     if (p.size < IDENT_MIN_APP_TIME) return sliced(in);
     app_date_time_text(in, p);
 }
@@ -242,7 +238,7 @@ void status_response_text(flowlens_instance *in, const flowlens_bytes &p, const 
     if (p.size < 7) return sliced(in);
     nmt_state_text(in, p.u8(EPL_IDENT_NMT_STATE));
     if (packet->length < STATUS_RESPONSE_MIN_LENGTH) {
-        flowlens_text_mark(in, FLOWLENS_MARK_ERROR);
+        flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_ERROR);
         append(in, " (Frame too short)");
     }
 }
@@ -281,10 +277,10 @@ void nmt_command_frame_text(flowlens_instance *in, const flowlens_bytes &p) {
     if (command != NMT_COMMAND_DNA) return;
     if (p.size < 28) return sliced(in);
     const uint8_t flags = p.u8(DNA_FLAGS);
-    if (flags & 0x04) flowlens_text_append(in, ", NewNode=%d", int(p.le32(DNA_NEW_NODE)));
-    if (flags & 0x08) flowlens_text_append(in, ", HubMask=0x%02X", p.le32(DNA_HUB_MASK));
+    if (flags & 0x04) flowlens_text_append(&in->text.writer, ", NewNode=%d", int(p.le32(DNA_NEW_NODE)));
+    if (flags & 0x08) flowlens_text_append(&in->text.writer, ", HubMask=0x%02X", p.le32(DNA_HUB_MASK));
     if (p.size < 32) return sliced(in);
-    if (flags & 0x10) flowlens_text_append(in, ", LeaseTime=%d us", int(p.le32(DNA_LEASE_TIME)));
+    if (flags & 0x10) flowlens_text_append(&in->text.writer, ", LeaseTime=%d us", int(p.le32(DNA_LEASE_TIME)));
 }
 
 // The analyzer's trigger mark, or records that do not fit the dump.
@@ -306,7 +302,7 @@ bool dump_trigger_or_format_error(const flowlens_bytes &p) {
 
 void dump_text(flowlens_instance *in, const flowlens_bytes &p) {
     append(in, "(Q40TA5521) ");
-    flowlens_text_append(in, " DumpSize:%3d, DumpCount:%3d", p.le16(DUMP_SIZE), p.u8(DUMP_COUNT));
+    flowlens_text_append(&in->text.writer, " DumpSize:%3d, DumpCount:%3d", p.le16(DUMP_SIZE), p.u8(DUMP_COUNT));
     if (dump_trigger_or_format_error(p)) append(in, ", Trigger (or Format-Error)");
 }
 
@@ -328,10 +324,10 @@ void module_details(flowlens_instance *in, const flowlens_bytes &p, uint16_t com
     switch (command) {
     case 3:
         if (reply) append(in, " (Ack)");
-        else flowlens_text_append(in, " (Req=0x%08X)", word(12));
+        else flowlens_text_append(&in->text.writer, " (Req=0x%08X)", word(12));
         break;
     case 4:
-        if (reply) flowlens_text_append(in, " (Ack=%d / %02X)", int(word(12)), word(12));
+        if (reply) flowlens_text_append(&in->text.writer, " (Ack=%d / %02X)", int(word(12)), word(12));
         else append(in, " (Req)");
         break;
     case 5:
@@ -339,7 +335,7 @@ void module_details(flowlens_instance *in, const flowlens_bytes &p, uint16_t com
         append(in, ack);
         break;
     case 7:
-        if (reply) flowlens_text_append(in, " (Ack: Dev=0x%04X SW=%d HW=%d)", word(16), int(word(12)), int(word(20)));
+        if (reply) flowlens_text_append(&in->text.writer, " (Ack: Dev=0x%04X SW=%d HW=%d)", word(16), int(word(12)), int(word(20)));
         else append(in, " (Req)");
         break;
     case 8:
@@ -348,34 +344,34 @@ void module_details(flowlens_instance *in, const flowlens_bytes &p, uint16_t com
         break;
     case 15:
         append(in, reply ? " (Ack" : " (Req");
-        flowlens_text_append(in, " %02X:%02X:%02X:%02X:%02X:%02X)", p.u8(12), p.u8(13), p.u8(14), p.u8(15),
+        flowlens_text_append(&in->text.writer, " %02X:%02X:%02X:%02X:%02X:%02X)", p.u8(12), p.u8(13), p.u8(14), p.u8(15),
                              p.u8(16), p.u8(17));
         break;
     case 16:
         append(in, reply ? " (Ack" : " (Req");
-        flowlens_text_append(in, " %d)", int(word(12)));
+        flowlens_text_append(&in->text.writer, " %d)", int(word(12)));
         break;
     case 21:
         if (!reply) {
-            flowlens_text_append(in, " (Req Slot=%d)", int(word(12)));
+            flowlens_text_append(&in->text.writer, " (Req Slot=%d)", int(word(12)));
         } else if (word(16) == 0) {
-            flowlens_text_append(in, " (Ack Slot=%d Dev=0x%04X)", int(word(12)), word(20));
+            flowlens_text_append(&in->text.writer, " (Ack Slot=%d Dev=0x%04X)", int(word(12)), word(20));
         } else if (word(16) == 1) {
             // The mode byte is shown as a number and as a character; a
             // control byte is shown as '.', so it cannot end the text early.
-            flowlens_text_append(in, " (Ack Slot=%d Dev=0x%04X FW=%d HW=%d SER=%d MODE=%02X / %c )", int(word(12)),
+            flowlens_text_append(&in->text.writer, " (Ack Slot=%d Dev=0x%04X FW=%d HW=%d SER=%d MODE=%02X / %c )", int(word(12)),
                                  word(20), int(word(28)), int(word(32)), int(word(36)), p.u8(40), printable(p.u8(40)));
         }
         break;
     case 22:
         if (error != 0) break;
-        flowlens_text_append(in, " (Mod=%d , Reg=%d, %s", int(word(12)), int(word(16)), word(20) != 0 ? "WR" : "RD");
+        flowlens_text_append(&in->text.writer, " (Mod=%d , Reg=%d, %s", int(word(12)), int(word(16)), word(20) != 0 ? "WR" : "RD");
         if (uint32_t(reply ? 1 : 0) == word(20)) append(in, ")");
-        else flowlens_text_append(in, ", Value=%d / 0x%08X)", int(word(24)), word(24));
+        else flowlens_text_append(&in->text.writer, ", Value=%d / 0x%08X)", int(word(24)), word(24));
         break;
     case 26:
-        if (reply) flowlens_text_append(in, " (Ack Mod=%d)", int(word(12)));
-        else flowlens_text_append(in, " (Req Mod=%d Startmode=%d)", int(word(12)), int(word(16)));
+        if (reply) flowlens_text_append(&in->text.writer, " (Ack Mod=%d)", int(word(12)));
+        else flowlens_text_append(&in->text.writer, " (Req Mod=%d Startmode=%d)", int(word(12)), int(word(16)));
         break;
     default:
         break;
@@ -387,15 +383,15 @@ void module_service_text(flowlens_instance *in, const v2_frame &f) {
     const bool reply = f.mode == v2_mode::udp && f.reply;
     const uint16_t command = p.le16(PME_COMMAND), error = p.le16(PME_ERROR);
     append(in, "(PME) ");
-    flowlens_text_append(in, " ID: %d, Cmd: %d, Err: %d", int(p.le32(PME_ID)), command, error);
-    const size_t name_start = flowlens_text_length(in);
+    flowlens_text_append(&in->text.writer, " ID: %d, Cmd: %d, Err: %d", int(p.le32(PME_ID)), command, error);
+    const size_t name_start = flowlens_text_length(&in->text.writer);
     const size_t known = sizeof module_command_names / sizeof module_command_names[0];
     const char *name = command < known ? module_command_names[command] : nullptr;
     append(in, name ? name : " UNKNOWN COMMAND");
     module_details(in, p, command, reply, error);
     if (error != 0) {
         append(in, " ");
-        flowlens_text_cut(in, name_start);
+        flowlens_text_cut(&in->text.writer, name_start);
         append(in, " - ERROR");
     }
 }
@@ -430,9 +426,9 @@ void v2_text(flowlens_instance *in, v2_frame f, const flowlens_packet_info *pack
     if (f.mode == v2_mode::udp) {
         append(in, "  EPL");
     } else if (p.size >= 3) {
-        flowlens_text_append(in, " %3d->%3d ", p.u8(EPL_SOURCE), p.u8(EPL_DESTINATION));
+        flowlens_text_append(&in->text.writer, " %3d->%3d ", p.u8(EPL_SOURCE), p.u8(EPL_DESTINATION));
     } else if (p.size == 2) {
-        flowlens_text_append(in, "  ? ->%3d ", p.u8(EPL_DESTINATION));
+        flowlens_text_append(&in->text.writer, "  ? ->%3d ", p.u8(EPL_DESTINATION));
     } else {
         append(in, "  ? -> ?  ");
     }
@@ -495,14 +491,14 @@ bool v1_channel_text(flowlens_instance *in, const flowlens_bytes &p, uint8_t ser
         if (!send) return true;
         if (p.size < 22) return sliced(in), false;
         if (const device_catalogue_row *row = device_catalogue_find(maker_vendor_id, p.le16(V1_PRODUCT)))
-            flowlens_text_append(in, "  Dev: %s", row->model_name);
-        flowlens_text_append(in, "  FW: %d.%d", p.le16(V1_FW_VERSION) / 100, p.le16(V1_FW_VERSION) % 100);
-        flowlens_text_append(in, "  HW: %d", p.le16(V1_HW_VERSION));
+            flowlens_text_append(&in->text.writer, "  Dev: %s", row->model_name);
+        flowlens_text_append(&in->text.writer, "  FW: %d.%d", p.le16(V1_FW_VERSION) / 100, p.le16(V1_FW_VERSION) % 100);
+        flowlens_text_append(&in->text.writer, "  HW: %d", p.le16(V1_HW_VERSION));
         return true;
     case 2:
         append(in, "-Ch: Firmware");
         if (p.size < 10) return sliced(in), false;
-        if (send) flowlens_text_append(in, ", Offset: %d", int(p.le32(V1_FIRMWARE_OFFSET)));
+        if (send) flowlens_text_append(&in->text.writer, ", Offset: %d", int(p.le32(V1_FIRMWARE_OFFSET)));
         return true;
     case 3:
         append(in, "-Ch: Control");
@@ -511,14 +507,14 @@ bool v1_channel_text(flowlens_instance *in, const flowlens_bytes &p, uint8_t ser
         return true;
     default:
         if (const char *name = v1_channel_name(channel)) append(in, name);
-        else flowlens_text_append(in, "-Ch: %d", channel);
+        else flowlens_text_append(&in->text.writer, "-Ch: %d", channel);
         return true;
     }
 }
 
 void v1_text(flowlens_instance *in, const flowlens_bytes &p) {
     if (p.size < 3) return sliced(in);
-    flowlens_text_append(in, "%3d->%3d ", p.u8(2), p.u8(1));
+    flowlens_text_append(&in->text.writer, "%3d->%3d ", p.u8(2), p.u8(1));
     const uint8_t service = p.u8(0) & 0x7F;
     static const v1_flag start_flags[] = {{0x01, " RD"}, {0x02, " ER"}, {0x04, " WA"}, {0x08, " AC"},
                                           {0x10, " EX"}, {0x40, " PS"}, {0x80, " SF"}};
@@ -532,10 +528,10 @@ void v1_text(flowlens_instance *in, const flowlens_bytes &p) {
         v1_flags(in, p.u8(3), start_flags, 7);
         if (p.size < 10) return sliced(in);
         const uint32_t nettime = p.le32(V1_NETTIME);
-        flowlens_text_append(in, "    NetTime=%10d", int32_t(nettime));
-        if (in->v1_nettime_valid) flowlens_text_append(in, " (+%d)", int32_t(nettime - in->v1_prev_nettime));
-        in->v1_prev_nettime = nettime;
-        in->v1_nettime_valid = 1;
+        flowlens_text_append(&in->text.writer, "    NetTime=%10d", int32_t(nettime));
+        if (in->text.v1_nettime_valid) flowlens_text_append(&in->text.writer, " (+%d)", int32_t(nettime - in->text.v1_prev_nettime));
+        in->text.v1_prev_nettime = nettime;
+        in->text.v1_nettime_valid = 1;
         return;
     }
     case 2: return append(in, "EndCyclic");
@@ -554,7 +550,7 @@ void v1_text(flowlens_instance *in, const flowlens_bytes &p) {
         if (p.size < 4) return sliced(in);
         if (!v1_channel_text(in, p, service)) return;
         if (p.size < 10) return sliced(in);
-        if (service == 7) flowlens_text_append(in, ", Info: %d", int(p.le32(V1_ACKNACK_INFO)));
+        if (service == 7) flowlens_text_append(&in->text.writer, ", Info: %d", int(p.le32(V1_ACKNACK_INFO)));
         return;
     default: return append(in, "unknown service ID !");
     }
@@ -610,11 +606,11 @@ void et2000_text(flowlens_instance *in, const flowlens_packet_info *packet, cons
     const uint64_t time = uint64_t(frame.le32(at + ET2000_TIME + 4)) << 32 | frame.le32(at + ET2000_TIME);
     int32_t delta = 0;
     // Frame number 0 never carries a trailer: it marks "none stored yet".
-    if (in->et2000_prev_frame != 0 && in->et2000_prev_frame + 1 == in->text_frame_number)
-        delta = int32_t(uint32_t(time) - uint32_t(in->et2000_prev_time));
-    in->et2000_prev_frame = in->text_frame_number;
-    in->et2000_prev_time = time;
-    flowlens_text_append(in, " [ET2000: Port X%d.%d / Error 0x%02X / DeltaTime %d]", x, n,
+    if (in->text.et2000_prev_frame != 0 && in->text.et2000_prev_frame + 1 == in->text.frame_number)
+        delta = int32_t(uint32_t(time) - uint32_t(in->text.et2000_prev_time));
+    in->text.et2000_prev_frame = in->text.frame_number;
+    in->text.et2000_prev_time = time;
+    flowlens_text_append(&in->text.writer, " [ET2000: Port X%d.%d / Error 0x%02X / DeltaTime %d]", x, n,
                          frame.u8(at + ET2000_ERROR), delta);
 }
 
@@ -628,49 +624,17 @@ void port_prefix(flowlens_instance *in, uint8_t port) {
     // The prefix takes four characters; the text before it is cut so that
     // the whole stays within the limit.
     constexpr size_t prefix = 4;
-    flowlens_text_cut(in, FLOWLENS_TEXT_LIMIT - prefix);
-    const size_t length = flowlens_text_length(in);
-    std::memmove(in->text_start + prefix, in->text_start, length + 1);
-    in->text_start[0] = ' ';
-    in->text_start[1] = port == 0 ? '1' : '2';
-    in->text_start[2] = ':';
-    in->text_start[3] = ' ';
-    in->text_pos = in->text_start + length + prefix;
+    flowlens_text_cut(&in->text.writer, FLOWLENS_TEXT_LIMIT - prefix);
+    const size_t length = flowlens_text_length(&in->text.writer);
+    std::memmove(in->text.writer.start + prefix, in->text.writer.start, length + 1);
+    in->text.writer.start[0] = ' ';
+    in->text.writer.start[1] = port == 0 ? '1' : '2';
+    in->text.writer.start[2] = ':';
+    in->text.writer.start[3] = ' ';
+    in->text.writer.pos = in->text.writer.start + length + prefix;
 }
 
 }  // namespace
-
-void flowlens_text_append(flowlens_instance *in, const char *format, ...) {
-    const size_t used = size_t(in->text_pos - in->text_start);
-    if (used >= TEXT_WINDOW - 1) return;
-    const size_t room = TEXT_WINDOW - used;
-    va_list args;
-    va_start(args, format);
-    const int written = std::vsnprintf(in->text_pos, room, format, args);
-    va_end(args);
-    if (written < 0) {
-        *in->text_pos = '\0';
-        return;
-    }
-    in->text_pos += size_t(written) < room ? size_t(written) : room - 1;
-}
-
-void flowlens_text_mark(flowlens_instance *in, char mark) {
-    if (in->text_pos == in->text_start) {
-        *in->text_pos++ = mark;
-        *in->text_pos = '\0';
-        return;
-    }
-    in->text_start[0] = mark;
-}
-
-size_t flowlens_text_length(const flowlens_instance *in) { return size_t(in->text_pos - in->text_start); }
-
-void flowlens_text_cut(flowlens_instance *in, size_t length) {
-    if (flowlens_text_length(in) <= length) return;
-    in->text_pos = in->text_start + length;
-    *in->text_pos = '\0';
-}
 
 const char *nmt_state_name(uint8_t state) {
     switch (state) {
@@ -697,12 +661,12 @@ const char *nmt_state_name(uint8_t state) {
 void flowlens_frame_text(flowlens_instance *in, const flowlens_packet_info *packet, char *buffer) {
     if (in == nullptr || packet == nullptr || packet->data == nullptr || buffer == nullptr) return;
     buffer[0] = '\0';
-    in->text_start = in->text_pos = buffer;
-    in->text_frame_number = packet->frame_number;
-    in->text_time = packet->time;
-    if (packet->frame_number < in->last_text_frame || packet->frame_number > in->last_text_frame + DELTA_FRAME_DISTANCE)
+    in->text.writer.start = in->text.writer.pos = buffer;
+    in->text.frame_number = packet->frame_number;
+    in->text.time = packet->time;
+    if (packet->frame_number < in->text.last_frame || packet->frame_number > in->text.last_frame + DELTA_FRAME_DISTANCE)
         reset_delta_cells(in);
-    in->last_text_frame = packet->frame_number;
+    in->text.last_frame = packet->frame_number;
 
     const uint8_t port = packet->port > 1 ? 1 : packet->port;
     flowlens_network *network =
@@ -737,7 +701,7 @@ void flowlens_frame_text(flowlens_instance *in, const flowlens_packet_info *pack
 
     et2000_text(in, packet, frame);
 
-    if (flowlens_text_length(in) == 0) {
+    if (flowlens_text_length(&in->text.writer) == 0) {
         if (!high_resolution(in)) return;
         append(in, "  ");
     }

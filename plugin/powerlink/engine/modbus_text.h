@@ -1,8 +1,7 @@
 // Modbus/TCP part of the extended info text: direction, TCP handshake flags,
 // requests with their addresses and values, and responses matched to their
 // request through a ring of the 16 latest read requests.
-#ifndef FLOWLENS_MODBUS_TEXT_H
-#define FLOWLENS_MODBUS_TEXT_H
+#pragma once
 
 #include <cstdint>
 
@@ -14,5 +13,3 @@ constexpr uint16_t MODBUS_TCP_PORT = 502;
 // ip: the IPv4 header on; tcp: the TCP segment (header and data) within the
 // datagram's length.
 void flowlens_modbus_text(flowlens_instance *instance, flowlens_bytes ip, flowlens_bytes tcp);
-
-#endif

@@ -2,8 +2,7 @@
 // for every node, and for the maker's bus controllers their manufacturer
 // objects, interface-slot records, module configuration records and the
 // objects of modules in interface slots.
-#ifndef FLOWLENS_OD_NAMES_H
-#define FLOWLENS_OD_NAMES_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -32,5 +31,3 @@ const char *od_object_name(const flowlens_node *node, uint16_t index, uint8_t su
 
 // The same for a node described only by its two object-name flags.
 const char *od_object_name_flags(bool maker_names, bool slot_names, uint16_t index, uint8_t sub_index);
-
-#endif

@@ -1,10 +1,10 @@
 #include "sdo_text.h"
 
 #include "abort_codes.h"
-#include "frame_text.h"
 #include "nmt_names.h"
 #include "od_names.h"
 #include "sdo_tracking.h"
+#include "text_writer.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ constexpr uint32_t ABORT_CODE_SIZE = 4;
 // more than a sender may have outstanding.
 constexpr int8_t INVALID_ADVANCE = 5;
 
-void append(flowlens_instance *in, const char *text) { flowlens_text_append(in, "%s", text); }
+void append(flowlens_instance *in, const char *text) { flowlens_text_append(&in->text.writer, "%s", text); }
 
 char receive_letter(uint8_t state) { return "nicr"[state & SDO_STATE_MASK]; }
 char send_letter(uint8_t state) { return "nica"[state & SDO_STATE_MASK]; }
@@ -43,10 +43,10 @@ bool is_mapping_object(uint16_t index) { return (index & 0xFF00) == 0x1600 || (i
 // Value of a sub-record inside a list: like the value text, without brackets.
 void list_value(flowlens_instance *in, const flowlens_bytes &p, uint32_t offset, uint32_t length) {
     switch (length) {
-    case 1: return flowlens_text_append(in, "0x%02X", p.u8(offset));
-    case 2: return flowlens_text_append(in, "0x%04X", p.le16(offset));
-    case 4: return flowlens_text_append(in, "0x%08X", p.le32(offset));
-    default: return flowlens_text_append(in, "0x%02X,0x%02X,...", p.u8(offset), p.u8(offset + 1));
+    case 1: return flowlens_text_append(&in->text.writer, "0x%02X", p.u8(offset));
+    case 2: return flowlens_text_append(&in->text.writer, "0x%04X", p.le16(offset));
+    case 4: return flowlens_text_append(&in->text.writer, "0x%08X", p.le32(offset));
+    default: return flowlens_text_append(&in->text.writer, "0x%02X,0x%02X,...", p.u8(offset), p.u8(offset + 1));
     }
 }
 
@@ -60,7 +60,7 @@ bool count_subrecords(flowlens_instance *in, const flowlens_bytes &p, unsigned *
     while (sdo_subrecords_next(&it, &record)) *count += 1;
     if (!it.valid) {
         append(in, "Protocol Error)");
-        flowlens_text_mark(in, FLOWLENS_MARK_IRREGULAR);
+        flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_IRREGULAR);
         return false;
     }
     *cut = it.cut;
@@ -73,17 +73,17 @@ void subrecord_list(flowlens_instance *in, const flowlens_bytes &p, bool show_ab
     unsigned count = 0;
     bool cut = false;
     if (!count_subrecords(in, p, &count, &cut)) return;
-    flowlens_text_append(in, "%s%u Objects:", cut ? ">" : "", count);
+    flowlens_text_append(&in->text.writer, "%s%u Objects:", cut ? ">" : "", count);
     sdo_subrecord_iterator it;
     sdo_subrecord record;
     sdo_subrecords_begin(&it, p.data, p.size);
     for (unsigned listed = 0; listed < LISTED_ENTRIES && sdo_subrecords_next(&it, &record); ++listed) {
         if (show_aborts && (record.flags & SDO_SUBRECORD_ABORT)) {
-            flowlens_text_append(in, "[0x%04X/%d=Abort]", record.index, record.sub_index);
-            flowlens_text_mark(in, FLOWLENS_MARK_ERROR);
+            flowlens_text_append(&in->text.writer, "[0x%04X/%d=Abort]", record.index, record.sub_index);
+            flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_ERROR);
             continue;
         }
-        flowlens_text_append(in, "[0x%04X/%d/%u=", record.index, record.sub_index, record.data_length);
+        flowlens_text_append(&in->text.writer, "[0x%04X/%d/%u=", record.index, record.sub_index, record.data_length);
         list_value(in, p, record.data_offset, record.data_length);
         append(in, "] ");
     }
@@ -100,23 +100,23 @@ void write_by_index_text(flowlens_instance *in, const flowlens_bytes &p, const f
         if (p.size < 23) return append(in, flowlens_text_sliced);
         const uint16_t index = p.le16(SDO_OFFSET_INITIATE_INDEX);
         const uint8_t sub = p.u8(SDO_OFFSET_INITIATE_SUB);
-        flowlens_text_append(in, "  -> WriteByIndex(0x%04x/%d, SS:%u, DS=%u)%s", index, sub, z,
+        flowlens_text_append(&in->text.writer, "  -> WriteByIndex(0x%04x/%d, SS:%u, DS=%u)%s", index, sub, z,
                              p.le32(SDO_OFFSET_INITIATE_SIZE), od_object_name(server, index, sub));
         return;
     }
-    if (segmentation != SDO_SEGMENTATION_EXPEDITED) return flowlens_text_append(in, "  -> WriteByIndex(SS:%u)", z);
+    if (segmentation != SDO_SEGMENTATION_EXPEDITED) return flowlens_text_append(&in->text.writer, "  -> WriteByIndex(SS:%u)", z);
     if (p.size < 19) return append(in, flowlens_text_sliced);
     const uint16_t index = p.le16(SDO_OFFSET_EXPEDITED_INDEX);
     const uint8_t sub = p.u8(SDO_OFFSET_EXPEDITED_SUB);
-    flowlens_text_append(in, "  -> WriteByIndex(0x%04x/%d, SS:%u)%s", index, sub, z, od_object_name(server, index, sub));
+    flowlens_text_append(&in->text.writer, "  -> WriteByIndex(0x%04x/%d, SS:%u)%s", index, sub, z, od_object_name(server, index, sub));
     if (is_mapping_object(index) && sub > 0) {
         if (p.size < 22) return;
-        flowlens_text_append(in, " [0x%04X/%d/%d/%d]", p.le16(MAPPING_INDEX), p.u8(MAPPING_SUB), p.le16(MAPPING_OFFSET),
+        flowlens_text_append(&in->text.writer, " [0x%04X/%d/%d/%d]", p.le16(MAPPING_INDEX), p.u8(MAPPING_SUB), p.le16(MAPPING_OFFSET),
                              p.le16(MAPPING_LENGTH));
     } else if (index == OBJECT_NMT_RESET_COMMAND) {
         if (p.size < 21) return;
         const uint8_t command = p.u8(SDO_OFFSET_EXPEDITED_DATA);
-        if (const char *name = nmt_command_name(command)) flowlens_text_append(in, " [%s]", name);
+        if (const char *name = nmt_command_name(command)) flowlens_text_append(&in->text.writer, " [%s]", name);
         else flowlens_sdo_value_text(in, p, SDO_OFFSET_EXPEDITED_DATA, 1);
     } else {
         flowlens_sdo_value_text(in, p, SDO_OFFSET_EXPEDITED_DATA, z >= 4 ? z - 4 : 0);
@@ -128,13 +128,13 @@ void read_by_index_text(flowlens_instance *in, const flowlens_bytes &p, const fl
     const bool abort = flags & SDO_FLAG_ABORT;
     if (flags & SDO_FLAG_RESPONSE) {
         if (abort) return append(in, "  <- ReadByIndex()");
-        flowlens_text_append(in, "  <- ReadByIndex(SS:%u)", z);
+        flowlens_text_append(&in->text.writer, "  <- ReadByIndex(SS:%u)", z);
         return flowlens_sdo_value_text(in, p, SDO_OFFSET_DATA, z);
     }
     if (abort) return append(in, "  -> ReadByIndex()");
     const uint16_t index = p.le16(SDO_OFFSET_EXPEDITED_INDEX);
     const uint8_t sub = p.u8(SDO_OFFSET_EXPEDITED_SUB);
-    flowlens_text_append(in, "  -> ReadByIndex(0x%04x/%d)%s", index, sub, od_object_name(server, index, sub));
+    flowlens_text_append(&in->text.writer, "  -> ReadByIndex(0x%04x/%d)%s", index, sub, od_object_name(server, index, sub));
 }
 
 void write_multiple_text(flowlens_instance *in, const flowlens_bytes &p, uint8_t flags, uint32_t z) {
@@ -149,14 +149,14 @@ void write_multiple_text(flowlens_instance *in, const flowlens_bytes &p, uint8_t
             if (p.u8(at + WRITE_RESULT_FLAGS) & 0x80) ++aborts;
         }
         if (aborts == 0) return append(in, "No Abort Codes)");
-        flowlens_text_append(in, "%u abort codes, see Decode View)", aborts);
-        return flowlens_text_mark(in, FLOWLENS_MARK_ERROR);
+        flowlens_text_append(&in->text.writer, "%u abort codes, see Decode View)", aborts);
+        return flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_ERROR);
     }
     if (flags & SDO_FLAG_ABORT) return;
     // Only an unsegmented request holds the whole list; later segments of a
     // segmented one are shown by their size.
     if ((flags & SDO_SEGMENTATION_MASK) != SDO_SEGMENTATION_EXPEDITED)
-        return flowlens_text_append(in, "  -> WriteMultipleParameter(SS:%u)", z);
+        return flowlens_text_append(&in->text.writer, "  -> WriteMultipleParameter(SS:%u)", z);
     append(in, "  -> WriteMultipleParameter(");
     if (p.size < SDO_OFFSET_DATA) return append(in, flowlens_text_sliced);
     subrecord_list(in, p, false);
@@ -170,12 +170,12 @@ void read_multiple_text(flowlens_instance *in, const flowlens_bytes &p, uint8_t 
     }
     if (flags & SDO_FLAG_ABORT) return;
     if ((flags & SDO_SEGMENTATION_MASK) != SDO_SEGMENTATION_EXPEDITED)
-        return flowlens_text_append(in, "  -> ReadMultipleParameter(SS:%u)", z);
+        return flowlens_text_append(&in->text.writer, "  -> ReadMultipleParameter(SS:%u)", z);
     const uint32_t entries = z / READ_MULTIPLE_ENTRY;
-    flowlens_text_append(in, "  -> ReadMultipleParameter(%u Objects:", entries);
+    flowlens_text_append(&in->text.writer, "  -> ReadMultipleParameter(%u Objects:", entries);
     for (uint32_t i = 0; i < entries && i < LISTED_ENTRIES; ++i) {
         const uint32_t at = SDO_OFFSET_DATA + i * READ_MULTIPLE_ENTRY;
-        flowlens_text_append(in, "[0x%04X/%d]", p.le16(at), p.u8(at + 2));
+        flowlens_text_append(&in->text.writer, "[0x%04X/%d]", p.le16(at), p.u8(at + 2));
     }
     if (entries > LISTED_ENTRIES) append(in, "...");
     append(in, ")");
@@ -186,10 +186,10 @@ void read_multiple_text(flowlens_instance *in, const flowlens_bytes &p, uint8_t 
 void flowlens_sdo_value_text(flowlens_instance *in, flowlens_bytes p, uint32_t offset, uint32_t z) {
     switch (z) {
     case 0: return append(in, " []");
-    case 1: return flowlens_text_append(in, " [0x%02X]", p.u8(offset));
-    case 2: return flowlens_text_append(in, " [0x%04X]", p.le16(offset));
-    case 4: return flowlens_text_append(in, " [0x%08X]", p.le32(offset));
-    default: return flowlens_text_append(in, " [0x%02X,0x%02X,...]", p.u8(offset), p.u8(offset + 1));
+    case 1: return flowlens_text_append(&in->text.writer, " [0x%02X]", p.u8(offset));
+    case 2: return flowlens_text_append(&in->text.writer, " [0x%04X]", p.le16(offset));
+    case 4: return flowlens_text_append(&in->text.writer, " [0x%08X]", p.le32(offset));
+    default: return flowlens_text_append(&in->text.writer, " [0x%02X,0x%02X,...]", p.u8(offset), p.u8(offset + 1));
     }
 }
 
@@ -197,12 +197,12 @@ void flowlens_sdo_text(flowlens_instance *in, flowlens_bytes p, const flowlens_n
     if (p.size < SDO_MIN_TRACKED_LENGTH) return append(in, flowlens_text_sliced);
     const uint8_t receive = p.u8(SDO_OFFSET_RECEIVE), send = p.u8(SDO_OFFSET_SEND);
     const char r = receive_letter(receive), s = send_letter(send);
-    flowlens_text_append(in, "(SDO)  SL:%2d%c %2d%c", receive >> 2, r, send >> 2, s);
-    if ((receive & SDO_STATE_MASK) == 3 || (send & SDO_STATE_MASK) == 3) flowlens_text_mark(in, FLOWLENS_MARK_SDO_ABORT);
+    flowlens_text_append(&in->text.writer, "(SDO)  SL:%2d%c %2d%c", receive >> 2, r, send >> 2, s);
+    if ((receive & SDO_STATE_MASK) == 3 || (send & SDO_STATE_MASK) == 3) flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_SDO_ABORT);
     if (const char *text = connection_text(r, s)) return append(in, text);
 
     uint8_t advance = 0;
-    switch (sdo_history_find(in, in->text_frame_number, &advance)) {
+    switch (sdo_history_find(in, in->text.frame_number, &advance)) {
     case SDO_HISTORY_OFF: return;
     case SDO_HISTORY_TOO_SMALL: return append(in, " (The SDO history of Plugin is too small for analysis of this packet)");
     case SDO_HISTORY_NOT_FOUND: return append(in, " (ack)");
@@ -222,8 +222,8 @@ void flowlens_sdo_text(flowlens_instance *in, flowlens_bytes p, const flowlens_n
     case SDO_COMMAND_WRITE_MULTIPLE: write_multiple_text(in, p, flags, z); break;
     case SDO_COMMAND_READ_MULTIPLE: read_multiple_text(in, p, flags, z); break;
     default:
-        flowlens_text_append(in, "  -> Unknown command ID (%d) !", command);
-        flowlens_text_mark(in, FLOWLENS_MARK_IRREGULAR);
+        flowlens_text_append(&in->text.writer, "  -> Unknown command ID (%d) !", command);
+        flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_IRREGULAR);
         break;
     }
 
@@ -232,7 +232,7 @@ void flowlens_sdo_text(flowlens_instance *in, flowlens_bytes p, const flowlens_n
         else if (int8_t(advance) < 0) append(in, " (Start of Retransmission)");
     }
     if (!(flags & SDO_FLAG_ABORT)) return;
-    flowlens_text_mark(in, FLOWLENS_MARK_ERROR);
+    flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_ERROR);
     if (z != ABORT_CODE_SIZE) {
         if (command != SDO_COMMAND_WRITE_MULTIPLE)
             append(in, " (Protocol Error, Segment size for AbortCode must be 4 byte)");
@@ -240,5 +240,5 @@ void flowlens_sdo_text(flowlens_instance *in, flowlens_bytes p, const flowlens_n
     }
     const uint32_t code =
         p.le32(command == SDO_COMMAND_WRITE_MULTIPLE ? SDO_OFFSET_WRITE_MULTIPLE_ABORT : SDO_OFFSET_DATA);
-    flowlens_text_append(in, " / ABORT 0x%08X %s", code, abort_code_text(code));
+    flowlens_text_append(&in->text.writer, " / ABORT 0x%08X %s", code, abort_code_text(code));
 }

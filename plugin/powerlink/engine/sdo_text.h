@@ -2,8 +2,7 @@
 // with its connection letters, acknowledges and retransmissions from the SDO
 // history, and the command layer with object names, values, multiple-
 // parameter lists and aborts.
-#ifndef FLOWLENS_SDO_TEXT_H
-#define FLOWLENS_SDO_TEXT_H
+#pragma once
 
 #include <cstdint>
 
@@ -19,5 +18,3 @@ void flowlens_sdo_text(flowlens_instance *instance, flowlens_bytes p, const flow
 // Value of z data bytes at offset of p: " []", " [0x12]", " [0x1234]",
 // " [0x12345678]" or " [0x12,0x34,...]".
 void flowlens_sdo_value_text(flowlens_instance *instance, flowlens_bytes p, uint32_t offset, uint32_t z);
-
-#endif

@@ -6,8 +6,7 @@
 //
 // The history and the connection table are allocated once with the instance;
 // the only allocation while frames are analysed is a new connection entry.
-#ifndef FLOWLENS_SDO_TRACKING_H
-#define FLOWLENS_SDO_TRACKING_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -169,5 +168,3 @@ size_t sdo_connection_count(const flowlens_instance *instance);
 // Longest chain the table keeps per bucket: beyond it the least recently
 // used connection of the bucket is recycled.
 #define SDO_BUCKET_CHAIN_LIMIT 16
-
-#endif

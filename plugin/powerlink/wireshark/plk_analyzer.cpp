@@ -16,7 +16,7 @@
 #include "plk_samples.h"
 #include "frame_text.h"
 #include "ws_compat.h"
-#include "zelanalyzer.h"
+#include "protocol.h"
 
 namespace {
 
@@ -25,6 +25,7 @@ uint64_t last_processed_frame = 0;
 packet_info *current_pinfo = NULL;  // the frame being analysed
 flowlens_instance *instance = NULL;
 int creation = -1;  // -1 not tried, 0 created, 255 failed
+void (*reset_hook)(void) = NULL;
 // Each analysed frame's messages and text, shown on every dissection of it.
 flowlens_frame_results results;
 char text_buffer[FLOWLENS_TEXT_BUFFER_SIZE];
@@ -67,6 +68,8 @@ uint8_t port_of(guint32 flags) {
 
 }  // namespace
 
+void plk_set_reset_hook(void (*hook)(void)) { reset_hook = hook; }
+
 flowlens_instance *plk_analyzer_instance(void) { return instance; }
 const flowlens_cycle_samples *plk_cycle_samples(void) { return flowlens_samples(instance); }
 uint64_t plk_last_processed_frame(void) { return last_processed_frame; }
@@ -82,13 +85,6 @@ void plk_register_tap_listener(void) {
     g_log(NULL, G_LOG_LEVEL_WARNING, "Could not register the POWERLINK tap listener: %s", error->str);
     g_string_free(error, TRUE);
   }
-}
-
-void plk_register_stats_tree(void) {
-  stats_tree_register_plugin("eth", "zel_epl", "Zelmar/POWERLINK", TL_REQUIRES_PROTO_TREE, epl_gen_stats_tree_packet,
-                             epl_stats_tree_init, NULL);
-  // The cycle samples' command-line form beside the tree's ("zel_epl,tree").
-  plk_register_cycles_ui();
 }
 
 void plk_register_heuristic(void) {
@@ -145,7 +141,7 @@ void plk_tap_reset(void *) {
     creation = 0;
   }
   if (instance == NULL) return;
-  plk_stats_reset_cells();
+  if (reset_hook != NULL) reset_hook();
   last_processed_frame = 0;
   results.clear();
   if (packet_record != NULL) {

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <epan/packet.h>
-#include <epan/stats_tree.h>
 #include <epan/tap.h>
 
 #include <cstdint>
@@ -18,9 +17,9 @@
 struct flowlens_instance;
 struct flowlens_packet_info;
 
-// Registration (called from the plug-in's registration, in its order).
+// Registration (called from the plug-in's registration, in its order; the
+// statistics tree's is in plk_stats.h).
 void plk_register_tap_listener(void);   // tap listener on "eth"
-void plk_register_stats_tree(void);     // "Zelmar/POWERLINK", -z zel_epl,tree, and -z zel_epl,cycles
 void plk_register_cycles_ui(void);      // -z zel_epl,cycles[,csv] (plk_cycles.cpp)
 void plk_register_heuristic(void);      // "zel_plk_analyzer" on "eth"
 
@@ -28,6 +27,9 @@ void plk_register_heuristic(void);      // "zel_plk_analyzer" on "eth"
 zel_heur_result dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *data);
 // Creates the engine on first use, then restarts the analysis.
 void plk_tap_reset(void *tapdata);
+// Called by every tap reset of an existing engine before the analysis
+// restarts (the statistics tree clears its cells there); NULL: none.
+void plk_set_reset_hook(void (*hook)(void));
 
 // Engine entry points guarding the single instance.
 void set_options(void);
@@ -46,8 +48,3 @@ flowlens_instance *plk_analyzer_instance(void);
 uint64_t plk_last_processed_frame(void);
 void plk_set_last_processed_frame(uint64_t frame);
 
-// Statistics tree callbacks and the cells a tap reset clears.
-void epl_stats_tree_init(stats_tree *st);
-tap_packet_status epl_gen_stats_tree_packet(stats_tree *st, packet_info *pinfo, epan_dissect_t *edt,
-                                            const void *data, tap_flags_t flags);
-void plk_stats_reset_cells(void);

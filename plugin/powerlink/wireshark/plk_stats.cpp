@@ -1,6 +1,8 @@
 // "Zelmar/POWERLINK" (-z zel_epl,tree): the engine's frame counts per
 // message type, the cycle time, the asynchronous slots, and with analyzer
 // time stamps per-port and per-node latencies. Reads the engine only.
+#include "plk_stats.h"
+
 #include <epan/prefs.h>
 #include <epan/prefs-int.h>
 #include <glib.h>
@@ -9,7 +11,7 @@
 
 #include "flowlens.h"
 #include "plk_analyzer.h"
-#include "zelanalyzer.h"
+#include "protocol.h"
 
 namespace {
 
@@ -87,8 +89,9 @@ void clear_node_slots(void) {
 }
 
 void count_part(stats_tree *st, const flowlens_instance *in) {
-  const flowlens_frame_counters *counts = flowlens_port_counters(in, 0);
-  if (counts == NULL) return;
+  const flowlens_network *network = flowlens_port_network(in, 0);
+  if (network == NULL) return;
+  const flowlens_frame_counters *counts = &network->counts;
   const uint64_t frames = plk_last_processed_frame();
   set(st, "Count", 0, frames);
   set(st, "SoC", count_node, counts->soc);
@@ -101,19 +104,19 @@ void count_part(stats_tree *st, const flowlens_instance *in) {
 }
 
 void cycle_part(stats_tree *st, const flowlens_instance *in, char labels[][LABEL_SIZE]) {
-  const flowlens_timing *cycle = flowlens_port_cycle_time(in, 0);
-  const flowlens_frame_counters *counts = flowlens_port_counters(in, 0);
-  if (cycle == NULL || counts == NULL) return;
-  const uint32_t *nominal = flowlens_port_nominal_cycle_time(in, 0);
-  if (nominal != NULL && *nominal != 0) set(st, "Nominal", cycle_node, *nominal);
-  if (cycle->count != 0 && counts->powerlink != last_powerlink_frames)
-    average(st, labels[UNIT_AVERAGE], cycle_node, cycle->sum / cycle->count / divisors[UNIT_AVERAGE]);
-  last_powerlink_frames = counts->powerlink;
+  const flowlens_network *network = flowlens_port_network(in, 0);
+  if (network == NULL) return;
+  const flowlens_timing &cycle = network->cycle_time;
+  if (network->nominal_cycle_time != 0) set(st, "Nominal", cycle_node, network->nominal_cycle_time);
+  if (cycle.count != 0 && network->counts.powerlink != last_powerlink_frames)
+    average(st, labels[UNIT_AVERAGE], cycle_node, cycle.sum / cycle.count / divisors[UNIT_AVERAGE]);
+  last_powerlink_frames = network->counts.powerlink;
 }
 
 void async_part(stats_tree *st, const flowlens_instance *in) {
-  const flowlens_slot_counters *slots = flowlens_port_slots(in, 0);
-  if (slots == NULL) return;
+  const flowlens_network *network = flowlens_port_network(in, 0);
+  if (network == NULL) return;
+  const flowlens_slot_counters *slots = &network->slots;
   set(st, "Free Slots", async_node, slots->free_slots);
   set(st, "PLK - ASnd", async_node, slots->asnd_from_mn + slots->asnd_from_cn);
   set(st, "PLK - CN", plk_asnd_pivot, slots->asnd_from_cn);
@@ -135,8 +138,9 @@ void interval_sample(stats_tree *st, const char *label, int parent, uint64_t sum
 }
 
 void node_part(stats_tree *st, const flowlens_instance *in, int p, char labels[][LABEL_SIZE]) {
-  const flowlens_node *nodes = flowlens_port_nodes(in, unsigned(p));
-  if (nodes == NULL) return;
+  const flowlens_network *network = flowlens_port_network(in, unsigned(p));
+  if (network == NULL) return;
+  const flowlens_node *nodes = network->nodes;
   for (int i = 0; i < FLOWLENS_NODES; ++i) {
     const flowlens_node &n = nodes[i];
     node_slot &slot = node_slots[p][i];
@@ -166,33 +170,40 @@ void node_part(stats_tree *st, const flowlens_instance *in, int p, char labels[]
 
 void high_resolution_part(stats_tree *st, const flowlens_instance *in, int p, uint64_t *running_total,
                           char labels[][LABEL_SIZE]) {
-  if (const flowlens_frame_counters *counts = flowlens_port_counters(in, unsigned(p))) {
-    *running_total += counts->powerlink;
-    set(st, p == 0 ? "Port 1" : "Port 2", 0, counts->powerlink);
-    set(st, "High Resolution", 0, *running_total);
-  }
+  const flowlens_network *network = flowlens_port_network(in, unsigned(p));
+  if (network == NULL) return;
+  *running_total += network->counts.powerlink;
+  set(st, p == 0 ? "Port 1" : "Port 2", 0, network->counts.powerlink);
+  set(st, "High Resolution", 0, *running_total);
   const int pivot = port_pivots[p];
-  const flowlens_timing *interval = flowlens_port_packet_interval(in, unsigned(p));
-  if (interval != NULL && interval->count > 0 && interval->sum != 0) {
+  const flowlens_timing *interval = &network->packet_interval;
+  if (interval->count > 0 && interval->sum != 0) {
     average(st, labels[UNIT_PACKET_INTERVAL], pivot,
             (interval->sum - last_packet_interval_sum[p]) / divisors[UNIT_PACKET_INTERVAL]);
     last_packet_interval_sum[p] = interval->sum;
   }
-  if (const flowlens_timing *t = flowlens_port_soa_to_soc(in, unsigned(p)))
-    interval_sample(st, labels[UNIT_SOA_TO_SOC], pivot, t->sum, &last_soa_to_soc_sum[p], divisors[UNIT_SOA_TO_SOC]);
-  if (const flowlens_timing *t = flowlens_port_async_idle(in, unsigned(p)))
-    interval_sample(st, labels[UNIT_ASYNC_IDLE], pivot, t->sum, &last_async_idle_sum[p], divisors[UNIT_ASYNC_IDLE]);
-  if (const flowlens_timing *t = flowlens_port_pres_to_preq(in, unsigned(p))) {
-    if (t->count > last_pres_to_preq_count[p]) {
-      average(st, labels[UNIT_PRES_TO_PREQ], pivot, (t->sum - last_pres_to_preq_sum[p]) / divisors[UNIT_PRES_TO_PREQ]);
-      last_pres_to_preq_count[p] = t->count;
-      last_pres_to_preq_sum[p] = t->sum;
-    }
+  interval_sample(st, labels[UNIT_SOA_TO_SOC], pivot, network->soa_to_soc.sum, &last_soa_to_soc_sum[p],
+                  divisors[UNIT_SOA_TO_SOC]);
+  interval_sample(st, labels[UNIT_ASYNC_IDLE], pivot, network->async_idle.sum, &last_async_idle_sum[p],
+                  divisors[UNIT_ASYNC_IDLE]);
+  const flowlens_timing &t = network->pres_to_preq;
+  if (t.count > last_pres_to_preq_count[p]) {
+    average(st, labels[UNIT_PRES_TO_PREQ], pivot, (t.sum - last_pres_to_preq_sum[p]) / divisors[UNIT_PRES_TO_PREQ]);
+    last_pres_to_preq_count[p] = t.count;
+    last_pres_to_preq_sum[p] = t.sum;
   }
   node_part(st, in, p, labels);
 }
 
 }  // namespace
+
+void plk_register_stats_tree(void) {
+  plk_set_reset_hook(plk_stats_reset_cells);
+  stats_tree_register_plugin("eth", "zel_epl", "Zelmar/POWERLINK", TL_REQUIRES_PROTO_TREE, epl_gen_stats_tree_packet,
+                             epl_stats_tree_init, NULL);
+  // The cycle samples' command-line form beside the tree's ("zel_epl,tree").
+  plk_register_cycles_ui();
+}
 
 void plk_stats_reset_cells(void) {
   for (uint64_t &d : divisors) d = 1000;

@@ -19,6 +19,7 @@
 
 #include "expert_info.h"
 #include "ws_compat.h"
+#include "zelanalyzer.h"
 #include "analyzer_frame_builder.h"
 
 namespace {

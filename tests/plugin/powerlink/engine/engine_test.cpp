@@ -54,29 +54,19 @@ TEST(Engine, NullArgumentsAreHarmless) {
     flowlens_destroy(nullptr);
     flowlens_set_timemode(nullptr, 2);
     flowlens_report(nullptr, nullptr, nullptr);
-    EXPECT_EQ(flowlens_port_counters(nullptr, 0), nullptr);
+    EXPECT_EQ(flowlens_port_network(nullptr, 0), nullptr);
 }
 
 TEST(Engine, PerPortAccessors) {
     scenario s;
     flowlens_instance *e = s.engine();
     // Port 1 reads network record 1 whatever the network mode.
-    EXPECT_EQ(flowlens_port_counters(e, 1), &e->networks[1].counts);
-    EXPECT_EQ(flowlens_port_nodes(e, 0), e->networks[0].nodes);
-    EXPECT_EQ(flowlens_port_slots(e, 1), &e->networks[1].slots);
-    for (unsigned port : {2u, 7u, 255u}) {
-        EXPECT_EQ(flowlens_port_network(e, port), nullptr);
-        EXPECT_EQ(flowlens_port_counters(e, port), nullptr);
-        EXPECT_EQ(flowlens_port_cycle_time(e, port), nullptr);
-        EXPECT_EQ(flowlens_port_nominal_cycle_time(e, port), nullptr);
-        EXPECT_EQ(flowlens_port_soa_to_soc(e, port), nullptr);
-        EXPECT_EQ(flowlens_port_async_idle(e, port), nullptr);
-        EXPECT_EQ(flowlens_port_packet_interval(e, port), nullptr);
-        EXPECT_EQ(flowlens_port_pres_to_preq(e, port), nullptr);
-        EXPECT_EQ(flowlens_port_slots(e, port), nullptr);
-        EXPECT_EQ(flowlens_port_nodes(e, port), nullptr);
-    }
-    EXPECT_EQ(flowlens_port_nodes(nullptr, 0), nullptr);
+    EXPECT_EQ(flowlens_port_network(e, 0), &e->networks[0]);
+    EXPECT_EQ(flowlens_port_network(e, 1), &e->networks[1]);
+    EXPECT_EQ(&flowlens_port_network(e, 1)->counts, &e->networks[1].counts);
+    EXPECT_EQ(flowlens_port_network(e, 0)->nodes, e->networks[0].nodes);
+    for (unsigned port : {2u, 7u, 255u}) EXPECT_EQ(flowlens_port_network(e, port), nullptr);
+    EXPECT_EQ(flowlens_port_network(nullptr, 1), nullptr);
 }
 
 TEST(Engine, HighResolutionDetection) {
