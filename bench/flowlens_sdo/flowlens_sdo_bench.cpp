@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "flowlens.h"
+#include "flowlens_classify.h"
 #include "od_names.h"
 #include "sdo_tracking.h"
 
@@ -98,8 +99,6 @@ int main(int argc, char **argv) {
         f.source_node = traffic[i].source;
         f.destination_node = traffic[i].destination;
         f.source_mac = mac;
-        f.source = &engine->networks[0].nodes[f.source_node];
-        f.destination = &engine->networks[0].nodes[f.destination_node];
     }
 
     // Tracking: the traffic again and again, one reset per pass as a new
@@ -109,13 +108,14 @@ int main(int argc, char **argv) {
     auto start = bench_clock::now();
     while (seconds_since(start) < seconds) {
         const auto reset_start = bench_clock::now();
-        flowlens_sdo_clear(engine);
+        flowlens_sdo_clear(&engine->sdo);
         reset_time += seconds_since(reset_start);
         for (const flowlens_sdo_frame &f : frames) {
             engine->current_frame_number = ++frame_number;
-            engine->decoder_class = 0;
-            engine->decoder_message[0] = '\0';
-            flowlens_sdo_track(engine, &f);
+            flowlens_classification result{};
+            flowlens_message_buffer message;
+            message.text[0] = '\0';
+            flowlens_sdo_track(engine, &f, &engine->networks[0].nodes[f.source_node], &result, &message);
         }
         tracked += frames.size();
         ++passes;
@@ -123,7 +123,7 @@ int main(int argc, char **argv) {
     double elapsed = seconds_since(start);
     std::printf("tracking: %llu frames in %.2f s = %.0f frames/s (%zu connections, %llu history entries per pass)\n",
                 static_cast<unsigned long long>(tracked), elapsed, tracked / (elapsed - reset_time),
-                sdo_connection_count(engine), static_cast<unsigned long long>(engine->sdo_history_count));
+                sdo_connection_count(&engine->sdo), static_cast<unsigned long long>(engine->sdo.history_count));
     std::printf("reset: %.1f us per reset (%llu resets)\n", reset_time / passes * 1e6,
                 static_cast<unsigned long long>(passes));
 
@@ -134,7 +134,7 @@ int main(int argc, char **argv) {
     while (seconds_since(start) < seconds) {
         for (uint64_t n = first; n <= frame_number; ++n) {
             uint8_t advance;
-            found += sdo_history_find(engine, n, &advance) == SDO_HISTORY_FOUND;
+            found += sdo_history_find(&engine->sdo, n, &advance) == SDO_HISTORY_FOUND;
         }
         lookups += frames.size();
     }

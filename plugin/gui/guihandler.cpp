@@ -33,7 +33,12 @@ GuiHandler *GuiHandler::getInstance()
 
 void GuiHandler::showMainDialog(int, void *, const QString &page)
 {
-    executeDialog([page] { return new ZELAnalyzer_Main(nullptr, page); });
+    executeDialog([this, page] {
+        auto *dialog = new ZELAnalyzer_Main(nullptr, page);
+        // A reset of the "opensafety" tap closes the analysis dialog.
+        connect(this, &GuiHandler::reset, dialog, &QDialog::close);
+        return dialog;
+    });
 }
 
 void GuiHandler::showAboutDialog(int, void *)

@@ -2,7 +2,6 @@
 #include "ui_zelanalyzer_main.h"
 
 #include "gui_api.h"
-#include "guihandler.h"
 #include "mainpageentry.h"
 
 #include <QListWidgetItem>
@@ -50,8 +49,6 @@ ZELAnalyzer_Main::ZELAnalyzer_Main(QWidget *parent, const QString &page)
         ui->listOptions->setCurrentRow(first);
         showPage(ui->listOptions->item(first));
     }
-
-    connect(GuiHandler::getInstance(), &GuiHandler::reset, this, &ZELAnalyzer_Main::closeDialog);
 }
 
 ZELAnalyzer_Main::~ZELAnalyzer_Main()
@@ -66,11 +63,6 @@ void ZELAnalyzer_Main::on_listOptions_itemClicked(QListWidgetItem *item)
 }
 
 void ZELAnalyzer_Main::on_buttonBox_clicked(QAbstractButton *)
-{
-    close();
-}
-
-void ZELAnalyzer_Main::closeDialog()
 {
     close();
 }

@@ -26,7 +26,6 @@ public:
 private slots:
     void on_listOptions_itemClicked(QListWidgetItem *item);
     void on_buttonBox_clicked(QAbstractButton *button);
-    void closeDialog();
 
 private:
     void showPage(QListWidgetItem *item);

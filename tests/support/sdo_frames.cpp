@@ -127,15 +127,17 @@ std::string engine_harness::track(const sdo_frame_spec &spec, flowlens_node *sou
     frame.udp_source_port = spec.udp_source_port;
     frame.udp_destination_port = spec.udp_destination_port;
     frame.source_mac = spec.source_mac;
-    frame.source = source != nullptr ? source : &instance->networks[0].nodes[frame.source_node];
-    frame.destination = &instance->networks[0].nodes[frame.destination_node];
 
     instance->current_frame_number = next_frame++;
-    instance->decoder_class = 0;
-    instance->decoder_message[0] = '\0';
-    instance->sdo.abort_code = 0;
-    flowlens_sdo_track(instance, &frame);
-    return instance->decoder_message;
+    result = flowlens_classification{};
+    message.text[0] = '\0';
+    flowlens_sdo_track(instance, &frame, source != nullptr ? source : &instance->networks[0].nodes[frame.source_node],
+                       &result, &message);
+    return message.text;
+}
+
+void engine_harness::track(const flowlens_sdo_frame &frame, flowlens_node *source) {
+    flowlens_sdo_track(instance, &frame, source, &result, &message);
 }
 
 std::vector<std::string> engine_harness::texts(uint8_t severity) const {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "flowlens.h"
+#include "flowlens_classify.h"
 
 // Sequence-layer byte: sequence number (0..63) in bits 2-7, state in bits 0-1.
 inline uint8_t seq_byte(unsigned sequence, unsigned state) {
@@ -59,6 +60,10 @@ struct engine_harness {
     std::vector<reported_event> events;
     uint64_t next_frame = 1;
     uint64_t next_time = 1000000000ull;
+    // What the last tracked frames added to the classification (track()
+    // clears it first) and the room for the text.
+    flowlens_classification result{};
+    flowlens_message_buffer message{};
 
     engine_harness();
     ~engine_harness();
@@ -72,6 +77,8 @@ struct engine_harness {
     // Over Ethernet the frame is padded to the minimum size; unpadded it ends
     // where its POWERLINK bytes end, as over UDP.
     std::string track(const sdo_frame_spec &spec, flowlens_node *source = nullptr, bool pad = true);
+    // A prepared frame through the SDO tracking, adding to result as it is.
+    void track(const flowlens_sdo_frame &frame, flowlens_node *source);
 
     std::vector<std::string> texts(uint8_t severity) const;
 };

@@ -2,6 +2,7 @@
 #include "osa_collection.h"
 #include "osa_frame.h"
 #include "osa_internal.h"
+#include "osa_udid.h"
 
 #include <algorithm>
 #include <cmath>
@@ -294,6 +295,15 @@ void osa_learn_udid_tail(uint32_t tail)
     auto &c = g_state->candidates;
     if (c.size() < osa_max_udid_tails && std::find(c.begin(), c.end(), tail) == c.end())
         c.push_back(tail);
+}
+
+int osa_detect_udid(osa_node *node, const osa_frame_record *rec)
+{
+    uint32_t tail = 0;
+    if (osa_recover_udid(node, rec, osa_udid_candidates(), &tail) != 0)
+        return -1;
+    osa_learn_udid_tail(tail);
+    return 0;
 }
 
 void osa_tap_reset()

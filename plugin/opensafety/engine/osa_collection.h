@@ -16,8 +16,8 @@
 #include <memory>
 #include <vector>
 
-/* SCM UDID bytes 0 to 2 assumed by the UDID recovery: Zelmar's OUI. */
-constexpr uint8_t osa_udid_prefix[3] = {0x02, 0xD7, 0xA5};
+#include "osa_records.h"
+#include "osa_stats.h"
 
 /* Most UDID tails kept for 11-byte frames. A network has one SCM per safety
  * domain, so a handful is plenty; the cap keeps crafted traffic from making
@@ -27,40 +27,6 @@ constexpr std::size_t osa_max_udid_tails = 16;
 
 /* Highest SADR that gets a connection record from the draw step. */
 constexpr uint32_t osa_max_connection_sadr = 766;
-
-/* Fixed-capacity ring of the most recent samples. */
-struct osa_sample_window {
-    uint16_t capacity = 0;
-    uint16_t count = 0;
-    uint16_t start = 0;
-    std::unique_ptr<float[]> values;
-
-    void init(uint16_t cap);
-    void push(float v);
-    float at(uint16_t i) const;  // 0 beyond count
-    void clear();
-};
-
-struct osa_delta_sample {
-    uint32_t frame = 0;
-    uint64_t delta = 0;
-    float deviation = 0;  // population standard deviation of the window after the push
-    float mean = 0;       // window mean after the push
-};
-
-struct osa_delta_tracker {
-    static constexpr uint16_t window_size = 5;
-
-    osa_sample_window window;
-    std::deque<osa_delta_sample> series;  // newest first (chunked storage, no allocation per sample)
-    uint64_t last = 0;                   // last frame number / counter; 0 = none yet
-
-    osa_delta_tracker() { window.init(window_size); }
-    /* Appends delta to the window and prepends a sample; returns the sample. */
-    const osa_delta_sample &push(uint32_t frame, uint64_t delta);
-    /* Adds a sample to the series only (sync-error markers). */
-    void add_marker(uint32_t frame, uint64_t delta);
-};
 
 enum osa_log_kind : uint32_t {
     OSA_LOG_VALID_CHANGED = 0,  // value: new connection-valid flag
@@ -85,45 +51,6 @@ struct osa_connection {
     uint64_t netsync_count = 0;
     uint64_t failure_count = 0;
     std::deque<osa_log_entry> log;       // newest first
-};
-
-struct osa_node {
-    uint32_t sadr = 0;
-    uint16_t sdn = 0;
-    uint32_t sdn_known = 0;
-    uint32_t snmt_count = 0;
-    uint32_t ssdo_count = 0;
-    uint32_t spdo_count = 0;
-    uint8_t scm_udid[6] = {0, 0, 0, 0, 0, 0};
-    uint32_t udid_valid = 0;
-    uint32_t operational = 0;
-    osa_node *partner = nullptr;
-    uint32_t is_virtual = 0;
-};
-
-/* One decoded openSAFETY frame as the dissector reports it. */
-struct osa_frame_record {
-    uint32_t kind = 0;              // 1 = malformed: never used for UDID recovery
-    uint16_t subframe2 = 0;         // offset of sub-frame 2 in `frame`
-    uint32_t frame_len = 0;         // total length of both sub-frames
-    const uint8_t *frame = nullptr; // the openSAFETY frame (may be shorter than frame_len)
-    uint32_t frame_avail = 0;       // bytes readable at `frame`
-    uint16_t sender = 0;            // sender SADR; 0 = no node
-    uint16_t sdn = 0;               // sender SDN; 0 = unknown
-    bool is_request = false;
-    uint8_t msg_id = 0;
-    uint8_t msg_type = 0;
-    uint8_t scm_udid[6] = {0, 0, 0, 0, 0, 0};
-    bool udid_valid = false;
-    uint32_t frame_number = 0;      // number of the packet in the capture
-
-    bool has_payload = false;
-    uint8_t snmt_ext_id = 0;        // SNMT: extended service ID
-    uint16_t spdo_partner = 0;      // SPDO: time-sync partner address
-    bool spdo_conn_valid = false;
-    bool spdo_40bit = false;
-    uint16_t spdo_counter16 = 0;
-    uint64_t spdo_counter40 = 0;
 };
 
 enum osa_tap_result { OSA_TAP_DONT_REDRAW = 0, OSA_TAP_FAILED = 2 };
@@ -154,9 +81,6 @@ void osa_tap_destroy();
 
 /* ---- algorithms, exposed for tests ---- */
 
-/* Counter/frame difference with wrap-around; 0 when the jump is unexplained. */
-uint64_t osa_wrap_delta(uint64_t old_value, uint64_t new_value, uint64_t modulus);
-
 /* Cycles lost before an SPDO whose counter advanced by cd, judged against
  * the regular step in the counter-delta window. */
 uint64_t osa_cycles_missing(const osa_sample_window &window, uint64_t cd);
@@ -172,6 +96,7 @@ uint32_t osa_decode_address(const osa_frame_record *rec, const osa_node *node, u
 /* Time-sync pairing of addresses a and b, with the virtual-address rules. */
 void osa_link_nodes(uint32_t a, uint32_t b);
 
-/* Recovers UDID bytes 3-5 (and the SDN) of the node from the frame.
+/* Recovers UDID bytes 3-5 (and the SDN) of the node from the frame
+ * (osa_udid.h) with the learned tails, and learns the node's tail.
  * Returns 0 on success, -1 on failure. */
 int osa_detect_udid(osa_node *node, const osa_frame_record *rec);

@@ -1,5 +1,5 @@
 /* Sample windows, delta trackers and the wrap-around delta. */
-#include "osa_collection.h"
+#include "osa_stats.h"
 
 #include <cmath>
 

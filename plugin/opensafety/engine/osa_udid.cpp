@@ -27,9 +27,9 @@
  * frame geometry and, for 11-byte frames, the CRC against the learned tails.
  * Data-only SPDOs first try a zero target address, which needs no search.
  */
-#include "osa_collection.h"
+#include "osa_udid.h"
+
 #include "osa_frame.h"
-#include "osa_internal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -173,7 +173,8 @@ int detect_short(detect_ctx &c, const std::vector<uint32_t> &tails, uint8_t udid
 
 }  // namespace
 
-int osa_detect_udid(osa_node *node, const osa_frame_record *rec)
+int osa_recover_udid(osa_node *node, const osa_frame_record *rec, const std::vector<uint32_t> &tails,
+                     uint32_t *tail)
 {
     if (!node || !rec || !rec->frame)
         return -1;
@@ -212,7 +213,7 @@ int osa_detect_udid(osa_node *node, const osa_frame_record *rec)
         if (rc == 0 && !node->sdn_known)
             node->sdn = sdn;
     } else if (c.len == min_frame) {
-        rc = detect_short(c, osa_udid_candidates(), udid, &sdn);
+        rc = detect_short(c, tails, udid, &sdn);
         if (rc == 0)
             store_sdn(node, sdn);
     } else {
@@ -227,7 +228,8 @@ int osa_detect_udid(osa_node *node, const osa_frame_record *rec)
     g_last_from_tail = !spdo40 && c.len == min_frame;
     std::memcpy(node->scm_udid, udid, sizeof udid);
     node->udid_valid = 1;
-    osa_learn_udid_tail(static_cast<uint32_t>(udid[3]) << 16 | static_cast<uint32_t>(udid[4]) << 8 | udid[5]);
+    if (tail)
+        *tail = static_cast<uint32_t>(udid[3]) << 16 | static_cast<uint32_t>(udid[4]) << 8 | udid[5];
     return 0;
 }
 

@@ -138,7 +138,7 @@ int flowlens_create(flowlens_instance **out, flowlens_event_callback callback, v
     if (instance == nullptr) return -1;
     // Without history and table the engine still analyses the cycle; only SDO
     // tracking is off.
-    (void)flowlens_sdo_alloc(instance);
+    (void)flowlens_sdo_alloc(&instance->sdo);
     instance->samples = new_samples();
     flowlens_set_callback(instance, callback, context);
     flowlens_reset(instance);
@@ -148,7 +148,7 @@ int flowlens_create(flowlens_instance **out, flowlens_event_callback callback, v
 
 void flowlens_destroy(flowlens_instance *instance) {
     if (instance == nullptr) return;
-    flowlens_sdo_release(instance);
+    flowlens_sdo_release(&instance->sdo);
     delete instance->samples;
     std::free(instance);
 }
@@ -194,7 +194,7 @@ void flowlens_reset(flowlens_instance *instance) {
     instance->last_port = 0xFF;
     instance->last_analysed_frame = UINT64_MAX;
     for (flowlens_network &network : instance->networks) reset_network(&network);
-    flowlens_sdo_clear(instance);
+    flowlens_sdo_clear(&instance->sdo);
     if (instance->samples != nullptr) instance->samples->clear();
 }
 

@@ -18,6 +18,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame_classes.h"
+#include "sdo_tracking.h"
 #include "text_state.h"
 
 // ---------------------------------------------------------------------------
@@ -48,47 +50,6 @@ enum : uint32_t {
     FLOWLENS_FLAG_ALIGNMENT = 1u << 28,  // not evaluated
     FLOWLENS_FLAG_PREAMBLE = 1u << 30,   // not evaluated
     FLOWLENS_FLAG_NOISE = 1u << 31,
-};
-
-// ---------------------------------------------------------------------------
-// Frame classes (64-bit set, one per frame; kept per network for the previous frame)
-// ---------------------------------------------------------------------------
-
-typedef uint64_t frame_class;
-
-#define FLOWLENS_BIT(n) (uint64_t(1) << (n))
-enum : uint64_t {
-    FLOWLENS_CLASS_SOC_LOSS = FLOWLENS_BIT(0),         // a SoC loss was detected on this frame
-    FLOWLENS_CLASS_SOA_LOSS = FLOWLENS_BIT(3),         // "Loss of SoA" reported on this frame
-    FLOWLENS_CLASS_SOC_MAC_CHANGED = FLOWLENS_BIT(9),
-    FLOWLENS_CLASS_SDO = FLOWLENS_BIT(10),             // ASnd service 5
-    FLOWLENS_CLASS_SDO_ABORT = FLOWLENS_BIT(11),       // abort code in instance->sdo.abort_code
-    FLOWLENS_CLASS_ASYNC_OPEN = FLOWLENS_BIT(16),      // SoA or AInv
-    FLOWLENS_CLASS_CYCLIC = FLOWLENS_BIT(17),          // SoC, PReq, PRes
-    FLOWLENS_CLASS_ASND = FLOWLENS_BIT(18),
-    FLOWLENS_CLASS_NOT_POWERLINK = FLOWLENS_BIT(19),
-    FLOWLENS_CLASS_MISPLACED = FLOWLENS_BIT(20),
-    FLOWLENS_CLASS_AINV = FLOWLENS_BIT(21),
-    FLOWLENS_CLASS_IDENT_RESPONSE = FLOWLENS_BIT(22),
-    FLOWLENS_CLASS_STATUS_RESPONSE = FLOWLENS_BIT(23),
-    FLOWLENS_CLASS_ASND_SERVICE6 = FLOWLENS_BIT(24),
-    FLOWLENS_CLASS_PREQ = FLOWLENS_BIT(33),
-    FLOWLENS_CLASS_PRES = FLOWLENS_BIT(34),
-    FLOWLENS_CLASS_SOA = FLOWLENS_BIT(35),
-    FLOWLENS_CLASS_INVITATION = FLOWLENS_BIT(37),
-    FLOWLENS_CLASS_INVITE_WITHOUT_REQUEST = FLOWLENS_BIT(38),
-    FLOWLENS_CLASS_LANYX = FLOWLENS_BIT(40),           // Lanyx analyzer ASnd (service 161)
-    FLOWLENS_CLASS_V1 = FLOWLENS_BIT(41),              // EtherType 0x3E3F
-    FLOWLENS_CLASS_V2 = FLOWLENS_BIT(42),              // EtherType 0x88AB
-    FLOWLENS_CLASS_REDUCED_CYCLE = FLOWLENS_BIT(43),   // SoA with MN in PRE_OPERATIONAL_1
-    FLOWLENS_CLASS_INVALID_NMT_STATE = FLOWLENS_BIT(44),
-    FLOWLENS_CLASS_FLS_SLS_CHANGED = FLOWLENS_BIT(45),
-    FLOWLENS_CLASS_CRC_ERROR = FLOWLENS_BIT(50),
-    FLOWLENS_CLASS_NOISE_ERROR = FLOWLENS_BIT(51),
-    FLOWLENS_CLASS_SHORT_FRAME = FLOWLENS_BIT(52),
-    FLOWLENS_CLASS_OVERSIZE = FLOWLENS_BIT(53),
-    FLOWLENS_CLASS_DUMP_LOST = FLOWLENS_BIT(54),       // analyzer dump frames lost
-    FLOWLENS_CLASS_DUMP_FORMAT = FLOWLENS_BIT(57),     // analyzer dump with trigger or format error
 };
 
 // ---------------------------------------------------------------------------
@@ -316,22 +277,6 @@ enum : uint8_t {
 };
 
 class flowlens_cycle_samples;  // cycle_samples.h
-struct sdo_connection;     // sdo_tracking.h
-struct sdo_history_entry;  // sdo_tracking.h
-
-#define FLOWLENS_SDO_HISTORY_SIZE 1048576u
-#define FLOWLENS_SDO_BUCKETS 65536u
-#define FLOWLENS_DECODER_MESSAGE_SIZE 200
-
-// SDO state of the frame being classified (filled by the SDO tracking).
-struct flowlens_sdo_state {
-    uint8_t source_node;
-    uint8_t destination_node;
-    uint8_t command_flags;     // EPL offset 10
-    uint8_t segmentation;      // EPL offset 10 & 0x30 of the last frame with new data
-    uint32_t abort_code;
-    const uint8_t *payload_end;
-};
 
 struct flowlens_instance {
     uint8_t portmarking;
@@ -343,17 +288,9 @@ struct flowlens_instance {
     flowlens_network networks[2];
     uint8_t network_mode;
     flowlens_text_state text;              // the frame text being built and its delta cells
-    // SDO tracking
-    flowlens_sdo_state sdo;
-    frame_class decoder_class;             // returned by the payload classification
-    char decoder_message[FLOWLENS_DECODER_MESSAGE_SIZE];  // informational text of the classification
+    sdo_tracker sdo;                       // SDO connections, history and the current SDO frame
     uint64_t last_analysed_frame;          // starts at all ones
     uint8_t first_soc_mac[6];              // first byte 0xFF: none
-    sdo_history_entry *sdo_history;        // ring of FLOWLENS_SDO_HISTORY_SIZE entries
-    uint64_t sdo_history_count;
-    sdo_connection **sdo_connections;      // FLOWLENS_SDO_BUCKETS chains
-    uint16_t *sdo_used_buckets;            // buckets given a connection since the last clear
-    uint32_t sdo_used_count;
     uint8_t last_port;                     // starts at 0xFF
     uint8_t last_preq_flags;               // EPL byte 4 of the last PReq
     uint64_t current_frame_number;
@@ -408,29 +345,10 @@ void flowlens_node_set_identity(flowlens_node *node, uint32_t vendor_id, uint32_
 const flowlens_network *flowlens_port_network(const flowlens_instance *instance, unsigned port);
 
 // ---------------------------------------------------------------------------
-// SDO tracking (sdo_tracking.h), device catalogue (device_catalogue.h) and
-// abort-code texts (abort_codes.h) are used as follows:
-//   flowlens_sdo_alloc at creation (history ring and bucket table; on failure
-//   both stay NULL and SDO tracking is off), flowlens_sdo_clear at every
-//   reset, flowlens_sdo_release in flowlens_destroy; flowlens_sdo_track for
-//   every ASnd service 5 with at least 16 POWERLINK bytes: it ORs
-//   FLOWLENS_CLASS_SDO / FLOWLENS_CLASS_SDO_ABORT into decoder_class, sets
-//   sdo.abort_code and may write an informational text into decoder_message,
-//   which the engine sends once after the classification.
+// The instance's SDO tracker (sdo_tracking.h) is allocated at creation
+// (flowlens_sdo_alloc; on failure its tables stay NULL and SDO tracking is
+// off), cleared at every reset and released in flowlens_destroy. The payload
+// classification (flowlens_classify.h) hands it every ASnd service 5 frame
+// with at least 16 POWERLINK bytes and applies the identity it learns to the
+// sending node.
 // ---------------------------------------------------------------------------
-
-// The SDO frame as the classification hands it to the tracking.
-struct flowlens_sdo_frame {
-    const uint8_t *epl;        // POWERLINK header (EPL offset 0)
-    uint32_t epl_length;       // bytes readable from epl (within the captured length)
-    uint8_t udp_mode;          // ASnd over UDP port 3819
-    uint8_t source_node;       // EPL offset 2, or last byte of the IP source address
-    uint8_t destination_node;  // EPL offset 1, or last byte of the IP destination address
-    uint32_t ip_source;        // UDP mode only, host order (a.b.c.d = a << 24 ...)
-    uint32_t ip_destination;
-    uint16_t udp_source_port;
-    uint16_t udp_destination_port;
-    const uint8_t *source_mac; // 6 bytes
-    flowlens_node *source;     // node record of the sender in the frame's network
-    flowlens_node *destination;
-};

@@ -43,9 +43,8 @@ bool locate_udp_payload(flowlens_bytes frame, payload_view *view) {
     return true;
 }
 
-void note_message(flowlens_instance *instance, const char *format, int old_value, int new_value) {
-    std::snprintf(instance->decoder_message, sizeof instance->decoder_message, format, old_value,
-                  new_value);
+void note_message(flowlens_message_buffer *message, const char *format, int old_value, int new_value) {
+    std::snprintf(message->text, sizeof message->text, format, old_value, new_value);
 }
 
 bool nmt_state_valid_for_pres(uint8_t state, uint8_t source) {
@@ -80,19 +79,19 @@ frame_class check_invitation(flowlens_network *network, const payload_view &view
 // polled CN's own receive mapping; kept per sending node, CNs with different
 // versions would announce a "change" on every PReq. So the version is kept in
 // the record of the node the PReq polls.
-frame_class classify_preq(flowlens_instance *instance, flowlens_network *network,
+frame_class classify_preq(flowlens_message_buffer *message, flowlens_network *network,
                           const payload_view &view) {
     flowlens_node &node = network->nodes[view.destination_node];
     uint8_t version = view.epl.u8(EPL_MAPPING_VERSION);
     if (node.preq_mapping_version != version) {
-        note_message(instance, "PReq Mapping Version changed (%d -> %d)", node.preq_mapping_version,
+        note_message(message, "PReq Mapping Version changed (%d -> %d)", node.preq_mapping_version,
                      version);
         node.preq_mapping_version = version;
     }
     return 0;
 }
 
-frame_class classify_pres(flowlens_instance *instance, flowlens_network *network,
+frame_class classify_pres(flowlens_message_buffer *message, flowlens_network *network,
                           const payload_view &view) {
     frame_class cls = 0;
     flowlens_node &node = network->nodes[view.source_node];
@@ -106,7 +105,7 @@ frame_class classify_pres(flowlens_instance *instance, flowlens_network *network
         cls |= FLOWLENS_CLASS_INVALID_NMT_STATE;
     uint8_t version = view.epl.u8(EPL_MAPPING_VERSION);
     if (node.pres_mapping_version != version) {
-        note_message(instance, "PRes Mapping Version changed (%d -> %d)", node.pres_mapping_version,
+        note_message(message, "PRes Mapping Version changed (%d -> %d)", node.pres_mapping_version,
                      version);
         node.pres_mapping_version = version;
     }
@@ -187,7 +186,7 @@ frame_class classify_analyzer_dump(flowlens_network *network, const payload_view
 }
 
 void track_sdo(flowlens_instance *instance, flowlens_network *network, const payload_view &view,
-               flowlens_bytes frame) {
+               flowlens_bytes frame, flowlens_classification *result, flowlens_message_buffer *message) {
     if (view.epl.size < MIN_SDO_BYTES) return;
     flowlens_sdo_frame sdo{};
     sdo.epl = view.epl.data;
@@ -200,20 +199,19 @@ void track_sdo(flowlens_instance *instance, flowlens_network *network, const pay
     sdo.udp_source_port = view.udp_source_port;
     sdo.udp_destination_port = view.udp_destination_port;
     sdo.source_mac = frame.data + ETH_SOURCE;
-    sdo.source = &network->nodes[view.source_node];
-    sdo.destination = &network->nodes[view.destination_node];
-    flowlens_sdo_track(instance, &sdo);
+    flowlens_sdo_track(instance, &sdo, &network->nodes[view.source_node], result, message);
 }
 
 frame_class classify_asnd(flowlens_instance *instance, flowlens_network *network,
-                          const payload_view &view, flowlens_bytes frame) {
+                          const payload_view &view, flowlens_bytes frame, flowlens_classification *result,
+                          flowlens_message_buffer *message) {
     switch (view.epl.u8(EPL_ASND_SERVICE)) {
     case SERVICE_IDENT_RESPONSE:
         return classify_ident_response(network, view);
     case SERVICE_STATUS_RESPONSE:
         return classify_status_response(network, view);
     case SERVICE_SDO:
-        track_sdo(instance, network, view, frame);
+        track_sdo(instance, network, view, frame, result, message);
         return 0;
     case SERVICE_SYNC:
         return FLOWLENS_CLASS_ASND_SERVICE6;
@@ -228,29 +226,44 @@ frame_class classify_asnd(flowlens_instance *instance, flowlens_network *network
 
 }  // namespace
 
-frame_class flowlens_classify_payload(flowlens_instance *instance, flowlens_network *network,
-                                      flowlens_bytes frame, flowlens_payload_mode mode) {
-    instance->decoder_class = 0;
-    instance->sdo.abort_code = 0;
-    instance->decoder_message[0] = '\0';
+void flowlens_sdo_track(flowlens_instance *instance, const flowlens_sdo_frame *frame, flowlens_node *source,
+                        flowlens_classification *result, flowlens_message_buffer *message) {
+    sdo_track_result tracked{};
+    tracked.cls = result->cls;
+    tracked.abort_code = result->abort_code;
+    tracked.message = message->text;
+    tracked.message_size = sizeof message->text;
+    sdo_track(&instance->sdo, frame, instance->current_frame_number, &tracked);
+    result->cls = tracked.cls;
+    result->abort_code = tracked.abort_code;
+    if (source == nullptr) return;
+    if (tracked.maker_objects) source->object_names_maker = 1;
+    if (tracked.identity_read) flowlens_node_set_identity(source, maker_vendor_id, tracked.product_code);
+}
+
+flowlens_classification flowlens_classify_payload(flowlens_instance *instance, flowlens_network *network,
+                                                  flowlens_bytes frame, flowlens_payload_mode mode,
+                                                  flowlens_message_buffer *message) {
+    flowlens_classification result{0, 0, nullptr};
+    message->text[0] = '\0';
 
     payload_view view{};
     if (mode == flowlens_payload_mode::udp) {
-        if (!locate_udp_payload(frame, &view)) return 0;
+        if (!locate_udp_payload(frame, &view)) return result;
     } else {
         view.epl = frame.from(ETH_HEADER);
         view.source_node = view.epl.u8(EPL_SOURCE);
         view.destination_node = view.epl.u8(EPL_DESTINATION);
     }
-    if (view.epl.size < MIN_CLASSIFY_BYTES) return 0;
+    if (view.epl.size < MIN_CLASSIFY_BYTES) return result;
 
     frame_class cls = 0;
     switch (view.epl.u8(EPL_MESSAGE_TYPE) & 0x7F) {
     case MTYP_PREQ:
-        cls = classify_preq(instance, network, view);
+        cls = classify_preq(message, network, view);
         break;
     case MTYP_PRES:
-        cls = classify_pres(instance, network, view);
+        cls = classify_pres(message, network, view);
         break;
     case MTYP_SOA:
         cls = classify_soa(network, view);
@@ -259,12 +272,12 @@ frame_class flowlens_classify_payload(flowlens_instance *instance, flowlens_netw
         cls = check_invitation(network, view);
         break;
     case MTYP_ASND:
-        cls = classify_asnd(instance, network, view, frame);
+        cls = classify_asnd(instance, network, view, frame, &result, message);
         break;
     default:
         break;
     }
-    instance->decoder_class |= cls;
-    if (instance->decoder_message[0] != '\0') flowlens_inform(instance, instance->decoder_message);
-    return instance->decoder_class;
+    result.cls |= cls;
+    if (message->text[0] != '\0') result.message = message->text;
+    return result;
 }

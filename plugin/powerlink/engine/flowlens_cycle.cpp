@@ -40,6 +40,7 @@ struct frame_context {
     uint8_t port;
     uint64_t now;
     frame_class cls;
+    uint32_t abort_code;  // of an SDO abort found by the payload classification
     uint64_t soa_streak;  // value read from network 0 at the start of the frame
     bool v2;
     uint8_t source_mac[6];  // all zero when the frame is too short to carry one
@@ -162,6 +163,17 @@ void capture_error_flags(frame_context &c) {
     }
 }
 
+// Adds the payload classification to the frame's classes and sends its
+// informational text.
+void classify_payload(frame_context &c, flowlens_payload_mode mode) {
+    flowlens_message_buffer message;
+    const flowlens_classification result =
+        flowlens_classify_payload(c.instance, c.network, c.frame, mode, &message);
+    c.cls |= result.cls;
+    c.abort_code = result.abort_code;
+    if (result.message != nullptr) flowlens_inform(c.instance, result.message);
+}
+
 void classify_by_ethertype(frame_context &c) {
     if (c.frame.size < ETH_HEADER) {
         c.cls |= FLOWLENS_CLASS_NOT_POWERLINK;
@@ -169,14 +181,14 @@ void classify_by_ethertype(frame_context &c) {
     }
     switch (c.frame.be16(ETH_TYPE)) {
     case ETHERTYPE_IPV4:
-        c.cls |= flowlens_classify_payload(c.instance, c.network, c.frame, flowlens_payload_mode::udp);
+        classify_payload(c, flowlens_payload_mode::udp);
         c.cls |= FLOWLENS_CLASS_NOT_POWERLINK;
         break;
     case ETHERTYPE_PLK_V1:
         c.cls |= FLOWLENS_CLASS_V1;
         break;
     case ETHERTYPE_PLK_V2:
-        c.cls |= flowlens_classify_payload(c.instance, c.network, c.frame, flowlens_payload_mode::ethernet);
+        classify_payload(c, flowlens_payload_mode::ethernet);
         c.cls |= FLOWLENS_CLASS_V2;
         break;
     default:
@@ -791,9 +803,9 @@ void flowlens_process_packet(flowlens_instance *instance, const flowlens_packet_
         switch_network_mode(c, FLOWLENS_NETWORK_MODE_DIFFERENT, true);
 
     if (c.cls & FLOWLENS_CLASS_SDO_ABORT) {
-        if (instance->sdo.abort_code != 0)
-            flowlens_report(instance, &c.network->slots.sdo_abort, " Code 0x%08X %s", instance->sdo.abort_code,
-                            abort_code_text(instance->sdo.abort_code));
+        if (c.abort_code != 0)
+            flowlens_report(instance, &c.network->slots.sdo_abort, " Code 0x%08X %s", c.abort_code,
+                            abort_code_text(c.abort_code));
         else
             flowlens_report(instance, &c.network->slots.sdo_abort, nullptr);
     }

@@ -202,7 +202,7 @@ void flowlens_sdo_text(flowlens_instance *in, flowlens_bytes p, const flowlens_n
     if (const char *text = connection_text(r, s)) return append(in, text);
 
     uint8_t advance = 0;
-    switch (sdo_history_find(in, in->text.frame_number, &advance)) {
+    switch (sdo_history_find(&in->sdo, in->text.frame_number, &advance)) {
     case SDO_HISTORY_OFF: return;
     case SDO_HISTORY_TOO_SMALL: return append(in, " (The SDO history of Plugin is too small for analysis of this packet)");
     case SDO_HISTORY_NOT_FOUND: return append(in, " (ack)");

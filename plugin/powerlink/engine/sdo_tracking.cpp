@@ -46,19 +46,20 @@ uint16_t bucket_of(uint8_t node_1, uint8_t node_2) {
     return node_1 < node_2 ? uint16_t(node_1 * 256 + node_2) : uint16_t(node_2 * 256 + node_1);
 }
 
-void set_message(flowlens_instance *instance, const char *format, ...) __attribute__((format(printf, 2, 3)));
-void set_message(flowlens_instance *instance, const char *format, ...) {
+void set_message(sdo_track_result *result, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void set_message(sdo_track_result *result, const char *format, ...) {
+    if (result->message == nullptr || result->message_size == 0) return;
     va_list args;
     va_start(args, format);
-    vsnprintf(instance->decoder_message, sizeof instance->decoder_message, format, args);
+    vsnprintf(result->message, result->message_size, format, args);
     va_end(args);
 }
 
-void history_add(flowlens_instance *instance, uint64_t frame_number, uint8_t advance) {
-    sdo_history_entry &entry = instance->sdo_history[instance->sdo_history_count % FLOWLENS_SDO_HISTORY_SIZE];
+void history_add(sdo_tracker *tracker, uint64_t frame_number, uint8_t advance) {
+    sdo_history_entry &entry = tracker->history[tracker->history_count % FLOWLENS_SDO_HISTORY_SIZE];
     entry.frame_number = frame_number;
     entry.advance = advance;
-    instance->sdo_history_count += 1;
+    tracker->history_count += 1;
 }
 
 // The peer addressing of a frame: IP address and UDP port in UDP mode, node
@@ -109,8 +110,8 @@ sdo_connection *find_connection(sdo_connection **bucket, const sdo_peers &peers,
 // A new zero-filled entry at the head of the bucket. A bucket full of
 // connections (many UDP peers whose addresses end in the same two bytes)
 // gives up its least recently used entry instead of growing without bound.
-sdo_connection *new_connection(flowlens_instance *instance, uint16_t bucket_index) {
-    sdo_connection **bucket = &instance->sdo_connections[bucket_index];
+sdo_connection *new_connection(sdo_tracker *tracker, uint16_t bucket_index) {
+    sdo_connection **bucket = &tracker->connections[bucket_index];
     size_t length = 0;
     sdo_connection *before_tail = nullptr;
     for (sdo_connection *c = *bucket; c != nullptr && c->next != nullptr; c = c->next) {
@@ -131,7 +132,7 @@ sdo_connection *new_connection(flowlens_instance *instance, uint16_t bucket_inde
         entry = static_cast<sdo_connection *>(calloc(1, sizeof(sdo_connection)));
         if (entry == nullptr) return nullptr;
         // Buckets only empty again at a clear, so each is listed once.
-        if (*bucket == nullptr) instance->sdo_used_buckets[instance->sdo_used_count++] = bucket_index;
+        if (*bucket == nullptr) tracker->used_buckets[tracker->used_count++] = bucket_index;
     }
     entry->next = *bucket;
     *bucket = entry;
@@ -149,7 +150,7 @@ bool is_firmware_object(const sdo_connection *c, uint16_t index, uint8_t sub, in
 
 // "<text><peer>[.SS<slot>]": the node id over Ethernet, the IP address in
 // UDP mode, " ??" when the peer is not known.
-void firmware_message(flowlens_instance *instance, const char *text, bool udp_mode, uint8_t node,
+void firmware_message(sdo_track_result *result, const char *text, bool udp_mode, uint8_t node,
                       uint32_t address, int slot) {
     char peer[160];
     if (udp_mode && address != 0)
@@ -160,20 +161,20 @@ void firmware_message(flowlens_instance *instance, const char *text, bool udp_mo
     else
         snprintf(peer, sizeof peer, "%s ??", text);
     if (slot != 0)
-        set_message(instance, "%s.SS%d", peer, slot);
+        set_message(result, "%s.SS%d", peer, slot);
     else
-        set_message(instance, "%s", peer);
+        set_message(result, "%s", peer);
 }
 
-void note_abort(flowlens_instance *instance, uint32_t code) {
-    instance->decoder_class |= FLOWLENS_CLASS_SDO_ABORT;
-    instance->sdo.abort_code = code;
+void note_abort(sdo_track_result *result, uint32_t code) {
+    result->cls |= FLOWLENS_CLASS_SDO_ABORT;
+    result->abort_code = code;
 }
 
 // Aborted sub-records of a ReadMultipleParameterByIndex response; the abort
 // code is the sub-record's data. A list whose offsets do not add up is
 // ignored as a whole.
-void read_multiple_aborts(flowlens_instance *instance, const sdo_bytes &b) {
+void read_multiple_aborts(sdo_track_result *result, const sdo_bytes &b) {
     sdo_subrecord_iterator it;
     sdo_subrecords_begin(&it, b.p, b.n);
     sdo_subrecord record;
@@ -185,22 +186,22 @@ void read_multiple_aborts(flowlens_instance *instance, const sdo_bytes &b) {
             code = b.u32(record.data_offset);
         }
     }
-    if (it.valid && aborted) note_abort(instance, code);
+    if (it.valid && aborted) note_abort(result, code);
 }
 
 // Aborted objects of a WriteMultipleParameterByIndex response: 8-byte
 // records within the segment and the frame.
-void write_multiple_aborts(flowlens_instance *instance, const sdo_bytes &b) {
+void write_multiple_aborts(sdo_track_result *result, const sdo_bytes &b) {
     const uint32_t segment_end = SDO_OFFSET_DATA + b.u16(SDO_OFFSET_SEGMENT_SIZE);
     for (uint32_t record = SDO_OFFSET_DATA;
          record + WRITE_RESULT_SIZE <= segment_end && b.has(record, WRITE_RESULT_SIZE);
          record += WRITE_RESULT_SIZE) {
         const uint32_t code = b.u32(record + WRITE_RESULT_CODE);
-        if ((b.u8(record + WRITE_RESULT_FLAGS) & 0x80) && code != 0) note_abort(instance, code);
+        if ((b.u8(record + WRITE_RESULT_FLAGS) & 0x80) && code != 0) note_abort(result, code);
     }
 }
 
-void track_request(sdo_connection *c, flowlens_instance *instance, const flowlens_sdo_frame *frame,
+void track_request(sdo_connection *c, sdo_track_result *result, const flowlens_sdo_frame *frame,
                    const sdo_bytes &b) {
     const uint8_t command = b.u8(SDO_OFFSET_COMMAND_ID);
     const uint8_t segmentation = b.u8(SDO_OFFSET_FLAGS) & SDO_SEGMENTATION_MASK;
@@ -221,7 +222,7 @@ void track_request(sdo_connection *c, flowlens_instance *instance, const flowlen
             int slot;
             if (is_firmware_object(c, c->object_index, c->object_sub_index, &slot)) {
                 c->firmware_download = 1;
-                firmware_message(instance, "Firmware Download Start CN", frame->udp_mode, frame->destination_node,
+                firmware_message(result, "Firmware Download Start CN", frame->udp_mode, frame->destination_node,
                                  frame->ip_destination, slot);
             }
         }
@@ -235,72 +236,71 @@ void track_request(sdo_connection *c, flowlens_instance *instance, const flowlen
     }
 }
 
-void track_response(sdo_connection *c, flowlens_instance *instance, const flowlens_sdo_frame *frame,
-                    const sdo_bytes &b) {
+void track_response(sdo_connection *c, const sdo_tracker *tracker, sdo_track_result *result,
+                    const flowlens_sdo_frame *frame, const sdo_bytes &b) {
     const uint8_t command = b.u8(SDO_OFFSET_COMMAND_ID);
     const bool expedited = (b.u8(SDO_OFFSET_FLAGS) & SDO_SEGMENTATION_MASK) == SDO_SEGMENTATION_EXPEDITED;
-    flowlens_node *node = frame->source;
     if (mac_is_maker(frame->source_mac)) c->maker_device = 1;
 
-    if (command == SDO_COMMAND_READ_BY_INDEX && c->command_id == SDO_COMMAND_READ_BY_INDEX && c->maker_device &&
-        node != nullptr) {
-        if (c->object_index == OBJECT_MODULE_CONFIG_ALL && c->object_sub_index > 0)
-            node->object_names_maker = 1;
+    // What the sender tells about itself goes back to the caller, which owns
+    // the node records.
+    if (command == SDO_COMMAND_READ_BY_INDEX && c->command_id == SDO_COMMAND_READ_BY_INDEX && c->maker_device) {
+        if (c->object_index == OBJECT_MODULE_CONFIG_ALL && c->object_sub_index > 0) result->maker_objects = 1;
         // The product code is the expedited response's data.
         if (c->object_index == OBJECT_IDENTITY && c->object_sub_index == SUB_PRODUCT_CODE && expedited &&
-            b.has(SDO_OFFSET_DATA, 4))
-            flowlens_node_set_identity(node, maker_vendor_id, b.u32(SDO_OFFSET_DATA));
+            b.has(SDO_OFFSET_DATA, 4)) {
+            result->identity_read = 1;
+            result->product_code = b.u32(SDO_OFFSET_DATA);
+        }
     }
     // Aborted objects matter for every device, not only the maker's. Only an
     // expedited response holds the whole sub-record list from its first data
     // byte; segmented ones are left alone.
     if (command == SDO_COMMAND_READ_MULTIPLE && c->command_id == SDO_COMMAND_READ_MULTIPLE && expedited)
-        read_multiple_aborts(instance, b);
+        read_multiple_aborts(result, b);
     if (command == SDO_COMMAND_WRITE_MULTIPLE && c->command_id == SDO_COMMAND_WRITE_MULTIPLE)
-        write_multiple_aborts(instance, b);
+        write_multiple_aborts(result, b);
 
     int slot;
-    const uint8_t segmentation = instance->sdo.segmentation;
+    const uint8_t segmentation = tracker->current.segmentation;
     if (c->command_id == SDO_COMMAND_WRITE_BY_INDEX && c->firmware_download &&
         is_firmware_object(c, c->object_index, c->object_sub_index, &slot) &&
         (segmentation == SDO_SEGMENTATION_EXPEDITED || segmentation == SDO_SEGMENTATION_COMPLETE)) {
         c->firmware_download = 0;
-        firmware_message(instance, "Firmware Download Completed CN", frame->udp_mode, frame->source_node,
+        firmware_message(result, "Firmware Download Completed CN", frame->udp_mode, frame->source_node,
                          frame->ip_source, slot);
     }
 }
 
 }  // namespace
 
-int flowlens_sdo_alloc(flowlens_instance *instance) {
-    if (instance == nullptr) return -1;
-    instance->sdo_history =
+int flowlens_sdo_alloc(sdo_tracker *tracker) {
+    if (tracker == nullptr) return -1;
+    tracker->history =
         static_cast<sdo_history_entry *>(calloc(FLOWLENS_SDO_HISTORY_SIZE, sizeof(sdo_history_entry)));
-    instance->sdo_connections =
-        static_cast<sdo_connection **>(calloc(FLOWLENS_SDO_BUCKETS, sizeof(sdo_connection *)));
-    instance->sdo_used_buckets = static_cast<uint16_t *>(calloc(FLOWLENS_SDO_BUCKETS, sizeof(uint16_t)));
-    instance->sdo_history_count = 0;
-    instance->sdo_used_count = 0;
-    if (instance->sdo_history == nullptr || instance->sdo_connections == nullptr ||
-        instance->sdo_used_buckets == nullptr) {
-        free(instance->sdo_history);
-        free(instance->sdo_connections);
-        free(instance->sdo_used_buckets);
-        instance->sdo_history = nullptr;
-        instance->sdo_connections = nullptr;
-        instance->sdo_used_buckets = nullptr;
+    tracker->connections = static_cast<sdo_connection **>(calloc(FLOWLENS_SDO_BUCKETS, sizeof(sdo_connection *)));
+    tracker->used_buckets = static_cast<uint16_t *>(calloc(FLOWLENS_SDO_BUCKETS, sizeof(uint16_t)));
+    tracker->history_count = 0;
+    tracker->used_count = 0;
+    if (tracker->history == nullptr || tracker->connections == nullptr || tracker->used_buckets == nullptr) {
+        free(tracker->history);
+        free(tracker->connections);
+        free(tracker->used_buckets);
+        tracker->history = nullptr;
+        tracker->connections = nullptr;
+        tracker->used_buckets = nullptr;
         return -1;
     }
     return 0;
 }
 
-void flowlens_sdo_clear(flowlens_instance *instance) {
-    if (instance == nullptr) return;
+void flowlens_sdo_clear(sdo_tracker *tracker) {
+    if (tracker == nullptr) return;
     // Only the buckets that received a connection since the last clear: a
     // reset (every start, every network-mode change) stays cheap.
-    if (instance->sdo_connections != nullptr) {
-        for (uint32_t k = 0; k < instance->sdo_used_count; ++k) {
-            sdo_connection **bucket = &instance->sdo_connections[instance->sdo_used_buckets[k]];
+    if (tracker->connections != nullptr) {
+        for (uint32_t k = 0; k < tracker->used_count; ++k) {
+            sdo_connection **bucket = &tracker->connections[tracker->used_buckets[k]];
             sdo_connection *c = *bucket;
             while (c != nullptr) {
                 sdo_connection *next = c->next;
@@ -310,43 +310,43 @@ void flowlens_sdo_clear(flowlens_instance *instance) {
             *bucket = nullptr;
         }
     }
-    instance->sdo_used_count = 0;
-    instance->sdo_history_count = 0;
+    tracker->used_count = 0;
+    tracker->history_count = 0;
 }
 
-void flowlens_sdo_release(flowlens_instance *instance) {
-    if (instance == nullptr) return;
-    flowlens_sdo_clear(instance);
-    free(instance->sdo_history);
-    free(instance->sdo_connections);
-    free(instance->sdo_used_buckets);
-    instance->sdo_history = nullptr;
-    instance->sdo_connections = nullptr;
-    instance->sdo_used_buckets = nullptr;
+void flowlens_sdo_release(sdo_tracker *tracker) {
+    if (tracker == nullptr) return;
+    flowlens_sdo_clear(tracker);
+    free(tracker->history);
+    free(tracker->connections);
+    free(tracker->used_buckets);
+    tracker->history = nullptr;
+    tracker->connections = nullptr;
+    tracker->used_buckets = nullptr;
 }
 
-void flowlens_sdo_track(flowlens_instance *instance, const flowlens_sdo_frame *frame) {
-    if (instance == nullptr || frame == nullptr || frame->epl == nullptr) return;
-    instance->decoder_class |= FLOWLENS_CLASS_SDO;
+void sdo_track(sdo_tracker *tracker, const flowlens_sdo_frame *frame, uint64_t frame_number,
+               sdo_track_result *result) {
+    if (tracker == nullptr || frame == nullptr || frame->epl == nullptr || result == nullptr) return;
+    result->cls |= FLOWLENS_CLASS_SDO;
     const sdo_bytes b{frame->epl, frame->epl_length};
-    instance->sdo.source_node = frame->source_node;
-    instance->sdo.destination_node = frame->destination_node;
-    instance->sdo.command_flags = b.u8(SDO_OFFSET_FLAGS);
-    instance->sdo.payload_end = frame->epl + frame->epl_length;
-    if (b.n < SDO_MIN_TRACKED_LENGTH || instance->sdo_history == nullptr || instance->sdo_connections == nullptr)
-        return;
+    tracker->current.source_node = frame->source_node;
+    tracker->current.destination_node = frame->destination_node;
+    tracker->current.command_flags = b.u8(SDO_OFFSET_FLAGS);
+    tracker->current.payload_end = frame->epl + frame->epl_length;
+    if (b.n < SDO_MIN_TRACKED_LENGTH || tracker->history == nullptr || tracker->connections == nullptr) return;
 
     const uint8_t receive_state = b.u8(SDO_OFFSET_RECEIVE) & SDO_STATE_MASK;
     const uint8_t send_state = b.u8(SDO_OFFSET_SEND) & SDO_STATE_MASK;
     const uint8_t send_sequence = b.u8(SDO_OFFSET_SEND) & SDO_SEQUENCE_MASK;
     const sdo_peers peers = peers_of(frame);
     const uint16_t bucket_index = bucket_of(frame->source_node, frame->destination_node);
-    sdo_connection **bucket = &instance->sdo_connections[bucket_index];
+    sdo_connection **bucket = &tracker->connections[bucket_index];
 
     direction dir = direction::none;
     sdo_connection *c = find_connection(bucket, peers, &dir);
     if (c == nullptr) {
-        c = new_connection(instance, bucket_index);
+        c = new_connection(tracker, bucket_index);
         if (c == nullptr) return;
         c->address_a = peers.source_address;
         c->port_a = peers.source_port;
@@ -367,20 +367,20 @@ void flowlens_sdo_track(flowlens_instance *instance, const flowlens_sdo_frame *f
         c->state = SDO_CONNECTION_OPEN;
     } else if (send_state < 2) {
         // Sequence-layer frame (initialisation or close): no command layer.
-        history_add(instance, instance->current_frame_number, 0);
+        history_add(tracker, frame_number, 0);
         last_sequence = send_sequence;
         if (receive_state == 0) {
             if (send_state == 1) {
                 if (c->state == SDO_CONNECTION_OPEN)
-                    set_message(instance, "Initialization Request on open connection (%d -> %d)",
+                    set_message(result, "Initialization Request on open connection (%d -> %d)",
                                 frame->source_node, frame->destination_node);
                 else if (c->state == SDO_CONNECTION_INIT_REQUESTED)
-                    set_message(instance, "Initialization Request Retry (%d -> %d)", frame->source_node,
+                    set_message(result, "Initialization Request Retry (%d -> %d)", frame->source_node,
                                 frame->destination_node);
                 c->state = SDO_CONNECTION_INIT_REQUESTED;
             } else {
                 if (c->state != SDO_CONNECTION_OPEN)
-                    set_message(instance, "Close on inactive connection (%d -> %d)", frame->source_node,
+                    set_message(result, "Close on inactive connection (%d -> %d)", frame->source_node,
                                 frame->destination_node);
                 c->state = SDO_CONNECTION_CLOSED;
             }
@@ -389,9 +389,9 @@ void flowlens_sdo_track(flowlens_instance *instance, const flowlens_sdo_frame *f
     }
 
     if (send_sequence == last_sequence) return;  // no new data: an acknowledge
-    instance->sdo.segmentation = b.u8(SDO_OFFSET_FLAGS) & SDO_SEGMENTATION_MASK;
+    tracker->current.segmentation = b.u8(SDO_OFFSET_FLAGS) & SDO_SEGMENTATION_MASK;
     c->data_frames += 1;
-    history_add(instance, instance->current_frame_number, uint8_t(send_sequence - last_sequence));
+    history_add(tracker, frame_number, uint8_t(send_sequence - last_sequence));
     last_sequence = send_sequence;
 
     const uint8_t flags = b.u8(SDO_OFFSET_FLAGS);
@@ -400,13 +400,13 @@ void flowlens_sdo_track(flowlens_instance *instance, const flowlens_sdo_frame *f
         const uint32_t offset = b.u8(SDO_OFFSET_COMMAND_ID) == SDO_COMMAND_WRITE_MULTIPLE
                                     ? uint32_t(SDO_OFFSET_WRITE_MULTIPLE_ABORT)
                                     : uint32_t(SDO_OFFSET_DATA);
-        note_abort(instance, b.u32(offset));
+        note_abort(result, b.u32(offset));
         return;
     }
     if (flags & SDO_FLAG_RESPONSE)
-        track_response(c, instance, frame, b);
+        track_response(c, tracker, result, frame, b);
     else
-        track_request(c, instance, frame, b);
+        track_request(c, result, frame, b);
 }
 
 void sdo_subrecords_begin(sdo_subrecord_iterator *it, const uint8_t *epl, uint32_t length) {
@@ -457,12 +457,12 @@ bool sdo_subrecords_next(sdo_subrecord_iterator *it, sdo_subrecord *out) {
     return true;
 }
 
-sdo_history_result sdo_history_find(const flowlens_instance *instance, uint64_t frame_number, uint8_t *advance) {
-    if (instance == nullptr || instance->sdo_history == nullptr) return SDO_HISTORY_OFF;
-    const uint64_t count = instance->sdo_history_count;
+sdo_history_result sdo_history_find(const sdo_tracker *tracker, uint64_t frame_number, uint8_t *advance) {
+    if (tracker == nullptr || tracker->history == nullptr) return SDO_HISTORY_OFF;
+    const uint64_t count = tracker->history_count;
     if (count == 0) return SDO_HISTORY_TOO_SMALL;
     const uint64_t kept = count < FLOWLENS_SDO_HISTORY_SIZE ? count : FLOWLENS_SDO_HISTORY_SIZE;
-    const sdo_history_entry *ring = instance->sdo_history;
+    const sdo_history_entry *ring = tracker->history;
     auto at = [ring](uint64_t i) -> const sdo_history_entry & { return ring[i % FLOWLENS_SDO_HISTORY_SIZE]; };
     uint64_t low = count - kept, high = count;
     if (at(low).frame_number > frame_number) return SDO_HISTORY_TOO_SMALL;
@@ -478,19 +478,19 @@ sdo_history_result sdo_history_find(const flowlens_instance *instance, uint64_t 
     return SDO_HISTORY_FOUND;
 }
 
-const sdo_connection *sdo_connection_find(const flowlens_instance *instance, uint8_t node_1, uint32_t address_1,
+const sdo_connection *sdo_connection_find(const sdo_tracker *tracker, uint8_t node_1, uint32_t address_1,
                                           uint16_t port_1, uint8_t node_2, uint32_t address_2, uint16_t port_2) {
-    if (instance == nullptr || instance->sdo_connections == nullptr) return nullptr;
-    for (const sdo_connection *c = instance->sdo_connections[bucket_of(node_1, node_2)]; c != nullptr; c = c->next) {
+    if (tracker == nullptr || tracker->connections == nullptr) return nullptr;
+    for (const sdo_connection *c = tracker->connections[bucket_of(node_1, node_2)]; c != nullptr; c = c->next) {
         if (match(c, address_1, port_1, address_2, port_2) != direction::none) return c;
     }
     return nullptr;
 }
 
-size_t sdo_connection_count(const flowlens_instance *instance) {
-    if (instance == nullptr || instance->sdo_connections == nullptr) return 0;
+size_t sdo_connection_count(const sdo_tracker *tracker) {
+    if (tracker == nullptr || tracker->connections == nullptr) return 0;
     size_t count = 0;
     for (uint32_t i = 0; i < FLOWLENS_SDO_BUCKETS; ++i)
-        for (const sdo_connection *c = instance->sdo_connections[i]; c != nullptr; c = c->next) ++count;
+        for (const sdo_connection *c = tracker->connections[i]; c != nullptr; c = c->next) ++count;
     return count;
 }

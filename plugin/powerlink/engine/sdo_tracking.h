@@ -4,14 +4,18 @@
 // set-up and tear-down, firmware downloads and aborts, and learns device
 // identity from SDO reads.
 //
-// The history and the connection table are allocated once with the instance;
+// The tracker knows nothing of networks and nodes: what it learns about the
+// sender (identity read from 0x1018/2, an answer to the maker's module object)
+// is handed back in the result and applied by the caller.
+//
+// The history and the connection table are allocated once with the tracker;
 // the only allocation while frames are analysed is a new connection entry.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "flowlens.h"
+#include "frame_classes.h"
 
 // Wire layout of an SDO frame, offsets from the start of the POWERLINK header.
 enum : uint32_t {
@@ -94,18 +98,70 @@ struct sdo_history_entry {
     uint8_t advance;
 };
 
-// History ring and connection table (the engine calls these, see flowlens.h).
-int flowlens_sdo_alloc(flowlens_instance *instance);
-void flowlens_sdo_clear(flowlens_instance *instance);
-void flowlens_sdo_release(flowlens_instance *instance);
+#define FLOWLENS_SDO_HISTORY_SIZE 1048576u
+#define FLOWLENS_SDO_BUCKETS 65536u
+
+// The SDO frame as the classification hands it to the tracking.
+struct flowlens_sdo_frame {
+    const uint8_t *epl;        // POWERLINK header (EPL offset 0)
+    uint32_t epl_length;       // bytes readable from epl (within the captured length)
+    uint8_t udp_mode;          // ASnd over UDP port 3819
+    uint8_t source_node;       // EPL offset 2, or last byte of the IP source address
+    uint8_t destination_node;  // EPL offset 1, or last byte of the IP destination address
+    uint32_t ip_source;        // UDP mode only, host order (a.b.c.d = a << 24 ...)
+    uint32_t ip_destination;
+    uint16_t udp_source_port;
+    uint16_t udp_destination_port;
+    const uint8_t *source_mac; // 6 bytes
+};
+
+// SDO state of the frame being tracked.
+struct sdo_frame_state {
+    uint8_t source_node;
+    uint8_t destination_node;
+    uint8_t command_flags;     // EPL offset 10
+    uint8_t segmentation;      // EPL offset 10 & 0x30 of the last frame with new data
+    const uint8_t *payload_end;
+};
+
+// SDO tracker: history ring, connection table and the current frame's state.
+struct sdo_tracker {
+    sdo_history_entry *history;    // ring of FLOWLENS_SDO_HISTORY_SIZE entries
+    uint64_t history_count;
+    sdo_connection **connections;  // FLOWLENS_SDO_BUCKETS chains
+    uint16_t *used_buckets;        // buckets given a connection since the last clear
+    uint32_t used_count;
+    sdo_frame_state current;
+};
+
+// What one tracked frame adds to the frame's classification. The caller
+// clears cls and abort_code for each frame and points message at its own
+// buffer; the tracking only ORs and sets.
+struct sdo_track_result {
+    frame_class cls;          // ORed: FLOWLENS_CLASS_SDO, and FLOWLENS_CLASS_SDO_ABORT on aborts
+    uint32_t abort_code;      // set with FLOWLENS_CLASS_SDO_ABORT
+    uint8_t maker_objects;    // the sender answered a read of the maker's module configuration
+    uint8_t identity_read;    // the sender (a maker device) answered its product code:
+    uint32_t product_code;    //   the caller sets its identity (maker vendor id, this code)
+    char *message;            // informational text, written only when there is one
+    size_t message_size;
+};
+
+// History ring and connection table, allocated once (on failure all stay
+// NULL and the tracking is off), cleared at every reset of the engine.
+int flowlens_sdo_alloc(sdo_tracker *tracker);
+void flowlens_sdo_clear(sdo_tracker *tracker);
+void flowlens_sdo_release(sdo_tracker *tracker);
 
 // Tracks one SDO frame (at least SDO_MIN_TRACKED_LENGTH POWERLINK bytes, so
-// the caller may hand over every SDO frame);
-// ORs FLOWLENS_CLASS_SDO and, on aborts, FLOWLENS_CLASS_SDO_ABORT into
-// instance->decoder_class, sets instance->sdo, and writes an informational
-// text into instance->decoder_message. Does nothing more than the class bit
-// when the tracking is off (allocation failed) or the frame is too short.
-void flowlens_sdo_track(flowlens_instance *instance, const flowlens_sdo_frame *frame);
+// the caller may hand over every SDO frame) with the capture frame number
+// frame_number: ORs FLOWLENS_CLASS_SDO and, on aborts,
+// FLOWLENS_CLASS_SDO_ABORT into result->cls, sets result->abort_code and the
+// identity fields, and writes an informational text into result->message.
+// Does nothing more than the class bit when the tracking is off (allocation
+// failed) or the frame is too short.
+void sdo_track(sdo_tracker *tracker, const flowlens_sdo_frame *frame, uint64_t frame_number,
+               sdo_track_result *result);
 
 // Answer of the history search for one frame.
 enum sdo_history_result {
@@ -116,8 +172,8 @@ enum sdo_history_result {
 };
 
 // Looks a frame up in the history (bisection over the kept entries; frames
-// are added in frame order). Reads the instance only.
-sdo_history_result sdo_history_find(const flowlens_instance *instance, uint64_t frame_number,
+// are added in frame order). Reads the tracker only.
+sdo_history_result sdo_history_find(const sdo_tracker *tracker, uint64_t frame_number,
                                     uint8_t *advance);
 
 // Sub-record list of a multiple-parameter frame (WriteMultiple requests and
@@ -158,12 +214,12 @@ bool sdo_subrecords_next(sdo_subrecord_iterator *it, sdo_subrecord *out);
 
 // Connection of two peers, as the tracking keys them; NULL when unknown.
 // (Addresses and ports as in flowlens_sdo_frame; both orders find it.)
-const sdo_connection *sdo_connection_find(const flowlens_instance *instance, uint8_t node_1,
+const sdo_connection *sdo_connection_find(const sdo_tracker *tracker, uint8_t node_1,
                                           uint32_t address_1, uint16_t port_1, uint8_t node_2,
                                           uint32_t address_2, uint16_t port_2);
 
 // Number of connection entries in the table (tests and statistics).
-size_t sdo_connection_count(const flowlens_instance *instance);
+size_t sdo_connection_count(const sdo_tracker *tracker);
 
 // Longest chain the table keeps per bucket: beyond it the least recently
 // used connection of the bucket is recycled.

@@ -22,8 +22,8 @@ TEST(Engine, CreateInitialisesEverything) {
     EXPECT_EQ(instance->network_offset.min, INT64_MAX);
     EXPECT_EQ(instance->network_offset.max, INT64_MIN);
     EXPECT_EQ(instance->port_switch.min, UINT64_MAX);
-    EXPECT_NE(instance->sdo_history, nullptr);
-    EXPECT_NE(instance->sdo_connections, nullptr);
+    EXPECT_NE(instance->sdo.history, nullptr);
+    EXPECT_NE(instance->sdo.connections, nullptr);
     for (const flowlens_network &n : instance->networks) {
         EXPECT_EQ(n.warm_up, 1);
         EXPECT_EQ(n.soc_mac[0], 0xFF);
@@ -133,8 +133,8 @@ TEST(Engine, ResetForgetsEverythingAndStartRewarms) {
         EXPECT_EQ(n.warm_up, 1);
         EXPECT_EQ(n.phase, FLOWLENS_PHASE_UNKNOWN);
     }
-    EXPECT_EQ(sdo_connection_count(e), 0u);
-    EXPECT_EQ(e->sdo_history_count, 0u);
+    EXPECT_EQ(sdo_connection_count(&e->sdo), 0u);
+    EXPECT_EQ(e->sdo.history_count, 0u);
     // After the reset the first SoC is a fresh start: no events.
     size_t before = s.events.size();
     s.feed(plk::soc(), 1000 * US);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "flowlens.h"
+#include "flowlens_classify.h"
 #include "sdo_frames.h"
 #include "sdo_tracking.h"
 
@@ -124,7 +125,7 @@ std::string message(uint64_t frame, const char *text) {
 uint32_t data_frames_of(const flowlens_instance *instance) {
     uint32_t total = 0;
     for (uint32_t b = 0; b < FLOWLENS_SDO_BUCKETS; ++b)
-        for (const sdo_connection *c = instance->sdo_connections[b]; c != nullptr; c = c->next) total += c->data_frames;
+        for (const sdo_connection *c = instance->sdo.connections[b]; c != nullptr; c = c->next) total += c->data_frames;
     return total;
 }
 
@@ -176,21 +177,19 @@ void track_directly(flowlens_instance *instance, const std::vector<frame_record>
     for (size_t i = 0; i < frames.size(); ++i) {
         flowlens_sdo_frame frame;
         if (!sdo_frame_of(frames[i], &frame)) continue;
-        frame.source = &instance->networks[0].nodes[frame.source_node];
-        frame.destination = &instance->networks[0].nodes[frame.destination_node];
         instance->current_frame_number = i + 1;
-        instance->decoder_class = 0;
-        instance->decoder_message[0] = '\0';
-        instance->sdo.abort_code = 0;
-        flowlens_sdo_track(instance, &frame);
+        flowlens_classification result{};
+        flowlens_message_buffer message;
+        message.text[0] = '\0';
+        flowlens_sdo_track(instance, &frame, &instance->networks[0].nodes[frame.source_node], &result, &message);
         char text[300];
-        if (instance->decoder_message[0] != '\0') {
-            snprintf(text, sizeof text, "Powerlink: Packet #%07zu - %s ", i + 1, instance->decoder_message);
+        if (message.text[0] != '\0') {
+            snprintf(text, sizeof text, "Powerlink: Packet #%07zu - %s ", i + 1, message.text);
             collect(summary, 0, 0, text, 0);
         }
-        if (instance->decoder_class & FLOWLENS_CLASS_SDO_ABORT) {
+        if (result.cls & FLOWLENS_CLASS_SDO_ABORT) {
             snprintf(text, sizeof text, "Powerlink: Packet #%07zu - SDO Abort Code 0x%08X '", i + 1,
-                     instance->sdo.abort_code);
+                     result.abort_code);
             collect(summary, 0, 2, text, 0);
         }
     }
@@ -226,8 +225,8 @@ TEST_P(SdoCaptures, TrackedAsCheckedByHand) {
     }
     if (!expected.through_engine) track_directly(instance, frames, &summary);
 
-    EXPECT_EQ(sdo_connection_count(instance), expected.connections);
-    EXPECT_EQ(instance->sdo_history_count, expected.history);
+    EXPECT_EQ(sdo_connection_count(&instance->sdo), expected.connections);
+    EXPECT_EQ(instance->sdo.history_count, expected.history);
     EXPECT_EQ(data_frames_of(instance), expected.data_frames);
     EXPECT_EQ(summary.messages, expected.messages);
     ASSERT_EQ(summary.aborts.size(), expected.aborts.size());
@@ -239,13 +238,13 @@ TEST_P(SdoCaptures, TrackedAsCheckedByHand) {
     }
     // Every history entry is found again by its frame, in order.
     uint64_t previous = 0;
-    const uint64_t kept = instance->sdo_history_count;
+    const uint64_t kept = instance->sdo.history_count;
     for (uint64_t i = 0; i < kept; ++i) {
-        const sdo_history_entry &entry = instance->sdo_history[i];
+        const sdo_history_entry &entry = instance->sdo.history[i];
         EXPECT_GT(entry.frame_number, previous);
         previous = entry.frame_number;
         uint8_t advance;
-        EXPECT_EQ(sdo_history_find(instance, entry.frame_number, &advance), SDO_HISTORY_FOUND);
+        EXPECT_EQ(sdo_history_find(&instance->sdo, entry.frame_number, &advance), SDO_HISTORY_FOUND);
         EXPECT_EQ(advance, entry.advance);
     }
     flowlens_destroy(instance);

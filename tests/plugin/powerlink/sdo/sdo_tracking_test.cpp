@@ -41,7 +41,7 @@ protected:
     void SetUp() override { ASSERT_NE(h.instance, nullptr); }
 
     const sdo_connection *connection(uint8_t a = MN, uint8_t b = CN) const {
-        return sdo_connection_find(h.instance, a, 0, a, b, 0, b);
+        return sdo_connection_find(&h.instance->sdo, a, 0, a, b, 0, b);
     }
     // Opens MN -> CN the way a client does: request, response, complete.
     void open() {
@@ -53,7 +53,7 @@ protected:
     uint64_t last_frame() const { return h.next_frame - 1; }
     uint8_t advance_of(uint64_t frame) const {
         uint8_t advance = 0xEE;
-        EXPECT_EQ(sdo_history_find(h.instance, frame, &advance), SDO_HISTORY_FOUND) << "frame " << frame;
+        EXPECT_EQ(sdo_history_find(&h.instance->sdo, frame, &advance), SDO_HISTORY_FOUND) << "frame " << frame;
         return advance;
     }
 };
@@ -67,9 +67,9 @@ TEST_F(SdoTracking, OpeningAConnectionIsQuietAndLeavesItOpen) {
     EXPECT_EQ(c->port_b, CN);
     EXPECT_EQ(c->frames, 4u);
     EXPECT_EQ(c->data_frames, 0u);
-    EXPECT_EQ(sdo_connection_count(h.instance), 1u);
+    EXPECT_EQ(sdo_connection_count(&h.instance->sdo), 1u);
     EXPECT_EQ(connection(CN, MN), c) << "both directions share one entry";
-    EXPECT_TRUE(h.instance->decoder_class & FLOWLENS_CLASS_SDO);
+    EXPECT_TRUE(h.result.cls & FLOWLENS_CLASS_SDO);
 }
 
 TEST_F(SdoTracking, InitialisationAndCloseMessages) {
@@ -88,7 +88,7 @@ TEST_F(SdoTracking, InitialisationAndCloseMessages) {
     EXPECT_EQ(h.track(layer(MN, CN, seq_byte(0, 1), seq_byte(0, 2))), "");
     EXPECT_EQ(connection()->state, SDO_CONNECTION_OPEN);
     EXPECT_EQ(h.track(layer(MN, CN, seq_byte(0, 0), seq_byte(0, 0))), "");
-    EXPECT_EQ(sdo_connection_count(h.instance), 1u);
+    EXPECT_EQ(sdo_connection_count(&h.instance->sdo), 1u);
 }
 
 TEST_F(SdoTracking, FirstFrameOfAnOpenConnectionOnlyCreatesIt) {
@@ -97,7 +97,7 @@ TEST_F(SdoTracking, FirstFrameOfAnOpenConnectionOnlyCreatesIt) {
     ASSERT_NE(connection(), nullptr);
     EXPECT_EQ(connection()->state, SDO_CONNECTION_OPEN);
     EXPECT_EQ(connection()->command_id, 0) << "nothing more for the creating frame";
-    EXPECT_EQ(h.instance->sdo_history_count, 0u);
+    EXPECT_EQ(h.instance->sdo.history_count, 0u);
 }
 
 TEST_F(SdoTracking, SequenceAdvancesAreKeptInTheHistory) {
@@ -120,26 +120,26 @@ TEST_F(SdoTracking, SequenceAdvancesAreKeptInTheHistory) {
     EXPECT_EQ(int8_t(advance_of(request_3)), -4);
     uint8_t advance;
     // The CN's frame repeated its send sequence 1, which is new data once (0 -> 4).
-    EXPECT_EQ(sdo_history_find(h.instance, pure_ack, &advance), SDO_HISTORY_FOUND);
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, pure_ack, &advance), SDO_HISTORY_FOUND);
     h.track(from_cn(sdo_frame_spec{layer(CN, MN, seq_byte(3, 2), seq_byte(1, 2))}));
-    EXPECT_EQ(sdo_history_find(h.instance, last_frame(), &advance), SDO_HISTORY_NOT_FOUND)
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, last_frame(), &advance), SDO_HISTORY_NOT_FOUND)
         << "a repeated send sequence is an acknowledge";
-    EXPECT_EQ(sdo_history_find(h.instance, before, &advance), SDO_HISTORY_NOT_FOUND)
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, before, &advance), SDO_HISTORY_NOT_FOUND)
         << "the last opening frame repeats sequence 0";
-    EXPECT_EQ(sdo_history_find(h.instance, 2, &advance), SDO_HISTORY_FOUND)
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, 2, &advance), SDO_HISTORY_FOUND)
         << "the CN's initialisation answer is in the history with advance 0";
     EXPECT_EQ(advance, 0);
     EXPECT_EQ(connection()->data_frames, 5u);
-    EXPECT_EQ(sdo_history_find(h.instance, 1, &advance), SDO_HISTORY_TOO_SMALL)
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, 1, &advance), SDO_HISTORY_TOO_SMALL)
         << "the creating frame comes before the oldest entry";
 }
 
 TEST_F(SdoTracking, HistoryBeforeAnyEntryIsTooSmall) {
     uint8_t advance;
-    EXPECT_EQ(sdo_history_find(h.instance, 1, &advance), SDO_HISTORY_TOO_SMALL);
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, 1, &advance), SDO_HISTORY_TOO_SMALL);
     h.next_frame = 100;
     open();
-    EXPECT_EQ(sdo_history_find(h.instance, 50, &advance), SDO_HISTORY_TOO_SMALL);
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, 50, &advance), SDO_HISTORY_TOO_SMALL);
 }
 
 TEST_F(SdoTracking, HistoryRingKeepsTheNewestEntries) {
@@ -155,21 +155,21 @@ TEST_F(SdoTracking, HistoryRingKeepsTheNewestEntries) {
     frame.source_node = MN;
     frame.destination_node = CN;
     frame.source_mac = spec.source_mac;
-    frame.source = &h.instance->networks[0].nodes[MN];
+    flowlens_node *source = &h.instance->networks[0].nodes[MN];
     for (uint64_t i = 0; i < total; ++i) {
         epl[SDO_OFFSET_SEND] = seq_byte(unsigned(i + 1), 2);
         h.instance->current_frame_number = h.next_frame++;
-        flowlens_sdo_track(h.instance, &frame);
+        h.track(frame, source);
     }
-    EXPECT_EQ(h.instance->sdo_history_count, total + 1);  // + the CN's initialisation answer
+    EXPECT_EQ(h.instance->sdo.history_count, total + 1);  // + the CN's initialisation answer
     // 11 entries were overwritten: the opening one and the first 10 requests.
     uint8_t advance;
-    EXPECT_EQ(sdo_history_find(h.instance, first_data, &advance), SDO_HISTORY_TOO_SMALL);
-    EXPECT_EQ(sdo_history_find(h.instance, first_data + 9, &advance), SDO_HISTORY_TOO_SMALL);
-    EXPECT_EQ(sdo_history_find(h.instance, first_data + 10, &advance), SDO_HISTORY_FOUND);
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, first_data, &advance), SDO_HISTORY_TOO_SMALL);
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, first_data + 9, &advance), SDO_HISTORY_TOO_SMALL);
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, first_data + 10, &advance), SDO_HISTORY_FOUND);
     EXPECT_EQ(advance, 4);
-    EXPECT_EQ(sdo_history_find(h.instance, last_frame(), &advance), SDO_HISTORY_FOUND);
-    EXPECT_EQ(sdo_history_find(h.instance, last_frame() + 1, &advance), SDO_HISTORY_NOT_FOUND);
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, last_frame(), &advance), SDO_HISTORY_FOUND);
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, last_frame() + 1, &advance), SDO_HISTORY_NOT_FOUND);
 }
 
 TEST_F(SdoTracking, SingleAbortCarriesItsCode) {
@@ -180,12 +180,12 @@ TEST_F(SdoTracking, SingleAbortCarriesItsCode) {
     abort.payload.clear();
     put32(abort.payload, 0x06020000);
     h.track(abort);
-    EXPECT_TRUE(h.instance->decoder_class & FLOWLENS_CLASS_SDO_ABORT);
-    EXPECT_EQ(h.instance->sdo.abort_code, 0x06020000u);
-    EXPECT_STREQ(abort_code_text(h.instance->sdo.abort_code), "'Object does not exist in the object dictionary'");
+    EXPECT_TRUE(h.result.cls & FLOWLENS_CLASS_SDO_ABORT);
+    EXPECT_EQ(h.result.abort_code, 0x06020000u);
+    EXPECT_STREQ(abort_code_text(h.result.abort_code), "'Object does not exist in the object dictionary'");
     // A repeated abort frame (same send sequence) is not a new abort.
     h.track(abort);
-    EXPECT_FALSE(h.instance->decoder_class & FLOWLENS_CLASS_SDO_ABORT);
+    EXPECT_FALSE(h.result.cls & FLOWLENS_CLASS_SDO_ABORT);
 }
 
 TEST_F(SdoTracking, WriteMultipleAbortCodeSitsBehindTheFirstWord) {
@@ -197,7 +197,7 @@ TEST_F(SdoTracking, WriteMultipleAbortCodeSitsBehindTheFirstWord) {
     put32(abort.payload, 0x11111111);
     put32(abort.payload, 0x05040001);
     h.track(abort);
-    EXPECT_EQ(h.instance->sdo.abort_code, 0x05040001u);
+    EXPECT_EQ(h.result.abort_code, 0x05040001u);
 }
 
 TEST_F(SdoTracking, AbortCodeBeyondTheCapturedBytesReadsAsZero) {
@@ -213,13 +213,13 @@ TEST_F(SdoTracking, AbortCodeBeyondTheCapturedBytesReadsAsZero) {
     frame.source_node = MN;
     frame.destination_node = CN;
     frame.source_mac = abort.source_mac;
-    frame.source = &h.instance->networks[0].nodes[MN];
-    h.instance->decoder_class = 0;
-    h.instance->sdo.abort_code = 0xDEADBEEF;
+    flowlens_node *source = &h.instance->networks[0].nodes[MN];
+    h.result.cls = 0;
+    h.result.abort_code = 0xDEADBEEF;
     h.instance->current_frame_number = h.next_frame++;
-    flowlens_sdo_track(h.instance, &frame);
-    EXPECT_TRUE(h.instance->decoder_class & FLOWLENS_CLASS_SDO_ABORT);
-    EXPECT_EQ(h.instance->sdo.abort_code, 0u);
+    h.track(frame, source);
+    EXPECT_TRUE(h.result.cls & FLOWLENS_CLASS_SDO_ABORT);
+    EXPECT_EQ(h.result.abort_code, 0u);
 }
 
 // ReadMultipleParameterByIndex response: sub-records with next offsets
@@ -252,8 +252,8 @@ TEST_F(SdoTracking, ReadMultipleResponseAbortsAreReported) {
     request.command = SDO_COMMAND_READ_MULTIPLE;
     h.track(request);
     h.track(read_multiple_response({{0x12}, {0x56, 0x34}, {0x11, 0x00, 0x09, 0x06}}, true));
-    EXPECT_TRUE(h.instance->decoder_class & FLOWLENS_CLASS_SDO_ABORT);
-    EXPECT_EQ(h.instance->sdo.abort_code, 0x06090011u);
+    EXPECT_TRUE(h.result.cls & FLOWLENS_CLASS_SDO_ABORT);
+    EXPECT_EQ(h.result.abort_code, 0x06090011u);
 }
 
 TEST_F(SdoTracking, ReadMultipleWithoutAbortsOrWithABrokenListIsQuiet) {
@@ -262,21 +262,21 @@ TEST_F(SdoTracking, ReadMultipleWithoutAbortsOrWithABrokenListIsQuiet) {
     request.command = SDO_COMMAND_READ_MULTIPLE;
     h.track(request);
     h.track(read_multiple_response({{0x12}, {0x11, 0x00, 0x09, 0x06}}, false));
-    EXPECT_FALSE(h.instance->decoder_class & FLOWLENS_CLASS_SDO_ABORT);
+    EXPECT_FALSE(h.result.cls & FLOWLENS_CLASS_SDO_ABORT);
 
     h.track(read_request(2, 2, 0, 0));
-    h.instance->decoder_class = 0;
+    h.result.cls = 0;
     sdo_frame_spec broken = read_multiple_response({{0x12}, {0x11, 0x00, 0x09, 0x06}}, true, 0);
     broken.send = seq_byte(2, 2);
     // A request that was not ReadMultiple: the response is not decoded either.
     h.track(broken);
-    EXPECT_FALSE(h.instance->decoder_class & FLOWLENS_CLASS_SDO_ABORT);
+    EXPECT_FALSE(h.result.cls & FLOWLENS_CLASS_SDO_ABORT);
 
     request.send = seq_byte(3, 2);
     h.track(request);
     broken.send = seq_byte(3, 2);
     h.track(broken);  // first next-offset advances by only 4: the list does not add up
-    EXPECT_FALSE(h.instance->decoder_class & FLOWLENS_CLASS_SDO_ABORT);
+    EXPECT_FALSE(h.result.cls & FLOWLENS_CLASS_SDO_ABORT);
 }
 
 TEST_F(SdoTracking, WriteMultipleResponseRecordsWithinTheSegment) {
@@ -293,8 +293,8 @@ TEST_F(SdoTracking, WriteMultipleResponseRecordsWithinTheSegment) {
                         0x01, 0x61, 0x08, 0x80, 0x31, 0x00, 0x09, 0x06};  // beyond the segment size
     response.segment_size = 24;
     h.track(response);
-    EXPECT_TRUE(h.instance->decoder_class & FLOWLENS_CLASS_SDO_ABORT);
-    EXPECT_EQ(h.instance->sdo.abort_code, 0x06070010u);
+    EXPECT_TRUE(h.result.cls & FLOWLENS_CLASS_SDO_ABORT);
+    EXPECT_EQ(h.result.abort_code, 0x06070010u);
 }
 
 TEST_F(SdoTracking, FirmwareDownloadStartAndCompletion) {
@@ -377,11 +377,11 @@ TEST_F(SdoTracking, FirmwareMessagesOverUdpNameTheIpAddress) {
     done.flags = RESPONSE;
     done.payload.clear();
     EXPECT_EQ(h.track(done), " Firmware Download Completed CN192.168.100.32");
-    const sdo_connection *c = sdo_connection_find(h.instance, 4, 0xC0A86204, 2000, 32, 0xC0A86420, 3819);
+    const sdo_connection *c = sdo_connection_find(&h.instance->sdo, 4, 0xC0A86204, 2000, 32, 0xC0A86420, 3819);
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->port_a, 2000);
     EXPECT_EQ(c->address_b, 0xC0A86420u);
-    EXPECT_EQ(sdo_connection_find(h.instance, 4, 0xC0A86204, 2001, 32, 0xC0A86420, 3819), nullptr);
+    EXPECT_EQ(sdo_connection_find(&h.instance->sdo, 4, 0xC0A86204, 2001, 32, 0xC0A86420, 3819), nullptr);
 }
 
 class SdoIdentity : public SdoTracking {
@@ -447,14 +447,14 @@ TEST_F(SdoTracking, ResetFreesEveryConnection) {
         h.track(s);
         h.track(layer(uint8_t(node), MN, seq_byte(0, 1), seq_byte(0, 1)));
     }
-    EXPECT_EQ(sdo_connection_count(h.instance), 199u);
-    EXPECT_GT(h.instance->sdo_history_count, 0u);
+    EXPECT_EQ(sdo_connection_count(&h.instance->sdo), 199u);
+    EXPECT_GT(h.instance->sdo.history_count, 0u);
     flowlens_reset(h.instance);
-    EXPECT_EQ(sdo_connection_count(h.instance), 0u);
-    EXPECT_EQ(h.instance->sdo_history_count, 0u);
-    EXPECT_NE(h.instance->sdo_history, nullptr) << "the ring stays allocated";
+    EXPECT_EQ(sdo_connection_count(&h.instance->sdo), 0u);
+    EXPECT_EQ(h.instance->sdo.history_count, 0u);
+    EXPECT_NE(h.instance->sdo.history, nullptr) << "the ring stays allocated";
     open();
-    EXPECT_EQ(sdo_connection_count(h.instance), 1u);
+    EXPECT_EQ(sdo_connection_count(&h.instance->sdo), 1u);
 }
 
 // A client's opening request over UDP from 10.0.0.4:port to 10.0.0.32:3819;
@@ -478,13 +478,13 @@ TEST_F(SdoTracking, ResetsFreeConnectionsOfEveryBucketRoundAfterRound) {
         for (uint16_t port = 2000; port < 2040; ++port) {
             h.track(udp_client_request(port));
         }
-        EXPECT_EQ(sdo_connection_count(h.instance), 2u + SDO_BUCKET_CHAIN_LIMIT) << "round " << round;
-        EXPECT_NE(sdo_connection_find(h.instance, 254, 0, 254, 255, 0, 255), nullptr);
+        EXPECT_EQ(sdo_connection_count(&h.instance->sdo), 2u + SDO_BUCKET_CHAIN_LIMIT) << "round " << round;
+        EXPECT_NE(sdo_connection_find(&h.instance->sdo, 254, 0, 254, 255, 0, 255), nullptr);
         flowlens_reset(h.instance);
-        EXPECT_EQ(sdo_connection_count(h.instance), 0u) << "round " << round;
-        EXPECT_EQ(sdo_connection_find(h.instance, 254, 0, 254, 255, 0, 255), nullptr);
+        EXPECT_EQ(sdo_connection_count(&h.instance->sdo), 0u) << "round " << round;
+        EXPECT_EQ(sdo_connection_find(&h.instance->sdo, 254, 0, 254, 255, 0, 255), nullptr);
         flowlens_reset(h.instance);
-        EXPECT_EQ(sdo_connection_count(h.instance), 0u);
+        EXPECT_EQ(sdo_connection_count(&h.instance->sdo), 0u);
     }
 }
 
@@ -498,9 +498,9 @@ TEST_F(SdoTracking, ManyUdpPeersOfOneBucketStayBounded) {
         s.receive = seq_byte(0, 1);
         h.track(s);
     }
-    EXPECT_EQ(sdo_connection_count(h.instance), size_t(SDO_BUCKET_CHAIN_LIMIT));
-    EXPECT_NE(sdo_connection_find(h.instance, 4, 0x0A000004, 1099, 32, 0x0A000020, 3819), nullptr);
-    EXPECT_EQ(sdo_connection_find(h.instance, 4, 0x0A000004, 1000, 32, 0x0A000020, 3819), nullptr);
+    EXPECT_EQ(sdo_connection_count(&h.instance->sdo), size_t(SDO_BUCKET_CHAIN_LIMIT));
+    EXPECT_NE(sdo_connection_find(&h.instance->sdo, 4, 0x0A000004, 1099, 32, 0x0A000020, 3819), nullptr);
+    EXPECT_EQ(sdo_connection_find(&h.instance->sdo, 4, 0x0A000004, 1000, 32, 0x0A000020, 3819), nullptr);
 }
 
 TEST_F(SdoTracking, UnpaddedSequenceLayerFramesAreTracked) {
@@ -532,16 +532,16 @@ TEST_F(SdoTracking, ShortFramesAndMissingTablesAreOnlyClassified) {
     frame.source_node = MN;
     frame.destination_node = CN;
     frame.source_mac = s.source_mac;
-    h.instance->decoder_class = 0;
-    flowlens_sdo_track(h.instance, &frame);
-    EXPECT_EQ(h.instance->decoder_class, FLOWLENS_CLASS_SDO);
-    EXPECT_EQ(sdo_connection_count(h.instance), 0u);
+    h.result.cls = 0;
+    h.track(frame, nullptr);
+    EXPECT_EQ(h.result.cls, FLOWLENS_CLASS_SDO);
+    EXPECT_EQ(sdo_connection_count(&h.instance->sdo), 0u);
 
-    flowlens_sdo_release(h.instance);  // as after a failed allocation
+    flowlens_sdo_release(&h.instance->sdo);  // as after a failed allocation
     EXPECT_EQ(h.track(layer(MN, CN, seq_byte(0, 0), seq_byte(0, 1))), "");
-    EXPECT_EQ(h.instance->decoder_class, FLOWLENS_CLASS_SDO);
+    EXPECT_EQ(h.result.cls, FLOWLENS_CLASS_SDO);
     uint8_t advance;
-    EXPECT_EQ(sdo_history_find(h.instance, 1, &advance), SDO_HISTORY_OFF);
+    EXPECT_EQ(sdo_history_find(&h.instance->sdo, 1, &advance), SDO_HISTORY_OFF);
     flowlens_reset(h.instance);  // and a reset without tables is harmless
 }
 
@@ -638,7 +638,7 @@ TEST(SdoThroughEngine, MessagesAndAbortsReachTheCallback) {
         abort_seen |= text == "Powerlink: Packet #0000006 - SDO Abort Code 0x06020000 "
                               "'Object does not exist in the object dictionary'";
     EXPECT_TRUE(abort_seen);
-    EXPECT_EQ(sdo_connection_count(h.instance), 1u);
+    EXPECT_EQ(sdo_connection_count(&h.instance->sdo), 1u);
 }
 
 }  // namespace
