@@ -9,7 +9,7 @@ namespace {
 const QString kHomePage = QStringLiteral("introduction");
 const QString kErrorPage = QStringLiteral("errorpage");
 const QString kHelpPrefix = QStringLiteral(":/pluginhelp/");
-}
+}  // namespace
 
 HelpBrowser::HelpBrowser(QWidget *parent) : QTextBrowser(parent), historyOffset(0)
 {

@@ -11,7 +11,7 @@ QPushButton *makeNavigationButton(const QString &text, const QString &icon, bool
     button->setEnabled(enabled);
     return button;
 }
-}
+}  // namespace
 
 HelpPage::HelpPage(QWidget *parent) : QWidget(parent), ui(new Ui::HelpPage)
 {

@@ -17,7 +17,7 @@ void recordWarning(const gchar *, GLogLevelFlags, const gchar *message, gpointer
 {
     g_warnings += message;
 }
-}
+}  // namespace
 
 TEST(GuiLoaderForeignQt, RefusesTheOtherQtMajor)
 {

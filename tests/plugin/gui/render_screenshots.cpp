@@ -60,7 +60,7 @@ bool save(QWidget *widget, const QString &dir, const QString &name)
     std::printf("%s\n", qPrintable(path));
     return true;
 }
-}
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -30,7 +30,7 @@ void onModalDialog(std::function<void(QDialog *)> fn)
         fn(qobject_cast<QDialog *>(QApplication::activeModalWidget()));
     });
 }
-}
+}  // namespace
 
 class TestShellDialogs : public QObject
 {
