@@ -12,8 +12,8 @@ struct DumpProcessor;
 struct AnalyzerLink;
 struct ReplayReader;
 
-constexpr int kPathChars = 260;          // 259 characters + terminator
-constexpr int kCaptureFileChars = 512;   // 511 characters + terminator
+constexpr int kPathChars = 260;         // 259 characters + terminator
+constexpr int kCaptureFileChars = 512;  // 511 characters + terminator
 
 constexpr uint32_t kBufferSizeMin = 262144;
 constexpr uint32_t kBufferSizeMax = 4194304;
@@ -45,60 +45,60 @@ enum InterfaceKind : uint32_t { kInterfaceHardware = 0, kInterfaceFile = 1 };
 
 // Read by the dump processor and its trigger test; the field order is fixed.
 struct TriggerSettings {
-  int64_t postTriggerTimeNs;
-  uint32_t port01Enabled;
-  uint32_t port02Enabled;
-  uint32_t diPositive[4];
-  uint32_t diNegative[4];
-  uint32_t destroyedPacket;
-  uint32_t droppedPacket;
+    int64_t postTriggerTimeNs;
+    uint32_t port01Enabled;
+    uint32_t port02Enabled;
+    uint32_t diPositive[4];
+    uint32_t diNegative[4];
+    uint32_t destroyedPacket;
+    uint32_t droppedPacket;
 };
 
 // Flags shared between the main thread and the capture thread; set once,
 // polled without locks.
 struct RunFlags {
-  std::atomic<bool> stopMainLoop{false};
-  std::atomic<bool> stopCaptureThread{false};
-  std::atomic<bool> writingEnabled{false};
-  std::atomic<bool> traceGenerating{false};
-  std::atomic<bool> keyboardForceTrigger{false};
-  std::atomic<bool> captureThreadFinished{false};
+    std::atomic<bool> stopMainLoop{false};
+    std::atomic<bool> stopCaptureThread{false};
+    std::atomic<bool> writingEnabled{false};
+    std::atomic<bool> traceGenerating{false};
+    std::atomic<bool> keyboardForceTrigger{false};
+    std::atomic<bool> captureThreadFinished{false};
 };
 
 struct CaptureContext {
-  char interfaceName[kPathChars];
-  char fifoPath[kPathChars];
-  char controlInPath[kPathChars];
-  char controlOutPath[kPathChars];
-  uint8_t loggerControlNumber;
-  uint8_t statusControlNumber;
-  uint8_t forceTriggerControlNumber;
-  uint32_t captureMode;        // CaptureMode
-  uint32_t bufferSize;         // N: record count including the headroom
-  uint8_t hwNode;              // 0 = first analyzer detected
-  TriggerSettings trigger;
-  char captureFile[kCaptureFileChars];
-  uint32_t interfaceKind;      // InterfaceKind, set at capture start
-  char deviceName[32];
+    char interfaceName[kPathChars];
+    char fifoPath[kPathChars];
+    char controlInPath[kPathChars];
+    char controlOutPath[kPathChars];
+    uint8_t loggerControlNumber;
+    uint8_t statusControlNumber;
+    uint8_t forceTriggerControlNumber;
+    uint32_t captureMode;  // CaptureMode
+    uint32_t bufferSize;   // N: record count including the headroom
+    uint8_t hwNode;        // 0 = first analyzer detected
+    TriggerSettings trigger;
+    char captureFile[kCaptureFileChars];
+    uint32_t interfaceKind;  // InterfaceKind, set at capture start
+    char deviceName[32];
 
-  bool queryInterfaces;
-  bool queryDlts;
-  bool queryConfig;
-  bool capture;
-  bool standalone;
+    bool queryInterfaces;
+    bool queryDlts;
+    bool queryConfig;
+    bool capture;
+    bool standalone;
 
-  // Handles, owned by the context and released in teardown order.
-  FileHandle* controlInFile;
-  FileHandle* controlOutFile;
-  ControlChannel* control;
-  CaptureBuffer* buffer;
-  PcapngWriter* writer;
-  DumpProcessor* processor;
-  AnalyzerLink* link;
-  ReplayReader* replay;
-  void* captureThread;         // owned std::thread, see the capture loops
+    // Handles, owned by the context and released in teardown order.
+    FileHandle *controlInFile;
+    FileHandle *controlOutFile;
+    ControlChannel *control;
+    CaptureBuffer *buffer;
+    PcapngWriter *writer;
+    DumpProcessor *processor;
+    AnalyzerLink *link;
+    ReplayReader *replay;
+    void *captureThread;  // owned std::thread, see the capture loops
 
-  RunFlags run;
+    RunFlags run;
 };
 
 // Incremented by the signal handler, polled by the main loop.
@@ -106,8 +106,8 @@ extern std::atomic<int> g_signalCount;
 
 // Fills every field with its value before the command line is read: the
 // defaults of the options, empty capture file, no handles, all flags off.
-void captureContextInit(CaptureContext* context);
+void captureContextInit(CaptureContext *context);
 
 // Interface kind of a --capture run: the name only has to contain one of the
 // two interface names. Answers kInterfaceHardware, kInterfaceFile or -1.
-int interfaceKindFromName(const char* interfaceName);
+int interfaceKindFromName(const char *interfaceName);

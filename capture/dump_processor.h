@@ -23,7 +23,7 @@ namespace packetflags {
 constexpr uint32_t kDirectionInbound = 1;   // port 01
 constexpr uint32_t kDirectionOutbound = 2;  // port 02
 constexpr uint32_t kDirectionMask = 3;
-constexpr unsigned kPhyInfoShift = 9;       // low 5 bits of the dump's PHY info
+constexpr unsigned kPhyInfoShift = 9;  // low 5 bits of the dump's PHY info
 constexpr uint32_t kPhyInfoMask = 0x1F;
 constexpr unsigned kFirstDigitalInputBit = 16;  // DI1..DI4 high in bits 16..19
 constexpr uint32_t kFrameCut = 1u << 20;
@@ -41,65 +41,65 @@ constexpr uint16_t kMinimumFrameLength = 64;
 // Results of processDump beyond 0 (go on) and -1 (malformed or fatal: stop).
 constexpr int kDumpTraceComplete = 256;  // post-trigger time passed: write the trace
 
-constexpr int kTriggerTextChars = 128;  // 127 characters + terminator
+constexpr int kTriggerTextChars = 128;        // 127 characters + terminator
 constexpr uint32_t kMaxRecordsPerDump = 255;  // the dump header counts records in one byte
 
 struct PortTimeState {
-  bool firstInDump;      // no record of this port yet in the current dump
-  uint32_t firstLow;     // low stamp of the port's first record in this dump
-  uint16_t wrap;         // 1 once the low stamp wrapped within this dump
-  uint32_t high;         // from the dump's high part, corrected by +-1
-  uint32_t previousLow;  // low stamp of the port's previous record
+    bool firstInDump;      // no record of this port yet in the current dump
+    uint32_t firstLow;     // low stamp of the port's first record in this dump
+    uint16_t wrap;         // 1 once the low stamp wrapped within this dump
+    uint32_t high;         // from the dump's high part, corrected by +-1
+    uint32_t previousLow;  // low stamp of the port's previous record
 };
 
 struct DumpProcessor {
-  const TriggerSettings* settings;
-  uint32_t captureMode;  // CaptureMode
-  CaptureBuffer* buffer;
-  MessageSink* sink;     // may be null: messages are then dropped
+    const TriggerSettings *settings;
+    uint32_t captureMode;  // CaptureMode
+    CaptureBuffer *buffer;
+    MessageSink *sink;  // may be null: messages are then dropped
 
-  bool triggered;  // never cleared
-  int64_t triggerTime;
-  uint64_t triggerPacketNumber;
-  char triggerText[kTriggerTextChars];
+    bool triggered;  // never cleared
+    int64_t triggerTime;
+    uint64_t triggerPacketNumber;
+    char triggerText[kTriggerTextChars];
 
-  PortTimeState ports[2];  // port 01, port 02
-  bool haveTimeBase;
-  int64_t timeBase;   // analyzer time of the first record ever, ns
-  int64_t startTime;  // wall clock at the first dump frame, ns; 0 = not yet
+    PortTimeState ports[2];  // port 01, port 02
+    bool haveTimeBase;
+    int64_t timeBase;   // analyzer time of the first record ever, ns
+    int64_t startTime;  // wall clock at the first dump frame, ns; 0 = not yet
 
-  uint64_t dumpsProcessed;
-  uint64_t packetCount;  // records of enabled ports: the "Packet #" number
-  int64_t lastStoredTime;
-  uint16_t lockedUniqueId;
-  uint16_t lastDumpTotal;
-  uint16_t expectedDumpTotal;
-  uint32_t previousDi[4];  // DI1..DI4 of the previous stored packet
-  uint32_t lossEvents;
-  uint32_t lossEventsAtLastStored;
+    uint64_t dumpsProcessed;
+    uint64_t packetCount;  // records of enabled ports: the "Packet #" number
+    int64_t lastStoredTime;
+    uint16_t lockedUniqueId;
+    uint16_t lastDumpTotal;
+    uint16_t expectedDumpTotal;
+    uint32_t previousDi[4];  // DI1..DI4 of the previous stored packet
+    uint32_t lossEvents;
+    uint32_t lossEventsAtLastStored;
 
-  // Slots of the dump in hand: taken from the free list together when the
-  // dump starts, filled in record order, and the filled ones inserted into
-  // the presort list together when the dump ends (the rest go back), so a
-  // dump costs the buffer's lock a few times instead of twice per record.
-  PacketRecord* slots[kMaxRecordsPerDump];
-  uint32_t slotsTaken;
-  uint32_t slotsFilled;
+    // Slots of the dump in hand: taken from the free list together when the
+    // dump starts, filled in record order, and the filled ones inserted into
+    // the presort list together when the dump ends (the rest go back), so a
+    // dump costs the buffer's lock a few times instead of twice per record.
+    PacketRecord *slots[kMaxRecordsPerDump];
+    uint32_t slotsTaken;
+    uint32_t slotsFilled;
 
-  // Wall-clock seconds; read once, at the first dump frame.
-  int64_t (*wallClockSeconds)();
+    // Wall-clock seconds; read once, at the first dump frame.
+    int64_t (*wallClockSeconds)();
 };
 
 // Creates a processor with nothing locked and no start time; none without
 // settings or buffer.
-DumpProcessor* dumpProcessorCreate(const TriggerSettings* settings, uint32_t captureMode,
-                                   CaptureBuffer* buffer, MessageSink* sink);
-void dumpProcessorFree(DumpProcessor* processor);
+DumpProcessor *dumpProcessorCreate(const TriggerSettings *settings, uint32_t captureMode, CaptureBuffer *buffer,
+                                   MessageSink *sink);
+void dumpProcessorFree(DumpProcessor *processor);
 
 // 0: consumed, go on; -1: malformed frame or fatal condition, stop;
 // kDumpTraceComplete: the post-trigger time has passed, stop and write.
-int processDump(DumpProcessor* processor, const uint8_t* frame, uint32_t length);
+int processDump(DumpProcessor *processor, const uint8_t *frame, uint32_t length);
 
 // The trigger test for one stored packet with its record flags; answers
 // whether it fired (and then notes trigger time, packet number and text).
-bool evaluateTrigger(DumpProcessor* processor, uint16_t recordFlags);
+bool evaluateTrigger(DumpProcessor *processor, uint16_t recordFlags);

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 // --extcap-interfaces: version line, the two interfaces, the two controls.
-void printExtcapInterfaces(std::FILE* out);
+void printExtcapInterfaces(std::FILE *out);
 // --extcap-dlts: the one link type, without a line end.
-void printExtcapDlts(std::FILE* out);
+void printExtcapDlts(std::FILE *out);
 // --extcap-config: the dialog of `interfaceName` (exact match); nothing for
 // any other name.
-void printExtcapConfig(std::FILE* out, const char* interfaceName);
+void printExtcapConfig(std::FILE *out, const char *interfaceName);

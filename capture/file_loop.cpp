@@ -34,70 +34,70 @@ constexpr ForceTriggerNotice kFileNotice = ForceTriggerNotice::kAlways;
 // the processor's cache when the main thread writes them, instead of
 // filling the whole pool and being fetched back from memory one by one.
 // Force Trigger is still served meanwhile.
-void waitForRoom(CaptureContext* context, int64_t maxWaiting, ForceTriggerPoll* forcePoll) {
-  CaptureBuffer* buffer = context->buffer;
-  while (!context->run.stopCaptureThread.load()) {
-    // The free list itself: the main thread may hold a batch of slots
-    // between taking and giving them back.
-    if (captureBufferFreeCount(buffer) >= kReplayFreeSlotsNeeded && captureBufferRemaining(buffer) <= maxWaiting)
-      return;
-    if (handleForceTrigger(context, forcePoll, kFileNotice)) return;
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
+void waitForRoom(CaptureContext *context, int64_t maxWaiting, ForceTriggerPoll *forcePoll) {
+    CaptureBuffer *buffer = context->buffer;
+    while (!context->run.stopCaptureThread.load()) {
+        // The free list itself: the main thread may hold a batch of slots
+        // between taking and giving them back.
+        if (captureBufferFreeCount(buffer) >= kReplayFreeSlotsNeeded && captureBufferRemaining(buffer) <= maxWaiting)
+            return;
+        if (handleForceTrigger(context, forcePoll, kFileNotice)) return;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
 }
 
 // The end of the file ends the capture. In single shot without a trigger
 // nothing is written; the user is told so, and how to get the frames.
-void endOfFile(CaptureContext* context) {
-  const bool anyDump = replayReaderFinish(context->replay) > 0;
-  if (anyDump && context->captureMode == kCaptureSingleShot) {
-    const char* text =
-        "End of capture file reached in Single Shot mode without a trigger: nothing was written. Use Live Capture, "
-        "a trigger, or Force Trigger.";
-    logMessage(context->control, kLogWarning, text);
-    sendStatus(context->control, kStatusWarning, text);
-  }
-  endCapture(context, false);
+void endOfFile(CaptureContext *context) {
+    const bool anyDump = replayReaderFinish(context->replay) > 0;
+    if (anyDump && context->captureMode == kCaptureSingleShot) {
+        const char *text =
+            "End of capture file reached in Single Shot mode without a trigger: nothing was written. Use Live Capture, "
+            "a trigger, or Force Trigger.";
+        logMessage(context->control, kLogWarning, text);
+        sendStatus(context->control, kStatusWarning, text);
+    }
+    endCapture(context, false);
 }
 
 }  // namespace
 
-void fileLoop(CaptureContext* context) {
-  const bool singleShot = context->captureMode == kCaptureSingleShot;
-  const int32_t holdBack = captureHoldBackDepth(context);
-  if (!singleShot) context->run.writingEnabled.store(true);
-  // Single shot must fill its pre-trigger ring; live replay runs only a
-  // little ahead of the writer.
-  const int64_t maxWaiting = singleShot ? INT64_MAX : holdBack + kLiveReplayLead;
-  // What the reader fills: a whole dump frame as the file holds it, which
-  // may be longer than a capture slot.
-  ReplayFrame* frame = new (std::nothrow) ReplayFrame;
-  if (!frame) {
-    endCapture(context, false);
-    context->run.captureThreadFinished.store(true);
-    return;
-  }
-  ForceTriggerPoll forcePoll;
-  while (!context->run.stopCaptureThread.load()) {
-    const int64_t now = static_cast<int64_t>(std::time(nullptr));
-    frame->timestamp = 0;
-    frame->frameLength = 0;
-    frame->capturedLength = 0;
-    if (replayReaderReadFrame(context->replay, frame, isDumpFrame, now) == 0) {
-      waitForRoom(context, maxWaiting, &forcePoll);
-      if (context->run.stopCaptureThread.load()) break;
-      captureBufferSetHoldBack(context->buffer, holdBack);
-      const int result = processDump(context->processor, frame->data, frame->capturedLength);
-      if (result == -1) {
+void fileLoop(CaptureContext *context) {
+    const bool singleShot = context->captureMode == kCaptureSingleShot;
+    const int32_t holdBack = captureHoldBackDepth(context);
+    if (!singleShot) context->run.writingEnabled.store(true);
+    // Single shot must fill its pre-trigger ring; live replay runs only a
+    // little ahead of the writer.
+    const int64_t maxWaiting = singleShot ? INT64_MAX : holdBack + kLiveReplayLead;
+    // What the reader fills: a whole dump frame as the file holds it, which
+    // may be longer than a capture slot.
+    ReplayFrame *frame = new (std::nothrow) ReplayFrame;
+    if (!frame) {
         endCapture(context, false);
-      } else if (result == kDumpTraceComplete) {
-        endCapture(context, true);
-      }
-    } else if (replayReaderBytesLeft(context->replay) == 0) {
-      endOfFile(context);
+        context->run.captureThreadFinished.store(true);
+        return;
     }
-    handleForceTrigger(context, &forcePoll, kFileNotice);
-  }
-  delete frame;
-  context->run.captureThreadFinished.store(true);
+    ForceTriggerPoll forcePoll;
+    while (!context->run.stopCaptureThread.load()) {
+        const int64_t now = static_cast<int64_t>(std::time(nullptr));
+        frame->timestamp = 0;
+        frame->frameLength = 0;
+        frame->capturedLength = 0;
+        if (replayReaderReadFrame(context->replay, frame, isDumpFrame, now) == 0) {
+            waitForRoom(context, maxWaiting, &forcePoll);
+            if (context->run.stopCaptureThread.load()) break;
+            captureBufferSetHoldBack(context->buffer, holdBack);
+            const int result = processDump(context->processor, frame->data, frame->capturedLength);
+            if (result == -1) {
+                endCapture(context, false);
+            } else if (result == kDumpTraceComplete) {
+                endCapture(context, true);
+            }
+        } else if (replayReaderBytesLeft(context->replay) == 0) {
+            endOfFile(context);
+        }
+        handleForceTrigger(context, &forcePoll, kFileNotice);
+    }
+    delete frame;
+    context->run.captureThreadFinished.store(true);
 }

@@ -8,4 +8,4 @@ struct CaptureContext;
 // captureThreadCreate): replays the ReplayReader's dump frames through
 // processDump until the file ends, the capture is complete or stopped, or the
 // trigger is forced. Sets capture-thread-finished as its last action.
-void fileLoop(CaptureContext* context);
+void fileLoop(CaptureContext *context);

@@ -15,4 +15,4 @@ constexpr std::time_t kLiveIdleFlushSeconds = 1;
 // captureThreadCreate). Runs until stop-capture-thread is set: by a complete
 // trigger, a fatal dump frame, Force Trigger (button or console key), or the
 // main thread. Sets capture-thread-finished as its last action.
-void hardwareLoop(CaptureContext* context);
+void hardwareLoop(CaptureContext *context);

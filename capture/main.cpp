@@ -14,30 +14,30 @@ namespace {
 CaptureContext g_context;
 }  // namespace
 
-int main(int argc, char** argv) {
-  installSignalGuard();
-  // A FIFO or control pipe whose reader went away makes writes fail instead
-  // of ending the process.
-  std::signal(SIGPIPE, SIG_IGN);
+int main(int argc, char **argv) {
+    installSignalGuard();
+    // A FIFO or control pipe whose reader went away makes writes fail instead
+    // of ending the process.
+    std::signal(SIGPIPE, SIG_IGN);
 
-  CaptureContext* context = &g_context;
-  captureContextInit(context);
-  parseOptions(context, argc, argv);
+    CaptureContext *context = &g_context;
+    captureContextInit(context);
+    parseOptions(context, argc, argv);
 
-  if (context->queryInterfaces) printExtcapInterfaces(stdout);
-  if (context->queryDlts) printExtcapDlts(stdout);
-  if (context->queryConfig) printExtcapConfig(stdout, context->interfaceName);
-  std::fflush(stdout);
+    if (context->queryInterfaces) printExtcapInterfaces(stdout);
+    if (context->queryDlts) printExtcapDlts(stdout);
+    if (context->queryConfig) printExtcapConfig(stdout, context->interfaceName);
+    std::fflush(stdout);
 
-  if (!context->capture) return 0;
+    if (!context->capture) return 0;
 
-  // --capture needs one of our two interfaces (by substring: Wireshark may
-  // decorate the name); anything else ends the run with -1 and no message.
-  const int kind = interfaceKindFromName(context->interfaceName);
-  if (kind < 0) return -1;
-  context->interfaceKind = static_cast<uint32_t>(kind);
+    // --capture needs one of our two interfaces (by substring: Wireshark may
+    // decorate the name); anything else ends the run with -1 and no message.
+    const int kind = interfaceKindFromName(context->interfaceName);
+    if (kind < 0) return -1;
+    context->interfaceKind = static_cast<uint32_t>(kind);
 
-  const int result = runCapture(context);
-  std::fflush(stdout);
-  return result;
+    const int result = runCapture(context);
+    std::fflush(stdout);
+    return result;
 }

@@ -12,22 +12,22 @@
 namespace {
 
 enum OptionId : int {
-  kOptInterfaces = 1000,
-  kOptDlts,
-  kOptConfig,
-  kOptCapture,
-  kOptInterface,
-  kOptFifo,
-  kOptControlIn,
-  kOptControlOut,
-  kOptCaptureMode,
-  kOptBufferSize,
-  kOptHwNode,
-  kOptPortConfig,
-  kOptPostTrigger,
-  kOptTrigger,
-  kOptCaptureFile,
-  kOptStandalone,
+    kOptInterfaces = 1000,
+    kOptDlts,
+    kOptConfig,
+    kOptCapture,
+    kOptInterface,
+    kOptFifo,
+    kOptControlIn,
+    kOptControlOut,
+    kOptCaptureMode,
+    kOptBufferSize,
+    kOptHwNode,
+    kOptPortConfig,
+    kOptPostTrigger,
+    kOptTrigger,
+    kOptCaptureFile,
+    kOptStandalone,
 };
 
 const struct option kLongOptions[] = {
@@ -57,30 +57,30 @@ const struct option kLongOptions[] = {
 // empty interface name matches no interface) rather than silently working on
 // a default or a truncated name.
 template <size_t N>
-void copyText(char (&field)[N], const char* text, const char* optionName) {
-  const size_t length = strnlen(text, N);
-  if (length >= N) {
-    std::fprintf(stderr, "sentra_extcap: argument of --%s is longer than %zu characters and was refused\n",
-                 optionName, N - 1);
-    field[0] = '\0';
-    return;
-  }
-  std::memcpy(field, text, length + 1);
+void copyText(char (&field)[N], const char *text, const char *optionName) {
+    const size_t length = strnlen(text, N);
+    if (length >= N) {
+        std::fprintf(stderr, "sentra_extcap: argument of --%s is longer than %zu characters and was refused\n",
+                     optionName, N - 1);
+        field[0] = '\0';
+        return;
+    }
+    std::memcpy(field, text, length + 1);
 }
 
 // Decimal value of the leading digits (after optional blanks and sign), as
 // atoi reads it, but saturated instead of overflowing.
-long long leadingDecimal(const char* text) {
-  return std::strtoll(text, nullptr, 10);  // saturates at LLONG_MIN/LLONG_MAX on overflow
+long long leadingDecimal(const char *text) {
+    return std::strtoll(text, nullptr, 10);  // saturates at LLONG_MIN/LLONG_MAX on overflow
 }
 
 long long clamp(long long value, long long low, long long high) {
-  return value < low ? low : (value > high ? high : value);
+    return value < low ? low : (value > high ? high : value);
 }
 
-void applyOption(CaptureContext* context, int id, const char* argument) {
-  TriggerSettings& trigger = context->trigger;
-  switch (id) {
+void applyOption(CaptureContext *context, int id, const char *argument) {
+    TriggerSettings &trigger = context->trigger;
+    switch (id) {
     case kOptInterfaces: context->queryInterfaces = true; break;
     case kOptDlts: context->queryDlts = true; break;
     case kOptConfig: context->queryConfig = true; break;
@@ -92,59 +92,59 @@ void applyOption(CaptureContext* context, int id, const char* argument) {
     case kOptControlOut: copyText(context->controlOutPath, argument, "extcap-control-out"); break;
     case kOptCaptureFile: copyText(context->captureFile, argument, "ta5521capturefile"); break;
     case kOptCaptureMode:
-      context->captureMode = std::strstr(argument, "singleshot") ? kCaptureSingleShot : kCaptureLive;
-      break;
+        context->captureMode = std::strstr(argument, "singleshot") ? kCaptureSingleShot : kCaptureLive;
+        break;
     case kOptBufferSize: {
-      const long long size = clamp(leadingDecimal(argument), kBufferSizeMin, kBufferSizeMax);
-      context->bufferSize = static_cast<uint32_t>(size) + kBufferHeadroom;
-      break;
+        const long long size = clamp(leadingDecimal(argument), kBufferSizeMin, kBufferSizeMax);
+        context->bufferSize = static_cast<uint32_t>(size) + kBufferHeadroom;
+        break;
     }
     case kOptHwNode: {
-      const long long node = leadingDecimal(argument);
-      context->hwNode = node >= 0 && node <= kHwNodeMax ? static_cast<uint8_t>(node) : 0;
-      break;
+        const long long node = leadingDecimal(argument);
+        context->hwNode = node >= 0 && node <= kHwNodeMax ? static_cast<uint8_t>(node) : 0;
+        break;
     }
     case kOptPortConfig:
-      trigger.port01Enabled = 0;
-      trigger.port02Enabled = 0;
-      if (std::strstr(argument, "portx")) {
-        trigger.port01Enabled = 1;
-        trigger.port02Enabled = 1;
-      } else {
-        if (std::strstr(argument, "port0")) trigger.port01Enabled = 1;
-        if (std::strstr(argument, "port1")) trigger.port02Enabled = 1;
-      }
-      break;
+        trigger.port01Enabled = 0;
+        trigger.port02Enabled = 0;
+        if (std::strstr(argument, "portx")) {
+            trigger.port01Enabled = 1;
+            trigger.port02Enabled = 1;
+        } else {
+            if (std::strstr(argument, "port0")) trigger.port01Enabled = 1;
+            if (std::strstr(argument, "port1")) trigger.port02Enabled = 1;
+        }
+        break;
     case kOptPostTrigger: {
-      const long long ms = clamp(leadingDecimal(argument), kPostTriggerMinMs, kPostTriggerMaxMs);
-      trigger.postTriggerTimeNs = ms * 1000000LL;
-      break;
+        const long long ms = clamp(leadingDecimal(argument), kPostTriggerMinMs, kPostTriggerMaxMs);
+        trigger.postTriggerTimeNs = ms * 1000000LL;
+        break;
     }
     case kOptTrigger: {
-      // Flags only accumulate over repeated options.
-      if (std::strstr(argument, "destroyedPkt")) trigger.destroyedPacket = 1;
-      if (std::strstr(argument, "droppedPkt")) trigger.droppedPacket = 1;
-      for (int i = 0; i < 4; ++i) {
-        char keyword[8];
-        std::snprintf(keyword, sizeof keyword, "di%d_pos", i);
-        if (std::strstr(argument, keyword)) trigger.diPositive[i] = 1;
-        std::snprintf(keyword, sizeof keyword, "di%d_neg", i);
-        if (std::strstr(argument, keyword)) trigger.diNegative[i] = 1;
-      }
-      break;
+        // Flags only accumulate over repeated options.
+        if (std::strstr(argument, "destroyedPkt")) trigger.destroyedPacket = 1;
+        if (std::strstr(argument, "droppedPkt")) trigger.droppedPacket = 1;
+        for (int i = 0; i < 4; ++i) {
+            char keyword[8];
+            std::snprintf(keyword, sizeof keyword, "di%d_pos", i);
+            if (std::strstr(argument, keyword)) trigger.diPositive[i] = 1;
+            std::snprintf(keyword, sizeof keyword, "di%d_neg", i);
+            if (std::strstr(argument, keyword)) trigger.diNegative[i] = 1;
+        }
+        break;
     }
     default: break;  // '?' (unknown) and ':' (missing argument) are skipped
-  }
+    }
 }
 
 }  // namespace
 
-void parseOptions(CaptureContext* context, int argc, char** argv) {
-  if (!context || argc < 1 || !argv) return;
-  opterr = 0;
-  optind = 0;  // 0 makes glibc start afresh (and re-read POSIXLY_CORRECT)
-  int id;
-  while ((id = getopt_long(argc, argv, ":", kLongOptions, nullptr)) != -1) {
-    applyOption(context, id, optarg ? optarg : "");
-  }
+void parseOptions(CaptureContext *context, int argc, char **argv) {
+    if (!context || argc < 1 || !argv) return;
+    opterr = 0;
+    optind = 0;  // 0 makes glibc start afresh (and re-read POSIXLY_CORRECT)
+    int id;
+    while ((id = getopt_long(argc, argv, ":", kLongOptions, nullptr)) != -1) {
+        applyOption(context, id, optarg ? optarg : "");
+    }
 }

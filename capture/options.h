@@ -8,4 +8,4 @@ struct CaptureContext;
 // getopt_long does. Never fails: unknown options and missing arguments are
 // skipped silently. A text argument longer than its field is refused (see
 // options.cpp) with a note on standard error.
-void parseOptions(CaptureContext* context, int argc, char** argv);
+void parseOptions(CaptureContext *context, int argc, char **argv);

@@ -23,10 +23,10 @@ namespace dumpframe {
 
 // Framing in front of the dump header. The IPv4 header is taken to be exactly
 // 20 bytes, so every later field sits at a fixed offset.
-constexpr uint32_t kEtherTypeOffset = 12;     // 16-bit, network order
-constexpr uint32_t kIpSourceLastOctet = 29;   // the analyzer's HW node number
-constexpr uint32_t kUdpSourcePortOffset = 34; // 16-bit, network order
-constexpr uint32_t kUdpDestPortOffset = 36;   // 16-bit, network order
+constexpr uint32_t kEtherTypeOffset = 12;      // 16-bit, network order
+constexpr uint32_t kIpSourceLastOctet = 29;    // the analyzer's HW node number
+constexpr uint32_t kUdpSourcePortOffset = 34;  // 16-bit, network order
+constexpr uint32_t kUdpDestPortOffset = 36;    // 16-bit, network order
 constexpr uint32_t kPlkMessageTypeOffset = 42;
 constexpr uint32_t kPlkDestinationOffset = 43;
 constexpr uint32_t kPlkSourceOffset = 44;
@@ -80,7 +80,7 @@ constexpr unsigned kDigitalInputCount = 4;
 constexpr uint64_t kNanosecondsPerTick = 20;
 
 constexpr uint32_t roundUpToRecordAlignment(uint32_t value) {
-  return (value + kRecordAlignment - 1) & ~(kRecordAlignment - 1);
+    return (value + kRecordAlignment - 1) & ~(kRecordAlignment - 1);
 }
 
 // A fixed record size (dump size != 0) is read two ways: the capture engine
@@ -91,23 +91,23 @@ enum class DumpSizeReading { kCaptureEngine, kDissector };
 
 // Data bytes the record holds, from the dump size and its own size field.
 constexpr uint32_t recordCapacity(uint16_t dumpSize, uint16_t sizeField, DumpSizeReading reading) {
-  if (dumpSize == 0) return sizeField;
-  if (reading == DumpSizeReading::kDissector) return dumpSize;
-  return dumpSize > kRecordHeadLength ? dumpSize - kRecordHeadLength : 0;
+    if (dumpSize == 0) return sizeField;
+    if (reading == DumpSizeReading::kDissector) return dumpSize;
+    return dumpSize > kRecordHeadLength ? dumpSize - kRecordHeadLength : 0;
 }
 
 // Bytes from the record's head to the next record's head.
 constexpr uint32_t recordSpan(uint16_t dumpSize, uint16_t sizeField, DumpSizeReading reading) {
-  if (dumpSize != 0 && reading == DumpSizeReading::kCaptureEngine) return dumpSize;
-  return roundUpToRecordAlignment(kRecordHeadLength + recordCapacity(dumpSize, sizeField, reading));
+    if (dumpSize != 0 && reading == DumpSizeReading::kCaptureEngine) return dumpSize;
+    return roundUpToRecordAlignment(kRecordHeadLength + recordCapacity(dumpSize, sizeField, reading));
 }
 
 // Field access in the byte order the format gives each field.
-inline uint16_t readLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t readLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+inline uint16_t readLe16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t readLe32(const uint8_t *p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
 }
-inline uint16_t readBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint16_t readBe16(const uint8_t *p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
 }  // namespace dumpframe

@@ -47,13 +47,13 @@ constexpr uint32_t kSectionHeaderFixedLength = 28;
 constexpr uint32_t kSectionHeaderLength = 32;
 
 // Interface description block.
-constexpr uint32_t kLinkTypeOffset = 8;    // 16-bit, then 16 reserved bits
+constexpr uint32_t kLinkTypeOffset = 8;  // 16-bit, then 16 reserved bits
 constexpr uint32_t kSnapLengthOffset = 12;
 constexpr uint32_t kInterfaceOptionsOffset = 16;
 constexpr uint32_t kInterfaceDescriptionFixedLength = 20;  // without options, trailer included
 constexpr uint16_t kLinkTypeEthernet = 1;
 constexpr uint16_t kOptionIfName = 2;
-constexpr uint16_t kOptionIfTsresol = 9;  // one byte
+constexpr uint16_t kOptionIfTsresol = 9;    // one byte
 constexpr uint8_t kTsresolNanoseconds = 9;  // 10^-9 s
 
 // Enhanced packet block.
@@ -64,8 +64,8 @@ constexpr uint32_t kEpbCapturedLengthOffset = 20;
 constexpr uint32_t kEpbPacketLengthOffset = 24;
 constexpr uint32_t kEpbDataOffset = 28;
 constexpr uint32_t kEpbMinimumLength = kEpbDataOffset + kBlockTrailerLength;  // no data, no options
-constexpr uint16_t kOptionEpbFlags = 2;      // 32-bit packet flags word
-constexpr uint16_t kOptionEpbDropCount = 4;  // 64-bit
+constexpr uint16_t kOptionEpbFlags = 2;                                       // 32-bit packet flags word
+constexpr uint16_t kOptionEpbDropCount = 4;                                   // 64-bit
 
 // Options.
 constexpr uint16_t kOptionEnd = 0;
@@ -81,7 +81,7 @@ constexpr uint32_t optionLength(uint32_t valueLength) { return kOptionHeaderLeng
 // Total length of an enhanced packet block of `captured` data bytes followed
 // by `optionBytes` of options (the end of options included, if any).
 constexpr uint32_t enhancedPacketLength(uint32_t captured, uint32_t optionBytes) {
-  return kEpbDataOffset + padToFour(captured) + optionBytes + kBlockTrailerLength;
+    return kEpbDataOffset + padToFour(captured) + optionBytes + kBlockTrailerLength;
 }
 
 }  // namespace pcapng

@@ -30,7 +30,7 @@ constexpr uint64_t BASE_TIME = 1700000000000000000ull;
 
 struct stream {
     const char *name;
-    std::vector<frame_bytes> templates;     // the distinct frames
+    std::vector<frame_bytes> templates;  // the distinct frames
     std::vector<flowlens_packet_info> packets;
 };
 
@@ -104,11 +104,12 @@ void measure(stream &s, int rounds) {
     std::printf("%-28s %8zu frames  without %6.1f ns/frame  with %6.1f ns/frame  added %+5.1f ns/frame (%+.1f %%)\n",
                 s.name, s.packets.size(), without / n * 1e9, with / n * 1e9, (with - without) / n * 1e9,
                 (with - without) / without * 100.0);
-    std::printf("%-28s cycles %zu kept of %llu (stride %u), responses %zu kept of %llu (stride %u), "
-                "collector %.1f MB\n",
-                "", samples->cycles(0).size(), (unsigned long long)samples->cycle_count(0), samples->cycle_stride(0),
-                samples->responses(0).size(), (unsigned long long)samples->response_count(0),
-                samples->response_stride(0), samples->memory_bytes() / 1048576.0);
+    std::printf(
+        "%-28s cycles %zu kept of %llu (stride %u), responses %zu kept of %llu (stride %u), "
+        "collector %.1f MB\n",
+        "", samples->cycles(0).size(), (unsigned long long)samples->cycle_count(0), samples->cycle_stride(0),
+        samples->responses(0).size(), (unsigned long long)samples->response_count(0), samples->response_stride(0),
+        samples->memory_bytes() / 1048576.0);
     flowlens_destroy(engine);
 }
 
@@ -132,7 +133,9 @@ int main(int argc, char **argv) {
         }
     }
     for (int cns : {1, 10, 0}) {
-        stream s = cycle_stream(cns == 1 ? "1 M frames, 1 CN" : cns == 10 ? "1 M frames, 10 CNs" : "1 M frames, SoCs only",
+        stream s = cycle_stream(cns == 1    ? "1 M frames, 1 CN"
+                                : cns == 10 ? "1 M frames, 10 CNs"
+                                            : "1 M frames, SoCs only",
                                 cns);
         measure(s, rounds);
     }

@@ -32,8 +32,8 @@ struct sdo_wire_frame {
 
 uint8_t seq(unsigned sequence, unsigned state) { return uint8_t(((sequence & 0x3F) << 2) | (state & 3)); }
 
-sdo_wire_frame frame(uint8_t source, uint8_t destination, uint8_t receive, uint8_t send, uint8_t flags,
-                     uint8_t command, uint16_t index, uint8_t sub) {
+sdo_wire_frame frame(uint8_t source, uint8_t destination, uint8_t receive, uint8_t send, uint8_t flags, uint8_t command,
+                     uint16_t index, uint8_t sub) {
     sdo_wire_frame f{std::vector<uint8_t>(46, 0), source, destination};
     f.epl[0] = 0x06;
     f.epl[1] = destination;
@@ -83,10 +83,10 @@ int main(int argc, char **argv) {
         std::printf("flowlens_sdo_bench: cannot create the engine\n");
         return 1;
     }
-    std::printf("SDO history: %u entries, %zu bytes; connection table: %u buckets, %zu bytes; %zu bytes per connection\n",
-                FLOWLENS_SDO_HISTORY_SIZE, size_t(FLOWLENS_SDO_HISTORY_SIZE) * sizeof(sdo_history_entry),
-                FLOWLENS_SDO_BUCKETS, size_t(FLOWLENS_SDO_BUCKETS) * sizeof(sdo_connection *),
-                sizeof(sdo_connection));
+    std::printf(
+        "SDO history: %u entries, %zu bytes; connection table: %u buckets, %zu bytes; %zu bytes per connection\n",
+        FLOWLENS_SDO_HISTORY_SIZE, size_t(FLOWLENS_SDO_HISTORY_SIZE) * sizeof(sdo_history_entry), FLOWLENS_SDO_BUCKETS,
+        size_t(FLOWLENS_SDO_BUCKETS) * sizeof(sdo_connection *), sizeof(sdo_connection));
 
     const std::vector<sdo_wire_frame> traffic = configuration_traffic();
     std::vector<flowlens_sdo_frame> frames(traffic.size());

@@ -13,8 +13,7 @@
 #include <cstdio>
 
 namespace {
-void fill(flowlens_cycle_samples &s, uint64_t cycles)
-{
+void fill(flowlens_cycle_samples &s, uint64_t cycles) {
     uint64_t now = 0, frame = 1, state = 1;
     for (uint64_t k = 0; k < cycles; ++k) {
         state = state * 6364136223846793005ull + 1442695040888963407ull;
@@ -25,15 +24,13 @@ void fill(flowlens_cycle_samples &s, uint64_t cycles)
             s.add_response(0, node, frame + 2 * node - 1, frame + 2 * node, now + node * 20'000,
                            7'000 + (state >> (40 + node)) % 3'000);
         }
-        if (k % 5000 == 17)
-            s.add_event(0, frame, 2, "Loss of PRes");
+        if (k % 5000 == 17) s.add_event(0, frame, 2, "Loss of PRes");
         frame += 10;
     }
 }
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::printf("%10s %10s %10s %12s %12s\n", "cycles", "kept", "answers", "open ms", "replot ms");
@@ -45,11 +42,10 @@ int main(int argc, char **argv)
         PlkCyclePage page(nullptr, &samples);
         page.resize(1120, 600);
         const double openMs = t.nsecsElapsed() / 1e6;
-        page.show(); // laid out at its size: the plots draw at full size
+        page.show();  // laid out at its size: the plots draw at full size
         QApplication::processEvents();
         t.restart();
-        for (QCustomPlot *plot : page.findChildren<QCustomPlot *>())
-            plot->replot();
+        for (QCustomPlot *plot : page.findChildren<QCustomPlot *>()) plot->replot();
         const double replotMs = t.nsecsElapsed() / 1e6;
         std::printf("%10llu %10zu %10zu %12.1f %12.1f\n", static_cast<unsigned long long>(cycles),
                     samples.cycles(0).size(), samples.responses(0).size(), openMs, replotMs);

@@ -14,8 +14,7 @@
 
 namespace {
 
-osa_frame_record spdo(uint16_t sender, uint32_t frame, uint16_t counter)
-{
+osa_frame_record spdo(uint16_t sender, uint32_t frame, uint16_t counter) {
     static const uint8_t udid[6] = {0x02, 0xD7, 0xA5, 0x3C, 0x5A, 0x96};
     osa_frame_record r;
     r.sender = sender;
@@ -33,8 +32,7 @@ osa_frame_record spdo(uint16_t sender, uint32_t frame, uint16_t counter)
 
 // One SPDO every 4 frames with a jitter of 1-7 frames, and an outlier every
 // 500 SPDOs, so the decay path is exercised as in a real network.
-void fill(unsigned spdos)
-{
+void fill(unsigned spdos) {
     osa_tap_reset();
     uint32_t frame = 10;
     for (unsigned i = 0; i < spdos; ++i) {
@@ -44,10 +42,9 @@ void fill(unsigned spdos)
     }
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::printf("%10s %14s %14s %12s\n", "SPDOs", "plot node ms", "replot ms", "points");
@@ -58,9 +55,9 @@ int main(int argc, char **argv)
         plot.setTitle(QStringLiteral("Frame Delta"));
         QElapsedTimer t;
         t.start();
-        plot.plotNode(5); // builds the points and replots once
+        plot.plotNode(5);  // builds the points and replots once
         const double plotMs = t.nsecsElapsed() / 1e6;
-        plot.xAxis->setRange(osa_first_frame(), osa_last_frame()); // the whole capture
+        plot.xAxis->setRange(osa_first_frame(), osa_last_frame());  // the whole capture
         t.restart();
         plot.replot();
         const double replotMs = t.nsecsElapsed() / 1e6;

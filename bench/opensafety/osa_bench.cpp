@@ -19,8 +19,7 @@ struct frame {
 };
 
 frame make(uint16_t adr, uint64_t counter, unsigned payload_len, uint8_t id, bool counter40 = false,
-           const uint8_t (&udid)[6] = kUdid)
-{
+           const uint8_t (&udid)[6] = kUdid) {
     osa_gen::frame_info f;
     f.msg_id = id;
     f.msg_type = (id & 0xE0) == 0xE0 ? osa_frame::type_ssdo : osa_frame::type_spdo;
@@ -43,15 +42,13 @@ frame make(uint16_t adr, uint64_t counter, unsigned payload_len, uint8_t id, boo
     return out;
 }
 
-double seconds_since(std::chrono::steady_clock::time_point t0)
-{
+double seconds_since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 }  // namespace
 
-int main()
-{
+int main() {
     /* 1. Steady SPDO traffic of 50 producers, 20000 cycles. */
     const unsigned producers = 50, cycles = 20000;
     std::vector<frame> frames;
@@ -102,8 +99,8 @@ int main()
     std::vector<frame> flood;
     flood.reserve(crafted);
     for (unsigned i = 0; i < crafted; ++i) {
-        const uint8_t udid[6] = {0x02, 0xD7, 0xA5, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8),
-                                 static_cast<uint8_t>(i)};
+        const uint8_t udid[6] = {
+            0x02, 0xD7, 0xA5, static_cast<uint8_t>(i >> 16), static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
         flood.push_back(make(4, 0x0123, 4, osa_frame::ssdo_request, false, udid));
         flood.back().rec.sender = 900;
         flood.back().rec.frame_number = i + 1;
@@ -111,13 +108,16 @@ int main()
     osa_tap_reset();
     osa_get_node(4)->snmt_count = 1;
     t0 = std::chrono::steady_clock::now();
-    for (frame &f : flood)
-        osa_tap_packet(&f.rec);
+    for (frame &f : flood) osa_tap_packet(&f.rec);
     const double flood_s = seconds_since(t0);
     unsigned moved = 0;
     const unsigned probes = 2000;
     for (unsigned i = 0; i < probes; ++i) {
-        const uint8_t udid[6] = {0x02, 0xD7, 0xA5, static_cast<uint8_t>(i * 7), static_cast<uint8_t>(i * 13),
+        const uint8_t udid[6] = {0x02,
+                                 0xD7,
+                                 0xA5,
+                                 static_cast<uint8_t>(i * 7),
+                                 static_cast<uint8_t>(i * 13),
                                  static_cast<uint8_t>(i * 29 + 1)};
         frame probe = make(static_cast<uint16_t>(10 + i % 700), 0x0100, 0, osa_frame::spdo_data_only, false, udid);
         probe.rec.sender = 1000;
@@ -126,8 +126,8 @@ int main()
         moved += osa_node_table()->count(1000) == 0;
         osa_get_node(1000)->spdo_count = 0;
     }
-    std::printf("crafted SSDOs: %u in %.3f s, %zu tails kept; 11-byte frames moved to another SADR: %u/%u\n",
-                crafted, flood_s, osa_udid_candidates().size(), moved, probes);
+    std::printf("crafted SSDOs: %u in %.3f s, %zu tails kept; 11-byte frames moved to another SADR: %u/%u\n", crafted,
+                flood_s, osa_udid_candidates().size(), moved, probes);
     osa_tap_destroy();
     return 0;
 }

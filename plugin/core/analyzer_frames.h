@@ -40,13 +40,11 @@ constexpr uint32_t kCreditedOverhead = 46;
 enum class FrameKind { SyncOut, SyncIn, AsyncOut, AsyncIn };
 
 FrameKind frame_kind(uint16_t status, uint16_t length_word);
-const char* kind_abbreviation(FrameKind kind);  // "SO", "SI", "AO", "AI"
-const char* kind_name(FrameKind kind);          // "Sync Frame Out", ...
+const char *kind_abbreviation(FrameKind kind);  // "SO", "SI", "AO", "AI"
+const char *kind_name(FrameKind kind);          // "Sync Frame Out", ...
 
 inline uint16_t frame_length(uint16_t length_word) { return length_word & kLengthMask; }
-inline uint16_t credited_bytes(uint32_t captured) {
-  return static_cast<uint16_t>(captured + kCreditedOverhead);
-}
+inline uint16_t credited_bytes(uint32_t captured) { return static_cast<uint16_t>(captured + kCreditedOverhead); }
 
 // Duration in microseconds from 20 ns ticks, rounded, minus one: the
 // analyzer's stop stamp lies one microsecond behind the frame's end. Done in
@@ -57,7 +55,6 @@ int32_t frame_duration_us(uint32_t start_ticks, uint32_t stop_ticks);
 
 // The Q40TA5521 dump (service 163) is described once, for the capture engine
 // and this plug-in alike, in dump_format.h (namespace dumpframe).
-
 
 namespace lanyxplus {
 
@@ -100,26 +97,22 @@ constexpr uint8_t kCmdPortMask = 0xF3;
 
 enum FrameType : uint32_t { Data = 0, Pause = 1, Management = 2, Reserved = 3 };
 
-inline FrameType frame_type(uint32_t flags) {
-  return static_cast<FrameType>((flags & kFlagFrameType) >> 16);
-}
+inline FrameType frame_type(uint32_t flags) { return static_cast<FrameType>((flags & kFlagFrameType) >> 16); }
 inline uint32_t destination(uint32_t header) { return (header & kHeaderDestination) >> 20; }
 inline uint32_t source(uint32_t header) { return (header & kHeaderSource) >> 8; }
 inline uint32_t port(uint32_t header) { return header & kHeaderPort; }
-inline bool has_command_interface(uint32_t port_value) {
-  return (port_value & kCmdPortMask) == 0;
-}
+inline bool has_command_interface(uint32_t port_value) { return (port_value & kCmdPortMask) == 0; }
 inline int resulting_frame_size(uint32_t flags) {
-  return static_cast<int>(flags & kFlagPackageLength) - kPackageFraming;
+    return static_cast<int>(flags & kFlagPackageLength) - kPackageFraming;
 }
 
-const char* protocol_column(FrameType type);  // "Lanyx+Data", ..., "Unknown"
-const char* subtree_label(FrameType type);    // "Data Frame", ..., "Unknown"
+const char *protocol_column(FrameType type);  // "Lanyx+Data", ..., "Unknown"
+const char *subtree_label(FrameType type);    // "Data Frame", ..., "Unknown"
 
 // "PUBLIC", "TIMING", "UPDATE", else "Unknown".
-const char* command_type_text(uint8_t type);
+const char *command_type_text(uint8_t type);
 // Command of a known type, else "Unknown"; a type without a command table
 // (above 2) has no known commands either.
-const char* command_text(uint8_t type, uint8_t command);
+const char *command_text(uint8_t type, uint8_t command);
 
 }  // namespace lanyxplus

@@ -14,8 +14,7 @@
 void zelanalyzer_menu_about(ext_menubar_gui_type gui_type, gpointer gui_object, gpointer user_data);
 // Tools > "openSAFETY" > "openSAFETY Analysis": adds one more "opensafety"
 // tap listener whose reset closes the analysis dialog, then opens the dialog.
-void zelanalyzer_menu_opensafety_analysis(ext_menubar_gui_type gui_type, gpointer gui_object,
-                                          gpointer user_data);
+void zelanalyzer_menu_opensafety_analysis(ext_menubar_gui_type gui_type, gpointer gui_object, gpointer user_data);
 // Tools > "POWERLINK" > "Cycle Analysis": the same dialog, opened on its
 // "POWERLINK Cycle" page (closed by the same reset).
 void zelanalyzer_menu_powerlink_cycle(ext_menubar_gui_type gui_type, gpointer gui_object, gpointer user_data);

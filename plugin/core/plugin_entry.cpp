@@ -20,10 +20,10 @@ const int plugin_want_major = WIRESHARK_VERSION_MAJOR;
 const int plugin_want_minor = WIRESHARK_VERSION_MINOR;
 
 void plugin_register(void) {
-  static proto_plugin plugin_zelanalyzer;
-  plugin_zelanalyzer.register_protoinfo = proto_register_zelanalyzer;
-  plugin_zelanalyzer.register_handoff = proto_reg_handoff_zelanalyzer;
-  proto_register_plugin(&plugin_zelanalyzer);
+    static proto_plugin plugin_zelanalyzer;
+    plugin_zelanalyzer.register_protoinfo = proto_register_zelanalyzer;
+    plugin_zelanalyzer.register_handoff = proto_reg_handoff_zelanalyzer;
+    proto_register_plugin(&plugin_zelanalyzer);
 }
 
 #if ZEL_HAVE_PLUGIN_DESCRIBE

@@ -15,7 +15,7 @@ expert_field ei_zel_info = EI_INIT;
 
 namespace {
 
-module_t* zelanalyzer_module = NULL;
+module_t *zelanalyzer_module = NULL;
 
 ei_register_info zelanalyzer_expert_fields[] = {
     {&ei_zel_severe, {"zel.severe", PI_PROTOCOL, PI_ERROR, "Severe Error", EXPFILL}},
@@ -26,22 +26,20 @@ ei_register_info zelanalyzer_expert_fields[] = {
 
 }  // namespace
 
-module_t* zelanalyzer_prefs_module(void) { return zelanalyzer_module; }
+module_t *zelanalyzer_prefs_module(void) { return zelanalyzer_module; }
 
 void zelanalyzer_register_protocol(void) {
-  proto_zelanalyzer = proto_register_protocol("Zelmar Analyzer", "Zelmar Analyzer", "zelanalyzer");
+    proto_zelanalyzer = proto_register_protocol("Zelmar Analyzer", "Zelmar Analyzer", "zelanalyzer");
 }
 
-void zelanalyzer_register_preferences(void) {
-  zelanalyzer_module = prefs_register_protocol(proto_zelanalyzer, NULL);
-}
+void zelanalyzer_register_preferences(void) { zelanalyzer_module = prefs_register_protocol(proto_zelanalyzer, NULL); }
 
 void zelanalyzer_register_taps(void) {
-  zelanalyzer_lyk_tap = register_tap("zellyk");
-  zelanalyzer_epl_tap = register_tap("zelepl");
+    zelanalyzer_lyk_tap = register_tap("zellyk");
+    zelanalyzer_epl_tap = register_tap("zelepl");
 }
 
 void zelanalyzer_register_expert_fields(void) {
-  expert_module_t* expert = expert_register_protocol(proto_zelanalyzer);
-  expert_register_field_array(expert, zelanalyzer_expert_fields, array_length(zelanalyzer_expert_fields));
+    expert_module_t *expert = expert_register_protocol(proto_zelanalyzer);
+    expert_register_field_array(expert, zelanalyzer_expert_fields, array_length(zelanalyzer_expert_fields));
 }

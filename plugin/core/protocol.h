@@ -18,7 +18,7 @@ ZELANALYZER_API int proto_zelanalyzer;
 
 // The plug-in's preference module (NULL before registration). The POWERLINK
 // analysis looks its options up here.
-ZELANALYZER_API module_t* zelanalyzer_prefs_module(void);
+ZELANALYZER_API module_t *zelanalyzer_prefs_module(void);
 
 // Tap ids: "zellyk" gets one lyk_tap_info per Lanyx report; "zelepl" is
 // registered for the POWERLINK analysis and not queued by any part yet.

@@ -15,14 +15,14 @@
 #include <type_traits>
 
 #define ZEL_WIRESHARK_AT_LEAST(major, minor) \
-  (WIRESHARK_VERSION_MAJOR > (major) || (WIRESHARK_VERSION_MAJOR == (major) && WIRESHARK_VERSION_MINOR >= (minor)))
+    (WIRESHARK_VERSION_MAJOR > (major) || (WIRESHARK_VERSION_MAJOR == (major) && WIRESHARK_VERSION_MINOR >= (minor)))
 
 // What a heuristic dissector returns: whether it claimed the frame.
 using zel_heur_result = std::invoke_result_t<heur_dissector_t, tvbuff_t *, packet_info *, proto_tree *, void *>;
 
 // What a wtap_block_foreach_option() callback returns: whether to go on.
-using zel_option_walk_result = std::invoke_result_t<wtap_block_foreach_func, wtap_block_t, guint, wtap_opttype_e,
-                                                    wtap_optval_t *, void *>;
+using zel_option_walk_result =
+    std::invoke_result_t<wtap_block_foreach_func, wtap_block_t, guint, wtap_opttype_e, wtap_optval_t *, void *>;
 
 // 4.2 and later list a plug-in by the kinds it describes itself as
 // ("dissector"); 4.0 has no such entry point.
@@ -39,9 +39,9 @@ using zel_option_walk_result = std::invoke_result_t<wtap_block_foreach_func, wta
 // old name), older releases know only the old one.
 inline uint8_t zel_tvb_get_uint8(tvbuff_t *tvb, const int offset) {
 #if ZEL_WIRESHARK_AT_LEAST(4, 4)
-  return tvb_get_uint8(tvb, offset);
+    return tvb_get_uint8(tvb, offset);
 #else
-  return tvb_get_guint8(tvb, offset);
+    return tvb_get_guint8(tvb, offset);
 #endif
 }
 
@@ -49,8 +49,8 @@ inline uint8_t zel_tvb_get_uint8(tvbuff_t *tvb, const int offset) {
 // to it. (A template, so only the branch that fits the host is compiled.)
 template <typename FieldInfo>
 fvalue_t *zel_field_value(FieldInfo *fi) {
-  if constexpr (std::is_pointer_v<decltype(fi->value)>)
-    return fi->value;
-  else
-    return &fi->value;
+    if constexpr (std::is_pointer_v<decltype(fi->value)>)
+        return fi->value;
+    else
+        return &fi->value;
 }

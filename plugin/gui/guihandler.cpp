@@ -19,20 +19,15 @@ GuiHandler::GuiHandler() : QObject(nullptr) {}
 
 GuiHandler::~GuiHandler() = default;
 
-GuiHandler *GuiHandler::getInstance()
-{
-    if (singletonMutex)
-        singletonMutex->lock();
-    if (!instance)
-        instance = new GuiHandler();
+GuiHandler *GuiHandler::getInstance() {
+    if (singletonMutex) singletonMutex->lock();
+    if (!instance) instance = new GuiHandler();
     GuiHandler *result = instance;
-    if (singletonMutex)
-        singletonMutex->unlock();
+    if (singletonMutex) singletonMutex->unlock();
     return result;
 }
 
-void GuiHandler::showMainDialog(int, void *, const QString &page)
-{
+void GuiHandler::showMainDialog(int, void *, const QString &page) {
     executeDialog([this, page] {
         auto *dialog = new ZELAnalyzer_Main(nullptr, page);
         // A reset of the "opensafety" tap closes the analysis dialog.
@@ -41,20 +36,15 @@ void GuiHandler::showMainDialog(int, void *, const QString &page)
     });
 }
 
-void GuiHandler::showAboutDialog(int, void *)
-{
+void GuiHandler::showAboutDialog(int, void *) {
     executeDialog([] { return new ZELAnalyzer_About(nullptr); });
 }
 
-void GuiHandler::doReset()
-{
-    emit reset();
-}
+void GuiHandler::doReset() { emit reset(); }
 
 // Runs the dialog to its end and releases it: every menu activation creates a
 // new dialog, so keeping closed ones would leak one per activation.
-void GuiHandler::executeDialog(const std::function<QDialog *()> &createDialog)
-{
+void GuiHandler::executeDialog(const std::function<QDialog *()> &createDialog) {
     if (qobject_cast<QApplication *>(QCoreApplication::instance())) {
         // Guarded: should anything delete the dialog while it runs, we must
         // not delete it again.

@@ -10,8 +10,7 @@
 class QDialog;
 class QMutex;
 
-class GuiHandler : public QObject
-{
+class GuiHandler : public QObject {
     Q_OBJECT
 
 public:

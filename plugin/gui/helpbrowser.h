@@ -6,8 +6,7 @@
 #include <QStringList>
 #include <QTextBrowser>
 
-class HelpBrowser : public QTextBrowser
-{
+class HelpBrowser : public QTextBrowser {
     Q_OBJECT
 
 public:

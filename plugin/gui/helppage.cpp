@@ -4,8 +4,7 @@
 #include <QPushButton>
 
 namespace {
-QPushButton *makeNavigationButton(const QString &text, const QString &icon, bool enabled)
-{
+QPushButton *makeNavigationButton(const QString &text, const QString &icon, bool enabled) {
     auto *button = new QPushButton(QIcon(icon), text);
     button->setFlat(true);
     button->setEnabled(enabled);
@@ -13,8 +12,7 @@ QPushButton *makeNavigationButton(const QString &text, const QString &icon, bool
 }
 }  // namespace
 
-HelpPage::HelpPage(QWidget *parent) : QWidget(parent), ui(new Ui::HelpPage)
-{
+HelpPage::HelpPage(QWidget *parent) : QWidget(parent), ui(new Ui::HelpPage) {
     ui->setupUi(this);
 
     btnBack = makeNavigationButton(tr("&Back"), QStringLiteral(":/general/back.png"), false);
@@ -29,13 +27,9 @@ HelpPage::HelpPage(QWidget *parent) : QWidget(parent), ui(new Ui::HelpPage)
     ui->buttons->addButton(btnForward, QDialogButtonBox::ActionRole);
 }
 
-HelpPage::~HelpPage()
-{
-    delete ui;
-}
+HelpPage::~HelpPage() { delete ui; }
 
-void HelpPage::on_buttons_clicked(QAbstractButton *button)
-{
+void HelpPage::on_buttons_clicked(QAbstractButton *button) {
     if (button == btnHome)
         ui->helpContent->home();
     else if (button == btnBack)
@@ -45,13 +39,9 @@ void HelpPage::on_buttons_clicked(QAbstractButton *button)
     updateNavigation();
 }
 
-void HelpPage::on_helpContent_historyChanged()
-{
-    updateNavigation();
-}
+void HelpPage::on_helpContent_historyChanged() { updateNavigation(); }
 
-void HelpPage::updateNavigation()
-{
+void HelpPage::updateNavigation() {
     btnBack->setEnabled(ui->helpContent->canGoBackward());
     btnForward->setEnabled(ui->helpContent->canGoForward());
 }

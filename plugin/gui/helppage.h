@@ -11,8 +11,7 @@ namespace Ui {
 class HelpPage;
 }
 
-class HelpPage : public QWidget
-{
+class HelpPage : public QWidget {
     Q_OBJECT
 
 public:

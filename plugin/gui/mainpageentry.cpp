@@ -17,14 +17,11 @@
 #endif
 
 MainPageEntry::MainPageEntry(const QIcon &image, const QString &title, PageTypes pageType, bool needsData)
-    : QObject(nullptr), image(image), title(title), pageType(pageType), needsData(needsData)
-{
-}
+    : QObject(nullptr), image(image), title(title), pageType(pageType), needsData(needsData) {}
 
 MainPageEntry::~MainPageEntry() = default;
 
-bool MainPageEntry::openSafetyDataPresent()
-{
+bool MainPageEntry::openSafetyDataPresent() {
 #ifdef ZEL_WITH_OPENSAFETY_PAGES
     // The same selection the pages start from, without their extra filters:
     // the model serves only this test.
@@ -36,8 +33,7 @@ bool MainPageEntry::openSafetyDataPresent()
 #endif
 }
 
-bool MainPageEntry::powerlinkCyclesPresent()
-{
+bool MainPageEntry::powerlinkCyclesPresent() {
 #ifdef ZEL_WITH_POWERLINK_PAGES
     return !PlkCyclePage::networksWithCycles(PlkCyclePage::liveSamples()).isEmpty();
 #else
@@ -45,13 +41,10 @@ bool MainPageEntry::powerlinkCyclesPresent()
 #endif
 }
 
-QListWidgetItem *MainPageEntry::createListItem(bool evenWithoutData)
-{
-    if (pageType == PageNone)
-        return nullptr;
+QListWidgetItem *MainPageEntry::createListItem(bool evenWithoutData) {
+    if (pageType == PageNone) return nullptr;
 #ifndef ZEL_WITH_POWERLINK_PAGES
-    if (pageType == PagePowerlinkCycle)
-        return nullptr;
+    if (pageType == PagePowerlinkCycle) return nullptr;
 #endif
     if (needsData && !evenWithoutData &&
         !(pageType == PagePowerlinkCycle ? powerlinkCyclesPresent() : openSafetyDataPresent()))
@@ -63,37 +56,26 @@ QListWidgetItem *MainPageEntry::createListItem(bool evenWithoutData)
     return item;
 }
 
-QWidget *MainPageEntry::createPage(QStackedWidget *stack)
-{
+QWidget *MainPageEntry::createPage(QStackedWidget *stack) {
     switch (pageType) {
 #ifdef ZEL_WITH_OPENSAFETY_PAGES
-    case PageNetwork:
-        return new openSAFETYNetworkPage(nullptr);
-    case PageAnalysis:
-        return new openSAFETYAnalysis(nullptr);
-    case PageFrameDelta:
-        return new openSAFETYStatsPage(stack, 0);
-    case PageCounterDelta:
-        return new openSAFETYStatsPage(stack, 1);
+    case PageNetwork: return new openSAFETYNetworkPage(nullptr);
+    case PageAnalysis: return new openSAFETYAnalysis(nullptr);
+    case PageFrameDelta: return new openSAFETYStatsPage(stack, 0);
+    case PageCounterDelta: return new openSAFETYStatsPage(stack, 1);
 #else
     case PageNetwork:
     case PageAnalysis:
     case PageFrameDelta:
-    case PageCounterDelta:
-        (void)stack;
-        return nullptr;
+    case PageCounterDelta: (void)stack; return nullptr;
 #endif
 #ifdef ZEL_WITH_POWERLINK_PAGES
-    case PagePowerlinkCycle:
-        return new PlkCyclePage(nullptr, PlkCyclePage::liveSamples());
+    case PagePowerlinkCycle: return new PlkCyclePage(nullptr, PlkCyclePage::liveSamples());
 #else
-    case PagePowerlinkCycle:
-        return nullptr;
+    case PagePowerlinkCycle: return nullptr;
 #endif
-    case PageHelp:
-        return new HelpPage(nullptr);
-    case PageNone:
-        break;
+    case PageHelp: return new HelpPage(nullptr);
+    case PageNone: break;
     }
     return nullptr;
 }

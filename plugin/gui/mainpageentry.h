@@ -11,8 +11,7 @@ class QListWidgetItem;
 class QStackedWidget;
 class QWidget;
 
-class MainPageEntry : public QObject
-{
+class MainPageEntry : public QObject {
     Q_OBJECT
     Q_PROPERTY(QIcon image READ getImage CONSTANT)
     Q_PROPERTY(QString title READ getTitle CONSTANT)

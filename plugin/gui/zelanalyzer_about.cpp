@@ -4,9 +4,7 @@
 #include <QGraphicsScene>
 
 ZELAnalyzer_About::ZELAnalyzer_About(QWidget *parent)
-    : QDialog(parent), ui(new Ui::ZELAnalyzer_About),
-      banner(QStringLiteral(":/opensafety/aboutdialog.png"))
-{
+    : QDialog(parent), ui(new Ui::ZELAnalyzer_About), banner(QStringLiteral(":/opensafety/aboutdialog.png")) {
     ui->setupUi(this);
     // A missing banner leaves a null pixmap: the scene is then empty and the
     // dialog opens with a blank banner area.
@@ -16,13 +14,9 @@ ZELAnalyzer_About::ZELAnalyzer_About(QWidget *parent)
     ui->bannerImage->setScene(scene);
 }
 
-ZELAnalyzer_About::~ZELAnalyzer_About()
-{
+ZELAnalyzer_About::~ZELAnalyzer_About() {
     delete scene;
     delete ui;
 }
 
-void ZELAnalyzer_About::on_buttonBox_clicked(QAbstractButton *)
-{
-    close();
-}
+void ZELAnalyzer_About::on_buttonBox_clicked(QAbstractButton *) { close(); }

@@ -11,8 +11,7 @@ namespace Ui {
 class ZELAnalyzer_About;
 }
 
-class ZELAnalyzer_About : public QDialog
-{
+class ZELAnalyzer_About : public QDialog {
     Q_OBJECT
 
 public:

@@ -9,17 +9,14 @@
 
 namespace {
 // The page type a ZEL_GUI_PAGE_* name opens; PageNone for any other name.
-MainPageEntry::PageTypes pageNamed(const QString &name)
-{
-    if (name == QLatin1String(ZEL_GUI_PAGE_POWERLINK_CYCLE))
-        return MainPageEntry::PagePowerlinkCycle;
+MainPageEntry::PageTypes pageNamed(const QString &name) {
+    if (name == QLatin1String(ZEL_GUI_PAGE_POWERLINK_CYCLE)) return MainPageEntry::PagePowerlinkCycle;
     return MainPageEntry::PageNone;
 }
-} // namespace
+}  // namespace
 
 ZELAnalyzer_Main::ZELAnalyzer_Main(QWidget *parent, const QString &page)
-    : QDialog(parent), ui(new Ui::ZELAnalyzer_Main)
-{
+    : QDialog(parent), ui(new Ui::ZELAnalyzer_Main) {
     ui->setupUi(this);
 
     const QIcon safetyIcon(QStringLiteral(":/opensafety/logo.png"));
@@ -35,15 +32,13 @@ ZELAnalyzer_Main::ZELAnalyzer_Main(QWidget *parent, const QString &page)
     // The page asked for is listed even without its data: it says so itself.
     const MainPageEntry::PageTypes wanted = pageNamed(page);
     for (MainPageEntry *entry : entries) {
-        if (QListWidgetItem *item = entry->createListItem(entry->type() == wanted))
-            ui->listOptions->addItem(item);
+        if (QListWidgetItem *item = entry->createListItem(entry->type() == wanted)) ui->listOptions->addItem(item);
     }
 
     int first = 0;
     for (int i = 0; i < ui->listOptions->count(); ++i) {
         auto *entry = ui->listOptions->item(i)->data(Qt::UserRole).value<MainPageEntry *>();
-        if (wanted != MainPageEntry::PageNone && entry && entry->type() == wanted)
-            first = i;
+        if (wanted != MainPageEntry::PageNone && entry && entry->type() == wanted) first = i;
     }
     if (ui->listOptions->count() > 0) {
         ui->listOptions->setCurrentRow(first);
@@ -51,32 +46,21 @@ ZELAnalyzer_Main::ZELAnalyzer_Main(QWidget *parent, const QString &page)
     }
 }
 
-ZELAnalyzer_Main::~ZELAnalyzer_Main()
-{
+ZELAnalyzer_Main::~ZELAnalyzer_Main() {
     delete ui;
     qDeleteAll(entries);
 }
 
-void ZELAnalyzer_Main::on_listOptions_itemClicked(QListWidgetItem *item)
-{
-    showPage(item);
-}
+void ZELAnalyzer_Main::on_listOptions_itemClicked(QListWidgetItem *item) { showPage(item); }
 
-void ZELAnalyzer_Main::on_buttonBox_clicked(QAbstractButton *)
-{
-    close();
-}
+void ZELAnalyzer_Main::on_buttonBox_clicked(QAbstractButton *) { close(); }
 
-void ZELAnalyzer_Main::showPage(QListWidgetItem *item)
-{
-    if (!item)
-        return;
+void ZELAnalyzer_Main::showPage(QListWidgetItem *item) {
+    if (!item) return;
     auto *entry = item->data(Qt::UserRole).value<MainPageEntry *>();
-    if (!entry)
-        return;
+    if (!entry) return;
     QWidget *page = entry->createPage(ui->stackTools);
-    if (!page)
-        return;
+    if (!page) return;
 
     // A replaced page is released as it leaves the stack: pages are never
     // reused, so keeping them until the dialog closes would only pile them up.

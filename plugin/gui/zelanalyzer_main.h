@@ -13,8 +13,7 @@ namespace Ui {
 class ZELAnalyzer_Main;
 }
 
-class ZELAnalyzer_Main : public QDialog
-{
+class ZELAnalyzer_Main : public QDialog {
     Q_OBJECT
 
 public:

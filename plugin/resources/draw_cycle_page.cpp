@@ -17,30 +17,25 @@
 namespace {
 constexpr uint32_t kNominalUs = 400;
 constexpr int kCycles = 600;
-constexpr int kFramesPerCycle = 8; // SoC, 3 x PReq/PRes, SoA
+constexpr int kFramesPerCycle = 8;  // SoC, 3 x PReq/PRes, SoA
 
 // A fixed pseudo-random sequence: the picture is the same on every build.
-uint32_t next(uint32_t &state)
-{
+uint32_t next(uint32_t &state) {
     state = state * 1664525u + 1013904223u;
     return state >> 8;
 }
 
-void fill(flowlens_cycle_samples &s)
-{
+void fill(flowlens_cycle_samples &s) {
     uint32_t random = 20250101;
     uint64_t now = 1'700'000'000'000'000'000ull;
     for (int k = 0; k < kCycles; ++k) {
         const uint64_t soc = 1 + uint64_t(k) * kFramesPerCycle;
         int64_t cycle = k == 0 ? 0 : int64_t(kNominalUs) * 1000 + int64_t(next(random) % 6001) - 3000;
-        if (k == 330)
-            cycle = 423'000; // 5.75 % late
-        if (k == 470)
-            cycle = 356'000; // 11 % early
+        if (k == 330) cycle = 423'000;  // 5.75 % late
+        if (k == 470) cycle = 356'000;  // 11 % early
         now += uint64_t(cycle);
         s.add_cycle(0, soc, now, uint64_t(cycle), k == 0 ? 0 : kNominalUs);
-        if (k == 330)
-            s.add_event(0, soc, 2, flowlens_event_texts[FLOWLENS_EV_DEVIATION_5]);
+        if (k == 330) s.add_event(0, soc, 2, flowlens_event_texts[FLOWLENS_EV_DEVIATION_5]);
         if (k == 470) {
             s.add_event(0, soc, 2, flowlens_event_texts[FLOWLENS_EV_DEVIATION_5]);
             s.add_event(0, soc, 2, flowlens_event_texts[FLOWLENS_EV_DEVIATION_10]);
@@ -48,8 +43,7 @@ void fill(flowlens_cycle_samples &s)
         for (uint8_t node = 1; node <= 3; ++node) {
             const uint64_t preq = soc + 2 * node - 1;
             uint64_t response = 6'000 + node * 1'500 + next(random) % 800;
-            if (node == 2 && k % 97 == 41)
-                response += 9'000; // a CN that now and then answers slowly
+            if (node == 2 && k % 97 == 41) response += 9'000;  // a CN that now and then answers slowly
             if (node == 3 && k == 400) {
                 s.add_late(0, node);
                 s.add_event(0, preq + 1, 2, flowlens_event_texts[FLOWLENS_EV_LOSS_OF_PRES]);
@@ -60,10 +54,9 @@ void fill(flowlens_cycle_samples &s)
     }
     s.add_message(0, 2 * kFramesPerCycle + 7, 0, "Multiple ASnd (2 Slots)");
 }
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc != 2) {

@@ -27,8 +27,7 @@ const QColor kZelmarDark(18, 38, 74);
 const QColor kSafetyYellow(250, 196, 20);
 
 bool writeImage(const QString &dir, const QString &name, int w, int h,
-                const std::function<void(QPainter &, int, int)> &draw)
-{
+                const std::function<void(QPainter &, int, int)> &draw) {
     QImage image(w, h, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     {
@@ -47,8 +46,7 @@ bool writeImage(const QString &dir, const QString &name, int w, int h,
 }
 
 // A round button face shared by the browser navigation icons.
-void drawButtonFace(QPainter &p, int w, int h)
-{
+void drawButtonFace(QPainter &p, int w, int h) {
     QRadialGradient g(w * 0.4, h * 0.35, w * 0.6);
     g.setColorAt(0, kZelmarBlue.lighter(150));
     g.setColorAt(1, kZelmarBlue);
@@ -57,8 +55,7 @@ void drawButtonFace(QPainter &p, int w, int h)
     p.drawEllipse(QRectF(1, 1, w - 2, h - 2));
 }
 
-void drawArrow(QPainter &p, int w, int h, bool pointsLeft)
-{
+void drawArrow(QPainter &p, int w, int h, bool pointsLeft) {
     drawButtonFace(p, w, h);
     QPolygonF arrow;
     const double cx = w / 2.0, cy = h / 2.0, s = w / 4.0;
@@ -72,14 +69,12 @@ void drawArrow(QPainter &p, int w, int h, bool pointsLeft)
     p.drawPolygon(arrow);
 }
 
-void drawHome(QPainter &p, int w, int h)
-{
+void drawHome(QPainter &p, int w, int h) {
     drawButtonFace(p, w, h);
     const double s = w / 64.0;
     QPolygonF house;
-    house << QPointF(32 * s, 14 * s) << QPointF(50 * s, 31 * s) << QPointF(45 * s, 31 * s)
-          << QPointF(45 * s, 48 * s) << QPointF(19 * s, 48 * s) << QPointF(19 * s, 31 * s)
-          << QPointF(14 * s, 31 * s);
+    house << QPointF(32 * s, 14 * s) << QPointF(50 * s, 31 * s) << QPointF(45 * s, 31 * s) << QPointF(45 * s, 48 * s)
+          << QPointF(19 * s, 48 * s) << QPointF(19 * s, 31 * s) << QPointF(14 * s, 31 * s);
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
     p.drawPolygon(house);
@@ -87,8 +82,7 @@ void drawHome(QPainter &p, int w, int h)
     p.drawRect(QRectF(28 * s, 36 * s, 8 * s, 12 * s));
 }
 
-void drawHelpBrowser(QPainter &p, int w, int h)
-{
+void drawHelpBrowser(QPainter &p, int w, int h) {
     // an open book with a question mark
     p.setPen(QPen(kZelmarDark, 2));
     p.setBrush(Qt::white);
@@ -118,17 +112,14 @@ void drawHelpBrowser(QPainter &p, int w, int h)
 }
 
 // The openSAFETY page icon: a shield with a check mark over a node network.
-void drawOpenSafetyLogo(QPainter &p, int w, int h)
-{
+void drawOpenSafetyLogo(QPainter &p, int w, int h) {
     const double cy = h / 2.0;
     p.setPen(QPen(kZelmarDark, 2));
     const QPointF nodes[] = {QPointF(w * 0.12, cy), QPointF(w * 0.88, cy), QPointF(w * 0.3, h * 0.15),
                              QPointF(w * 0.7, h * 0.85)};
-    for (const QPointF &n : nodes)
-        p.drawLine(QPointF(w / 2.0, cy), n);
+    for (const QPointF &n : nodes) p.drawLine(QPointF(w / 2.0, cy), n);
     p.setBrush(kZelmarBlue);
-    for (const QPointF &n : nodes)
-        p.drawEllipse(n, h * 0.08, h * 0.08);
+    for (const QPointF &n : nodes) p.drawEllipse(n, h * 0.08, h * 0.08);
     QPainterPath shield;
     const double sw = h * 0.38;
     shield.moveTo(w / 2.0 - sw, h * 0.1);
@@ -146,15 +137,13 @@ void drawOpenSafetyLogo(QPainter &p, int w, int h)
     p.drawPolyline(tick);
 }
 
-void drawBanner(QPainter &p, int w, int h)
-{
+void drawBanner(QPainter &p, int w, int h) {
     QLinearGradient g(0, 0, w, 0);
     g.setColorAt(0, kZelmarDark);
     g.setColorAt(1, kZelmarBlue);
     p.fillRect(QRect(0, 0, w, h), g);
     p.setPen(QPen(QColor(255, 255, 255, 60), 1));
-    for (int x = -h; x < w; x += 14)
-        p.drawLine(QPointF(x, h), QPointF(x + h, 0));
+    for (int x = -h; x < w; x += 14) p.drawLine(QPointF(x, h), QPointF(x + h, 0));
     p.save();
     p.translate(w - 110, 8);
     drawOpenSafetyLogo(p, 100, h - 16);
@@ -175,8 +164,7 @@ void drawBanner(QPainter &p, int w, int h)
 
 // The POWERLINK cycle page icon: a cycle-time trace inside its tolerance
 // band, one cycle out of it, over a row of SoC ticks.
-void drawCycleIcon(QPainter &p, int w, int h)
-{
+void drawCycleIcon(QPainter &p, int w, int h) {
     const double mid = h * 0.45;
     p.fillRect(QRectF(w * 0.08, mid - h * 0.12, w * 0.84, h * 0.24), QColor(40, 160, 60, 60));
     p.setPen(QPen(QColor(40, 160, 60), 1, Qt::DashLine));
@@ -202,8 +190,7 @@ void drawCycleIcon(QPainter &p, int w, int h)
 }
 
 // A small hardware sketch of the Q40TA5521 module: two ports, status LEDs.
-void drawAnalyzer(QPainter &p, int w, int h)
-{
+void drawAnalyzer(QPainter &p, int w, int h) {
     p.setPen(QPen(kZelmarDark, 2));
     QLinearGradient g(0, 0, 0, h);
     g.setColorAt(0, QColor(210, 214, 220));
@@ -237,8 +224,7 @@ void drawAnalyzer(QPainter &p, int w, int h)
 
 // Sketch of a statistics plot as the statistics pages draw it: a delta series
 // (with a decaying outlier in the frame-delta picture) and a sync-error trace.
-void drawPlotSketch(QPainter &p, int w, int h, bool counterDelta)
-{
+void drawPlotSketch(QPainter &p, int w, int h, bool counterDelta) {
     p.fillRect(QRect(0, 0, w, h), Qt::white);
     const QRectF area(40, 10, w - 50, h - 40);
     p.setPen(QPen(Qt::black, 1));
@@ -247,8 +233,7 @@ void drawPlotSketch(QPainter &p, int w, int h, bool counterDelta)
     QFont f(QStringLiteral("DejaVu Sans"));
     f.setPixelSize(10);
     p.setFont(f);
-    p.drawText(QRectF(area.left(), area.bottom() + 8, area.width(), 16), Qt::AlignCenter,
-               QStringLiteral("Frame Nr"));
+    p.drawText(QRectF(area.left(), area.bottom() + 8, area.width(), 16), Qt::AlignCenter, QStringLiteral("Frame Nr"));
     p.save();
     p.translate(12, area.center().y());
     p.rotate(-90);
@@ -265,8 +250,7 @@ void drawPlotSketch(QPainter &p, int w, int h, bool counterDelta)
     for (int i = 0; i <= n; ++i) {
         const double x = area.left() + area.width() * i / n;
         double v = 0.45 + 0.08 * std::sin(i * 0.9) + 0.05 * std::cos(i * 2.3);
-        if (!counterDelta && i >= 30 && i < 36)
-            v += 0.4 * std::pow(1 - 0.3455, i - 30);
+        if (!counterDelta && i >= 30 && i < 36) v += 0.4 * std::pow(1 - 0.3455, i - 30);
         series << QPointF(x, area.bottom() - area.height() * v);
     }
     p.setPen(QPen(QColor(1, 92, 191), 1.2));
@@ -283,10 +267,9 @@ void drawPlotSketch(QPainter &p, int w, int h, bool counterDelta)
     p.drawEllipse(series.at(42), 2.5, 2.5);
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     // Text rendering needs a font database, which needs a GUI application; the
     // offscreen platform lets the generator run on build machines without display.
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -44,7 +44,8 @@ std::string gunzip_to_temp(const std::string &path) {
 }
 
 uint32_t get32(const std::vector<uint8_t> &b, size_t at, bool swap) {
-    uint32_t v = uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
+    uint32_t v =
+        uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
     return swap ? __builtin_bswap32(v) : v;
 }
 
@@ -72,8 +73,10 @@ std::vector<uint32_t> read_pcapng_packet_flags(const std::string &path) {
     size_t at = 0;
     while (at + 12 <= b.size()) {
         uint32_t type = get32(b, at, false);
-        if (type == BLOCK_SECTION_HEADER) swap = get32(b, at + 8, false) != BYTE_ORDER_MAGIC;
-        else if (swap) type = __builtin_bswap32(type);
+        if (type == BLOCK_SECTION_HEADER)
+            swap = get32(b, at + 8, false) != BYTE_ORDER_MAGIC;
+        else if (swap)
+            type = __builtin_bswap32(type);
         uint32_t length = get32(b, at + 4, swap);
         if (length < 12 || at + length > b.size()) break;
         if (type == BLOCK_ENHANCED_PACKET && length >= 12 + EPB_FIXED) {

@@ -159,8 +159,8 @@ frame_bytes analyzer_dump(uint8_t hw_node, uint16_t dump_total, uint8_t dump_cou
         record[4] = 60;
         epl.insert(epl.end(), record.begin(), record.end());
     }
-    return udp_asnd((192u << 24) | (168u << 16) | (100u << 8) | hw_node, (192u << 24) | (168u << 16) | (100u << 8) | 0xFF,
-                    epl);
+    return udp_asnd((192u << 24) | (168u << 16) | (100u << 8) | hw_node,
+                    (192u << 24) | (168u << 16) | (100u << 8) | 0xFF, epl);
 }
 
 }  // namespace plk

@@ -55,8 +55,7 @@ public:
     uint64_t feed(const frame_bytes &frame, uint64_t dt_ns = 10000, uint32_t flags = 0, uint8_t port = 0,
                   int length = -1);
     // Feeds at an absolute time.
-    uint64_t feed_at(const frame_bytes &frame, uint64_t time_ns, uint32_t flags = 0, uint8_t port = 0,
-                     int length = -1);
+    uint64_t feed_at(const frame_bytes &frame, uint64_t time_ns, uint32_t flags = 0, uint8_t port = 0, int length = -1);
 
     // Number of recorded messages whose text contains `needle`.
     int count(const std::string &needle) const;

@@ -28,10 +28,8 @@ void put32(std::vector<uint8_t> &v, uint32_t value) {
 }
 
 std::vector<uint8_t> sdo_frame_spec::epl() const {
-    std::vector<uint8_t> p = {MESSAGE_TYPE_ASND, udp ? uint8_t(0) : destination, udp ? uint8_t(0) : source,
-                              SERVICE_SDO,       receive,
-                              send,              0,
-                              0};
+    std::vector<uint8_t> p = {
+        MESSAGE_TYPE_ASND, udp ? uint8_t(0) : destination, udp ? uint8_t(0) : source, SERVICE_SDO, receive, send, 0, 0};
     if (command_layer) {
         p.insert(p.end(), {0, transaction, flags, command});
         put16(p, segment_size);

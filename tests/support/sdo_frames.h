@@ -11,9 +11,7 @@
 #include "flowlens_classify.h"
 
 // Sequence-layer byte: sequence number (0..63) in bits 2-7, state in bits 0-1.
-inline uint8_t seq_byte(unsigned sequence, unsigned state) {
-    return uint8_t(((sequence & 0x3F) << 2) | (state & 3));
-}
+inline uint8_t seq_byte(unsigned sequence, unsigned state) { return uint8_t(((sequence & 0x3F) << 2) | (state & 3)); }
 
 // One SDO frame as the tests describe it; build() lays it out on the wire.
 struct sdo_frame_spec {
@@ -23,7 +21,7 @@ struct sdo_frame_spec {
     uint8_t send = 0;
     bool command_layer = true;
     uint8_t transaction = 0;
-    uint8_t flags = 0;    // response 0x80, abort 0x40, segmentation 0x30
+    uint8_t flags = 0;  // response 0x80, abort 0x40, segmentation 0x30
     uint8_t command = 0;
     uint16_t segment_size = 0;
     std::vector<uint8_t> payload;  // bytes from EPL offset 16

@@ -26,47 +26,26 @@ struct packet_provider_data {
 
 namespace {
 
-void report_err(const char *fmt, va_list ap)
-{
+void report_err(const char *fmt, va_list ap) {
     std::vfprintf(stderr, fmt, ap);
     std::fputc('\n', stderr);
 }
 // Templates where Wireshark releases differ in a parameter's type (gboolean
 // or bool, a 32- or 64-bit frame number): each matches its slot's type.
 template <typename Flag>
-void report_open_failure(const char *name, int err, Flag)
-{
+void report_open_failure(const char *name, int err, Flag) {
     std::fprintf(stderr, "cannot open %s: %d\n", name, err);
 }
-void report_read_failure(const char *name, int err)
-{
-    std::fprintf(stderr, "cannot read %s: %d\n", name, err);
-}
-void report_write_failure(const char *name, int err)
-{
-    std::fprintf(stderr, "cannot write %s: %d\n", name, err);
-}
-void report_cfile_open_failure(const char *name, int err, gchar *)
-{
-    report_read_failure(name, err);
-}
-void report_cfile_dump_open_failure(const char *name, int err, gchar *, int)
-{
-    report_write_failure(name, err);
-}
-void report_cfile_read_failure(const char *name, int err, gchar *)
-{
-    report_read_failure(name, err);
-}
+void report_read_failure(const char *name, int err) { std::fprintf(stderr, "cannot read %s: %d\n", name, err); }
+void report_write_failure(const char *name, int err) { std::fprintf(stderr, "cannot write %s: %d\n", name, err); }
+void report_cfile_open_failure(const char *name, int err, gchar *) { report_read_failure(name, err); }
+void report_cfile_dump_open_failure(const char *name, int err, gchar *, int) { report_write_failure(name, err); }
+void report_cfile_read_failure(const char *name, int err, gchar *) { report_read_failure(name, err); }
 template <typename FrameNumber>
-void report_cfile_write_failure(const char *, const char *name, int err, gchar *, FrameNumber, int)
-{
+void report_cfile_write_failure(const char *, const char *name, int err, gchar *, FrameNumber, int) {
     report_write_failure(name, err);
 }
-void report_cfile_close_failure(const char *name, int err, gchar *)
-{
-    report_write_failure(name, err);
-}
+void report_cfile_close_failure(const char *name, int err, gchar *) { report_write_failure(name, err); }
 
 const report_message_routines routines = {
     report_err,
@@ -81,19 +60,15 @@ const report_message_routines routines = {
     report_cfile_close_failure,
 };
 
-const nstime_t *frame_ts(packet_provider_data *prov, guint32 num)
-{
-    if (num == 0 || num > prov->times.size())
-        return nullptr;
+const nstime_t *frame_ts(packet_provider_data *prov, guint32 num) {
+    if (num == 0 || num > prov->times.size()) return nullptr;
     return &prov->times[num - 1];
 }
 
 bool g_initialised = false;
 
-bool init_once(std::string *err)
-{
-    if (g_initialised)
-        return true;
+bool init_once(std::string *err) {
+    if (g_initialised) return true;
     ws_log_init("osa_tests", nullptr);
     ws_log_set_level(LOG_LEVEL_WARNING);
     init_process_policies();
@@ -114,26 +89,21 @@ bool init_once(std::string *err)
 
 }  // namespace
 
-bool osa_ws_set_pref(const char *name, const char *value)
-{
+bool osa_ws_set_pref(const char *name, const char *value) {
     std::string err;
-    if (!init_once(&err))
-        return false;
+    if (!init_once(&err)) return false;
     char buf[256];
     std::snprintf(buf, sizeof buf, "%s:%s", name, value);
     char *errmsg = nullptr;
     const prefs_set_pref_e rc = prefs_set_pref(buf, &errmsg);
     g_free(errmsg);
-    if (rc != PREFS_SET_OK)
-        return false;
+    if (rc != PREFS_SET_OK) return false;
     prefs_apply_all();
     return true;
 }
 
-bool osa_ws_dissect_file(const std::string &path, std::string *err)
-{
-    if (!init_once(err))
-        return false;
+bool osa_ws_dissect_file(const std::string &path, std::string *err) {
+    if (!init_once(err)) return false;
 
     int code = 0;
     gchar *info = nullptr;
@@ -173,8 +143,7 @@ bool osa_ws_dissect_file(const std::string &path, std::string *err)
         epan_dissect_run_with_taps(edt, wtap_file_type_subtype(wth), &rec, tvb, &fd, nullptr);
         frame_data_set_after_dissect(&fd, &cum_bytes);
         epan_dissect_free(edt);
-        if (have_prev)
-            frame_data_destroy(&prev);
+        if (have_prev) frame_data_destroy(&prev);
         prev = fd;
         have_prev = true;
         wtap_rec_reset(&rec);
@@ -182,8 +151,7 @@ bool osa_ws_dissect_file(const std::string &path, std::string *err)
     g_free(info);
     draw_tap_listeners(TRUE);
 
-    if (have_prev)
-        frame_data_destroy(&prev);
+    if (have_prev) frame_data_destroy(&prev);
     wtap_rec_cleanup(&rec);
     ws_buffer_free(&buf);
     epan_free(session);

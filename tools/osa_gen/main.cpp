@@ -15,8 +15,7 @@
 
 namespace {
 
-void usage()
-{
+void usage() {
     std::fprintf(stderr,
                  "usage: osa_gen -o FILE [--pcapng] [--powerlink] [--udid XX:XX:XX:XX:XX:XX]\n"
                  "               [--sdn N] [--cycles N] [--no-announce] [--pre-op] [--list]\n"
@@ -33,38 +32,31 @@ void usage()
                  "  --wrap SADR    start the 16-bit counter of SADR just below its wrap\n");
 }
 
-bool parse_udid(const char *s, uint8_t out[6])
-{
+bool parse_udid(const char *s, uint8_t out[6]) {
     unsigned v[6];
-    if (std::sscanf(s, "%2x:%2x:%2x:%2x:%2x:%2x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6)
-        return false;
-    for (int i = 0; i < 6; ++i)
-        out[i] = static_cast<uint8_t>(v[i]);
+    if (std::sscanf(s, "%2x:%2x:%2x:%2x:%2x:%2x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6) return false;
+    for (int i = 0; i < 6; ++i) out[i] = static_cast<uint8_t>(v[i]);
     return true;
 }
 
-bool parse_triple(const char *s, unsigned long v[3])
-{
+bool parse_triple(const char *s, unsigned long v[3]) {
     char tail = 0;
     return std::sscanf(s, "%lu:%lu:%lu%c", &v[0], &v[1], &v[2], &tail) == 3 && v[0] >= 1 && v[0] <= 1023 &&
            v[1] <= 100000 && v[2] <= 100000;
 }
 
-bool parse_uint(const char *s, unsigned long max, unsigned long *out)
-{
+bool parse_uint(const char *s, unsigned long max, unsigned long *out) {
     char *end = nullptr;
     errno = 0;
     const unsigned long v = std::strtoul(s, &end, 0);
-    if (errno || !end || *end || end == s || v > max)
-        return false;
+    if (errno || !end || *end || end == s || v > max) return false;
     *out = v;
     return true;
 }
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     osa_gen::config cfg = osa_gen::default_config();
     std::string out;
     bool pcapng = false, list = false;
@@ -133,8 +125,7 @@ int main(int argc, char **argv)
                 std::fprintf(stderr, "osa_gen: --wrap needs a producer with a 16-bit counter\n");
                 return 2;
             }
-        }
-        else if (a == "-h" || a == "--help") {
+        } else if (a == "-h" || a == "--help") {
             usage();
             return 0;
         } else {
@@ -154,7 +145,7 @@ int main(int argc, char **argv)
     }
     if (list)
         for (const auto &f : cap.frames)
-            std::printf("%u id=0x%02X adr=%u tadr=%u len=%zu ct=%llu valid=%d\n", f.packet, f.msg_id, f.adr,
-                        f.tadr, f.frame_len, static_cast<unsigned long long>(f.counter), f.conn_valid ? 1 : 0);
+            std::printf("%u id=0x%02X adr=%u tadr=%u len=%zu ct=%llu valid=%d\n", f.packet, f.msg_id, f.adr, f.tadr,
+                        f.frame_len, static_cast<unsigned long long>(f.counter), f.conn_valid ? 1 : 0);
     return 0;
 }

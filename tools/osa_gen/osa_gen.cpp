@@ -38,44 +38,36 @@ constexpr std::size_t oss_udp_header = 12;
 /* SSDO access command: initiate expedited upload. */
 constexpr uint8_t sacmd_upload_initiate = 0x20;
 
-void put16le(std::vector<uint8_t> &v, uint16_t x)
-{
+void put16le(std::vector<uint8_t> &v, uint16_t x) {
     v.push_back(static_cast<uint8_t>(x));
     v.push_back(static_cast<uint8_t>(x >> 8));
 }
-void put32le(std::vector<uint8_t> &v, uint32_t x)
-{
+void put32le(std::vector<uint8_t> &v, uint32_t x) {
     put16le(v, static_cast<uint16_t>(x));
     put16le(v, static_cast<uint16_t>(x >> 16));
 }
-void put16be(std::vector<uint8_t> &v, uint16_t x)
-{
+void put16be(std::vector<uint8_t> &v, uint16_t x) {
     v.push_back(static_cast<uint8_t>(x >> 8));
     v.push_back(static_cast<uint8_t>(x));
 }
 
-void put_crc(std::vector<uint8_t> &v, uint16_t crc, unsigned payload_len)
-{
+void put_crc(std::vector<uint8_t> &v, uint16_t crc, unsigned payload_len) {
     if (crc_len(payload_len) == 2)
         put16le(v, crc);
     else
         v.push_back(static_cast<uint8_t>(crc));
 }
 
-void mac(std::vector<uint8_t> &v, uint8_t last)
-{
+void mac(std::vector<uint8_t> &v, uint8_t last) {
     /* Locally administered addresses under our prefix. */
     const uint8_t m[6] = {0x02, 0xD7, 0xA5, 0x00, 0x00, last};
     v.insert(v.end(), m, m + 6);
 }
 
-uint16_t ip_checksum(const uint8_t *p, std::size_t n)
-{
+uint16_t ip_checksum(const uint8_t *p, std::size_t n) {
     uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < n; i += 2)
-        sum += static_cast<uint32_t>(p[i] << 8 | p[i + 1]);
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
+    for (std::size_t i = 0; i + 1 < n; i += 2) sum += static_cast<uint32_t>(p[i] << 8 | p[i + 1]);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<uint16_t>(~sum);
 }
 
@@ -85,27 +77,22 @@ uint16_t ip_checksum(const uint8_t *p, std::size_t n)
  * header for a frame (a slim SSDO at sequence 0x03EE) or find no frame at
  * all (0x828D in front of an SPDO of node 3). Counter values whose two bytes
  * stay below 0x80 are used only. */
-bool sequence_usable(uint16_t seq)
-{
-    return (seq & 0x8080) == 0;
-}
+bool sequence_usable(uint16_t seq) { return (seq & 0x8080) == 0; }
 
 /* The openSAFETY/UDP datagram: transport header and frame. */
-std::vector<uint8_t> oss_datagram(const std::vector<uint8_t> &osa, uint16_t sender, uint16_t seq)
-{
+std::vector<uint8_t> oss_datagram(const std::vector<uint8_t> &osa, uint16_t sender, uint16_t seq) {
     std::vector<uint8_t> payload;
-    payload.push_back(0x01);          // transport version
-    payload.push_back(0x00);          // flags / type
+    payload.push_back(0x01);  // transport version
+    payload.push_back(0x00);  // flags / type
     put16le(payload, seq);
     put32le(payload, sender);
-    put16le(payload, 0);              // data point
+    put16le(payload, 0);  // data point
     put16le(payload, static_cast<uint16_t>(osa.size()));
     payload.insert(payload.end(), osa.begin(), osa.end());
     return payload;
 }
 
-std::vector<uint8_t> udp_packet(const std::vector<uint8_t> &payload, uint16_t sender, uint16_t seq)
-{
+std::vector<uint8_t> udp_packet(const std::vector<uint8_t> &payload, uint16_t sender, uint16_t seq) {
     std::vector<uint8_t> e;
     mac(e, 0xFF);
     mac(e, static_cast<uint8_t>(sender));
@@ -126,13 +113,11 @@ std::vector<uint8_t> udp_packet(const std::vector<uint8_t> &payload, uint16_t se
     put16be(e, static_cast<uint16_t>(8 + payload.size()));
     put16be(e, 0);  // no UDP checksum
     e.insert(e.end(), payload.begin(), payload.end());
-    if (e.size() < eth_min_frame)
-        e.resize(eth_min_frame, 0);
+    if (e.size() < eth_min_frame) e.resize(eth_min_frame, 0);
     return e;
 }
 
-std::vector<uint8_t> powerlink_packet(const std::vector<uint8_t> &osa, const frame_info &f)
-{
+std::vector<uint8_t> powerlink_packet(const std::vector<uint8_t> &osa, const frame_info &f) {
     std::vector<uint8_t> e;
     const bool cyclic = f.msg_type == type_spdo;
     const uint8_t src = static_cast<uint8_t>(cyclic ? f.adr : (f.response ? f.tadr : scm_sadr));
@@ -157,8 +142,7 @@ std::vector<uint8_t> powerlink_packet(const std::vector<uint8_t> &osa, const fra
         e.push_back(plk_asnd_service);
     }
     e.insert(e.end(), osa.begin(), osa.end());
-    if (e.size() < eth_min_frame)
-        e.resize(eth_min_frame, 0);
+    if (e.size() < eth_min_frame) e.resize(eth_min_frame, 0);
     return e;
 }
 
@@ -172,16 +156,14 @@ struct builder {
 
     explicit builder(const config &c) : cfg(c) {}
 
-    void emit(frame_info f, const std::vector<uint8_t> &payload)
-    {
+    void emit(frame_info f, const std::vector<uint8_t> &payload) {
         f.payload_len = static_cast<unsigned>(payload.size());
         const std::vector<uint8_t> osa = build_frame(f, cfg.sdn, cfg.udid, payload);
         f.frame_len = osa.size();
         packet p;
         p.ts_ns = now_ns;
         if (cfg.via == transport::udp) {
-            do
-                ++seq;
+            do ++seq;
             while (!sequence_usable(seq));
             const uint16_t sender = f.response ? f.tadr : f.adr;
             p.bytes = udp_packet(oss_datagram(osa, sender, seq), sender, seq);
@@ -195,8 +177,7 @@ struct builder {
     }
 
     void snmt(uint16_t node, uint8_t ext, const std::vector<uint8_t> &args, uint8_t resp_ext,
-              const std::vector<uint8_t> &resp_args)
-    {
+              const std::vector<uint8_t> &resp_args) {
         frame_info req;
         req.msg_id = snmt_service_request;
         req.msg_type = type_snmt;
@@ -219,8 +200,7 @@ struct builder {
         emit(resp, r);
     }
 
-    void ssdo(uint16_t node, bool slim, uint16_t index, uint8_t sub, unsigned value_len)
-    {
+    void ssdo(uint16_t node, bool slim, uint16_t index, uint8_t sub, unsigned value_len) {
         frame_info req;
         req.msg_id = slim ? slim_ssdo_request : ssdo_request;
         req.msg_type = slim ? type_slim_ssdo : type_ssdo;
@@ -238,16 +218,13 @@ struct builder {
                                sub};
         /* ZELM, then serial-number bytes */
         const uint8_t value[] = {0x4D, 0x4C, 0x45, 0x5A, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
-        for (unsigned i = 0; i < value_len; ++i)
-            r.push_back(value[i % sizeof value]);
+        for (unsigned i = 0; i < value_len; ++i) r.push_back(value[i % sizeof value]);
         emit(resp, r);
     }
 
-    void boot()
-    {
+    void boot() {
         for (const producer &p : cfg.producers) {
-            if (p.acyclic_only)
-                continue;
+            if (p.acyclic_only) continue;
             if (cfg.announce_udid)
                 snmt(p.sadr, snmt_ext_assign_udid_scm, std::vector<uint8_t>(cfg.udid, cfg.udid + 6),
                      snmt_ext_assigned_udid_scm, std::vector<uint8_t>(cfg.udid, cfg.udid + 6));
@@ -259,32 +236,25 @@ struct builder {
         }
     }
 
-    bool dropped(uint16_t sadr, unsigned cycle) const
-    {
+    bool dropped(uint16_t sadr, unsigned cycle) const {
         for (const drop &d : cfg.drops)
-            if (d.sadr == sadr && cycle >= d.from_cycle && cycle < d.from_cycle + d.count)
-                return true;
+            if (d.sadr == sadr && cycle >= d.from_cycle && cycle < d.from_cycle + d.count) return true;
         return false;
     }
 
-    bool valid(uint16_t sadr, unsigned cycle) const
-    {
+    bool valid(uint16_t sadr, unsigned cycle) const {
         for (const invalid_range &r : cfg.invalid)
-            if (r.sadr == sadr && cycle >= r.from_cycle && cycle < r.to_cycle)
-                return false;
+            if (r.sadr == sadr && cycle >= r.from_cycle && cycle < r.to_cycle) return false;
         return true;
     }
 
-    const producer *find_producer(uint16_t sadr) const
-    {
+    const producer *find_producer(uint16_t sadr) const {
         for (const producer &p : cfg.producers)
-            if (p.sadr == sadr)
-                return &p;
+            if (p.sadr == sadr) return &p;
         return nullptr;
     }
 
-    void spdo(const producer &p, unsigned cycle, uint8_t id, uint16_t tadr)
-    {
+    void spdo(const producer &p, unsigned cycle, uint8_t id, uint16_t tadr) {
         frame_info f;
         f.msg_id = id;
         f.msg_type = type_spdo;
@@ -294,15 +264,12 @@ struct builder {
         f.conn_valid = valid(p.sadr, cycle);
         f.counter40 = p.counter40 && id == spdo_data_only;
         std::vector<uint8_t> payload(p.payload_len);
-        for (unsigned i = 0; i < p.payload_len; ++i)
-            payload[i] = static_cast<uint8_t>(p.sadr * 16 + i + cycle);
+        for (unsigned i = 0; i < p.payload_len; ++i) payload[i] = static_cast<uint8_t>(p.sadr * 16 + i + cycle);
         emit(f, payload);
     }
 
-    void cycles()
-    {
-        for (const producer &p : cfg.producers)
-            counters[p.sadr] = p.counter_start;
+    void cycles() {
+        for (const producer &p : cfg.producers) counters[p.sadr] = p.counter_start;
         for (unsigned c = 0; c < cfg.cycles; ++c) {
             const uint64_t cycle_start = now_ns;
             for (const producer &p : cfg.producers) {
@@ -317,39 +284,33 @@ struct builder {
                         tadr = s.consumer;
                     }
                 }
-                if ((p.acyclic_only && id == spdo_data_only) || dropped(p.sadr, c))
-                    continue;
+                if ((p.acyclic_only && id == spdo_data_only) || dropped(p.sadr, c)) continue;
                 spdo(p, c, id, tadr);
             }
             for (const producer &p : cfg.producers) {
                 uint64_t &ctr = counters[p.sadr];
                 ctr += p.counter_step;
-                if (!p.counter40)
-                    ctr &= 0xFFFF;
+                if (!p.counter40) ctr &= 0xFFFF;
             }
             now_ns = cycle_start + cfg.cycle_us * 1000ULL;
         }
     }
 
-    void shutdown()
-    {
+    void shutdown() {
         for (const producer &p : cfg.producers)
-            if (!p.acyclic_only)
-                snmt(p.sadr, snmt_ext_set_to_pre_op, {}, snmt_ext_status_pre_op, {});
+            if (!p.acyclic_only) snmt(p.sadr, snmt_ext_set_to_pre_op, {}, snmt_ext_status_pre_op, {});
     }
 };
 
 }  // namespace
 
 std::vector<uint8_t> build_frame(const frame_info &f, uint16_t sdn, const uint8_t udid[6],
-                                 const std::vector<uint8_t> &payload)
-{
+                                 const std::vector<uint8_t> &payload) {
     const unsigned len = static_cast<unsigned>(payload.size());
     const bool slim = f.msg_type == type_slim_ssdo;
     const bool snmt = f.msg_type == type_snmt;
     uint8_t id = static_cast<uint8_t>(f.msg_id & 0xFC);
-    if (f.msg_type == type_spdo && f.conn_valid)
-        id |= spdo_conn_valid;
+    if (f.msg_type == type_spdo && f.conn_valid) id |= spdo_conn_valid;
 
     std::vector<uint8_t> out;
     out.push_back(static_cast<uint8_t>(f.adr));
@@ -372,8 +333,7 @@ std::vector<uint8_t> build_frame(const frame_info &f, uint16_t sdn, const uint8_
         plain.push_back(static_cast<uint8_t>(f.tadr));
         plain.push_back(static_cast<uint8_t>((f.tadr >> 8) & 0x03));
     }
-    if (!slim)
-        plain.insert(plain.end(), payload.begin(), payload.end());
+    if (!slim) plain.insert(plain.end(), payload.begin(), payload.end());
     std::vector<uint8_t> sf2 = plain;
     put_crc(sf2, subframe_crc(plain.data(), plain.size(), len), len);
 
@@ -384,26 +344,21 @@ std::vector<uint8_t> build_frame(const frame_info &f, uint16_t sdn, const uint8_
         sf2[f2_tadr] = static_cast<uint8_t>(f.counter >> 32);
     }
     if (!snmt)
-        for (std::size_t i = 0; i < udid_len && i < sf2.size(); ++i)
-            sf2[i] ^= udid[i];
+        for (std::size_t i = 0; i < udid_len && i < sf2.size(); ++i) sf2[i] ^= udid[i];
     out.insert(out.end(), sf2.begin(), sf2.end());
     (void)f2;
     return out;
 }
 
-capture generate(const config &cfg)
-{
+capture generate(const config &cfg) {
     builder b(cfg);
-    if (cfg.boot)
-        b.boot();
+    if (cfg.boot) b.boot();
     b.cycles();
-    if (cfg.pre_op_at_end)
-        b.shutdown();
+    if (cfg.pre_op_at_end) b.shutdown();
     return std::move(b.cap);
 }
 
-config default_config()
-{
+config default_config() {
     config c;
     producer p;
     for (uint16_t sadr : {2, 3, 4}) {
@@ -429,14 +384,13 @@ config default_config()
     p.acyclic_only = true;
     c.producers.push_back(p);
     p = producer();
-    p.sadr = 1;   // the SCM answers time requests
+    p.sadr = 1;  // the SCM answers time requests
     p.acyclic_only = true;
     c.producers.push_back(p);
 
     c.cycles = 60;
     c.cycle_us = 10000;
-    for (producer &q : c.producers)
-        q.counter_step = 100;
+    for (producer &q : c.producers) q.counter_step = 100;
     c.syncs.push_back({3, 1, 4});    // node 3 asks the SCM
     c.syncs.push_back({12, 2, 8});   // the additional address asks its node
     c.drops.push_back({3, 20, 7});   // a few cycles lost
@@ -446,12 +400,10 @@ config default_config()
     return c;
 }
 
-bool write_pcap(const capture &cap, const std::string &path, bool pcapng, std::string *error)
-{
+bool write_pcap(const capture &cap, const std::string &path, bool pcapng, std::string *error) {
     std::unique_ptr<FILE, int (*)(FILE *)> fp(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!fp) {
-        if (error)
-            *error = "cannot open " + path + ": " + std::strerror(errno);
+        if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
     std::vector<uint8_t> out;
@@ -515,8 +467,7 @@ bool write_pcap(const capture &cap, const std::string &path, bool pcapng, std::s
         }
     }
     if (std::fwrite(out.data(), 1, out.size(), fp.get()) != out.size()) {
-        if (error)
-            *error = "cannot write " + path;
+        if (error) *error = "cannot write " + path;
         return false;
     }
     return true;

@@ -21,11 +21,11 @@ enum class transport { udp, powerlink };
 
 struct producer {
     uint16_t sadr = 0;
-    unsigned payload_len = 2;     // 0 gives 11-byte frames, > 8 CRC-16 frames
-    bool counter40 = false;       // 40-bit counter (data-only SPDOs only)
+    unsigned payload_len = 2;  // 0 gives 11-byte frames, > 8 CRC-16 frames
+    bool counter40 = false;    // 40-bit counter (data-only SPDOs only)
     uint64_t counter_start = 1000;
-    uint64_t counter_step = 10;   // 100 us units per cycle
-    bool acyclic_only = false;    // an additional address: sends only time-sync SPDOs
+    uint64_t counter_step = 10;  // 100 us units per cycle
+    bool acyclic_only = false;   // an additional address: sends only time-sync SPDOs
 };
 
 /* `consumer` asks `producer` for the time at `cycle`; the answer follows in
@@ -65,11 +65,11 @@ struct config {
 
 /* What one generated openSAFETY frame is, for checking a dissection. */
 struct frame_info {
-    uint32_t packet = 0;         // 1-based packet number in the capture
-    uint8_t msg_id = 0;          // ID byte of sub-frame 1, address bits cleared
-    uint8_t msg_type = 0;        // 0xA0, 0xC0, 0xE0 or 0xE8
-    uint16_t adr = 0;            // sub-frame 1 address
-    uint16_t tadr = 0;           // sub-frame 2 target / time-sync address
+    uint32_t packet = 0;   // 1-based packet number in the capture
+    uint8_t msg_id = 0;    // ID byte of sub-frame 1, address bits cleared
+    uint8_t msg_type = 0;  // 0xA0, 0xC0, 0xE0 or 0xE8
+    uint16_t adr = 0;      // sub-frame 1 address
+    uint16_t tadr = 0;     // sub-frame 2 target / time-sync address
     bool response = false;
     unsigned payload_len = 0;
     std::size_t frame_len = 0;

@@ -50,4 +50,4 @@ void showPowerlinkCycle(int guiType, void *guiObject);
  * be open then). */
 void doReset();
 
-} // namespace zel_gui
+}  // namespace zel_gui

@@ -12,8 +12,7 @@
 class QAction;
 class QMenu;
 
-class ZelPlot : public QCustomPlot
-{
+class ZelPlot : public QCustomPlot {
     Q_OBJECT
 
 public:

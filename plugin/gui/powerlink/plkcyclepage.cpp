@@ -40,57 +40,43 @@ const QColor kNominalColour(20, 20, 20);
 const QColor kBand5Colour(40, 160, 60);
 const QColor kBand10Colour(230, 140, 0);
 
-double toUs(uint64_t ns)
-{
-    return double(ns) / 1000.0;
-}
+double toUs(uint64_t ns) { return double(ns) / 1000.0; }
 
-QString us(double value)
-{
-    return QString::number(value, 'f', 3);
-}
+QString us(double value) { return QString::number(value, 'f', 3); }
 
 // The graph colour of the i-th CN.
-QColor cnColour(int i)
-{
-    static const QColor colours[] = {QColor(1, 92, 191), QColor(214, 39, 40), QColor(44, 160, 44),
-                                     QColor(255, 127, 14), QColor(148, 103, 189), QColor(140, 86, 75),
-                                     QColor(227, 119, 194), QColor(23, 190, 207), QColor(188, 189, 34),
-                                     QColor(127, 127, 127)};
+QColor cnColour(int i) {
+    static const QColor colours[] = {
+        QColor(1, 92, 191),  QColor(214, 39, 40),   QColor(44, 160, 44),  QColor(255, 127, 14), QColor(148, 103, 189),
+        QColor(140, 86, 75), QColor(227, 119, 194), QColor(23, 190, 207), QColor(188, 189, 34), QColor(127, 127, 127)};
     return colours[i % int(sizeof colours / sizeof colours[0])];
 }
 
 // A value range around lo..hi with a margin, never empty.
-QCPRange padded(double lo, double hi)
-{
+QCPRange padded(double lo, double hi) {
     const double margin = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::fabs(hi) * 0.05);
     return QCPRange(lo - margin, hi + margin);
 }
 
-QStandardItem *cell(const QString &text, double sortKey)
-{
+QStandardItem *cell(const QString &text, double sortKey) {
     auto *item = new QStandardItem(text);
     item->setData(sortKey, kSortRole);
     item->setEditable(false);
     item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return item;
 }
-} // namespace
+}  // namespace
 
-int64_t PlkCyclePage::deviationPermille(uint64_t cycleNs, uint32_t nominalUs)
-{
+int64_t PlkCyclePage::deviationPermille(uint64_t cycleNs, uint32_t nominalUs) {
     // As the check does it: the difference in ns over the nominal time in
     // µs, a whole number of per mille (rounded down).
-    if (nominalUs == 0)
-        return 0;
+    if (nominalUs == 0) return 0;
     int64_t difference = int64_t(cycleNs) - int64_t(nominalUs) * 1000;
-    if (difference < 0)
-        difference = -difference;
+    if (difference < 0) difference = -difference;
     return difference / int64_t(nominalUs);
 }
 
-double PlkCyclePage::bandEdgeUs(uint32_t nominalUs, int limitPermille, int sign)
-{
+double PlkCyclePage::bandEdgeUs(uint32_t nominalUs, int limitPermille, int sign) {
     // Rounded down, the per mille exceed the limit from limit + 1 whole per
     // mille on: the first reported cycle differs by (limit + 1) * nominal ns.
     const double step = double(limitPermille + 1) * double(nominalUs) / 1000.0;
@@ -100,9 +86,8 @@ double PlkCyclePage::bandEdgeUs(uint32_t nominalUs, int limitPermille, int sign)
 PlkCyclePage::PlkCyclePage(QWidget *parent, const flowlens_cycle_samples *samples)
     : QWidget(parent), samples(samples), network(0), summary(new QLabel(this)), networkBox(new QComboBox(this)),
       content(new QStackedWidget(this)), cyclePlot(new PlkCyclePlot(this)), responsePlot(new PlkCyclePlot(this)),
-      histogramPlot(new PlkHistogramPlot(this)),
-      cnTable(new QTableView(this)), cnModel(new QStandardItemModel(this)), syncing(false)
-{
+      histogramPlot(new PlkHistogramPlot(this)), cnTable(new QTableView(this)), cnModel(new QStandardItemModel(this)),
+      syncing(false) {
     setObjectName(QStringLiteral("PlkCyclePage"));
     setWindowTitle(tr("POWERLINK Cycle"));
 
@@ -141,8 +126,7 @@ PlkCyclePage::PlkCyclePage(QWidget *parent, const flowlens_cycle_samples *sample
     cnTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     cnModel->setSortRole(kSortRole);
     // Selected rows: only those CNs' answers are drawn.
-    connect(cnTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &PlkCyclePage::showSelectedNodes);
+    connect(cnTable->selectionModel(), &QItemSelectionModel::selectionChanged, this, &PlkCyclePage::showSelectedNodes);
 
     auto *lower = new QSplitter(Qt::Horizontal);
     lower->setChildrenCollapsible(false);
@@ -185,8 +169,7 @@ PlkCyclePage::PlkCyclePage(QWidget *parent, const flowlens_cycle_samples *sample
             &PlkCyclePage::syncFrameRange);
 
     shownNetworks = networksWithCycles(samples);
-    for (unsigned n : shownNetworks)
-        networkBox->addItem(tr("Network %1").arg(n + 1), n);
+    for (unsigned n : shownNetworks) networkBox->addItem(tr("Network %1").arg(n + 1), n);
     // A choice only when there is one to make.
     networkBox->setVisible(shownNetworks.size() > 1);
     networkLabel->setVisible(shownNetworks.size() > 1);
@@ -202,31 +185,22 @@ PlkCyclePage::PlkCyclePage(QWidget *parent, const flowlens_cycle_samples *sample
 
 PlkCyclePage::~PlkCyclePage() = default;
 
-QList<unsigned> PlkCyclePage::networksWithCycles(const flowlens_cycle_samples *samples)
-{
+QList<unsigned> PlkCyclePage::networksWithCycles(const flowlens_cycle_samples *samples) {
     QList<unsigned> networks;
     for (unsigned n = 0; samples && n < kNetworks; ++n) {
-        if (!samples->cycles(n).empty())
-            networks << n;
+        if (!samples->cycles(n).empty()) networks << n;
     }
     return networks;
 }
 
-bool PlkCyclePage::isEmptyState() const
-{
-    return content->currentIndex() == 1;
+bool PlkCyclePage::isEmptyState() const { return content->currentIndex() == 1; }
+
+void PlkCyclePage::networkChosen(int index) {
+    if (index >= 0) showNetwork(networkBox->itemData(index).toUInt());
 }
 
-void PlkCyclePage::networkChosen(int index)
-{
-    if (index >= 0)
-        showNetwork(networkBox->itemData(index).toUInt());
-}
-
-void PlkCyclePage::showNetwork(unsigned n)
-{
-    if (!shownNetworks.contains(n))
-        return;
+void PlkCyclePage::showNetwork(unsigned n) {
+    if (!shownNetworks.contains(n)) return;
     network = n;
     const int index = networkBox->findData(n);
     if (networkBox->currentIndex() != index) {
@@ -242,26 +216,21 @@ void PlkCyclePage::showNetwork(unsigned n)
     responsePlot->setHomeRanges(span, responseValues);
 }
 
-QCPRange PlkCyclePage::frameSpan(unsigned n) const
-{
+QCPRange PlkCyclePage::frameSpan(unsigned n) const {
     double first = std::numeric_limits<double>::max();
     double last = 0;
     const auto take = [&](uint64_t frame) {
         first = std::min(first, double(frame));
         last = std::max(last, double(frame));
     };
-    for (const flowlens_cycle_point &c : samples->cycles(n))
-        take(c.soc_frame);
-    for (const flowlens_response_point &r : samples->responses(n))
-        take(r.pres_frame);
-    for (const flowlens_event_point &e : samples->events(n))
-        take(e.frame);
+    for (const flowlens_cycle_point &c : samples->cycles(n)) take(c.soc_frame);
+    for (const flowlens_response_point &r : samples->responses(n)) take(r.pres_frame);
+    for (const flowlens_event_point &e : samples->events(n)) take(e.frame);
     // One frame alone still gets an axis of its own width.
     return first < last ? QCPRange(first, last) : QCPRange(first - 1, first + 1);
 }
 
-QCPRange PlkCyclePage::buildCyclePlot(unsigned n)
-{
+QCPRange PlkCyclePage::buildCyclePlot(unsigned n) {
     cyclePlot->clearData();
     const std::vector<flowlens_cycle_point> &cycles = samples->cycles(n);
     QVector<double> keys, values;
@@ -301,7 +270,7 @@ QCPRange PlkCyclePage::buildCyclePlot(unsigned n)
             lo = std::min(lo, bandEdgeUs(c.nominal_us, kLimit10, -1));
             hi = std::max(hi, bandEdgeUs(c.nominal_us, kLimit10, 1));
         }
-        if (c.cycle_time == 0) // the first SoC: no cycle before it
+        if (c.cycle_time == 0)  // the first SoC: no cycle before it
             continue;
         const double value = toUs(c.cycle_time);
         cycleNs.push_back(c.cycle_time);
@@ -336,7 +305,7 @@ QCPRange PlkCyclePage::buildCyclePlot(unsigned n)
         b5.first->setBrush(QBrush(fill));
         b5.first->setChannelFillGraph(b5.second);
     }
-    if (lo > hi) // no value at all (a single SoC)
+    if (lo > hi)  // no value at all (a single SoC)
         lo = hi = 0;
     // The histogram marks the nominal time and the band edges when the
     // nominal time stayed the same over the capture.
@@ -364,17 +333,14 @@ QCPRange PlkCyclePage::buildCyclePlot(unsigned n)
     else
         text += tr("; nominal %1 to %2 µs").arg(nominalMin).arg(nominalMax);
     const uint32_t stride = samples->cycle_stride(n);
-    if (stride > 1)
-        text += tr(" (one cycle in %1 kept)").arg(stride);
+    if (stride > 1) text += tr(" (one cycle in %1 kept)").arg(stride);
     const uint32_t responseStride = samples->response_stride(n);
-    if (responseStride > 1)
-        text += tr(" (one response in %1 kept)").arg(responseStride);
+    if (responseStride > 1) text += tr(" (one response in %1 kept)").arg(responseStride);
     summary->setText(text + QLatin1Char('.'));
     return padded(lo, hi);
 }
 
-QCPRange PlkCyclePage::buildResponsePlot(unsigned n)
-{
+QCPRange PlkCyclePage::buildResponsePlot(unsigned n) {
     responsePlot->clearData();
     struct Series {
         QVector<double> keys, values;
@@ -397,8 +363,7 @@ QCPRange PlkCyclePage::buildResponsePlot(unsigned n)
     return QCPRange(0, hi > 0 ? hi * 1.1 : 1);
 }
 
-void PlkCyclePage::showEvents(unsigned n)
-{
+void PlkCyclePage::showEvents(unsigned n) {
     QVector<PlkCyclePlot::EventMark> marks;
     const std::vector<flowlens_event_point> &events = samples->events(n);
     marks.reserve(int(events.size()));
@@ -408,11 +373,10 @@ void PlkCyclePage::showEvents(unsigned n)
     responsePlot->setEvents(marks);
 }
 
-void PlkCyclePage::fillCnTable(unsigned n)
-{
+void PlkCyclePage::fillCnTable(unsigned n) {
     cnModel->clear();
-    cnModel->setHorizontalHeaderLabels({tr("Node"), tr("Count"), tr("Min (µs)"), tr("Avg (µs)"), tr("Max (µs)"),
-                                        tr("Late")});
+    cnModel->setHorizontalHeaderLabels(
+        {tr("Node"), tr("Count"), tr("Min (µs)"), tr("Avg (µs)"), tr("Max (µs)"), tr("Late")});
     for (const flowlens_cn_response_summary &s : samples->cn_summaries(n)) {
         const double avg = s.count ? toUs(s.sum) / double(s.count) : 0;
         cnModel->appendRow({cell(QString::number(s.node), s.node), cell(QString::number(s.count), double(s.count)),
@@ -424,14 +388,12 @@ void PlkCyclePage::fillCnTable(unsigned n)
     // As wide as its columns: the dialog grows rather than hiding the late
     // answers behind a scroll bar, and the plot gets the rest.
     int width = 2 * cnTable->frameWidth() + cnTable->verticalScrollBar()->sizeHint().width();
-    for (int c = 0; c < cnModel->columnCount(); ++c)
-        width += cnTable->columnWidth(c);
+    for (int c = 0; c < cnModel->columnCount(); ++c) width += cnTable->columnWidth(c);
     cnTable->setMinimumWidth(width);
     cnTable->setMaximumWidth(width);
 }
 
-void PlkCyclePage::showSelectedNodes()
-{
+void PlkCyclePage::showSelectedNodes() {
     QSet<int> chosen;
     for (const QModelIndex &index : cnTable->selectionModel()->selectedRows(0))
         chosen.insert(index.data(kSortRole).toInt());
@@ -440,30 +402,24 @@ void PlkCyclePage::showSelectedNodes()
     responsePlot->replot();
 }
 
-void PlkCyclePage::frameClicked(quint64 frame)
-{
-    if (frame > 0 && frame <= std::numeric_limits<guint32>::max())
-        plugin_if_goto_frame(guint32(frame));
+void PlkCyclePage::frameClicked(quint64 frame) {
+    if (frame > 0 && frame <= std::numeric_limits<guint32>::max()) plugin_if_goto_frame(guint32(frame));
 }
 
-void PlkCyclePage::syncFrameRange(const QCPRange &range)
-{
+void PlkCyclePage::syncFrameRange(const QCPRange &range) {
     // The other plot's change comes back here: it must not be handed on again
     // (each plot guards the range to its own frames, which could differ while
     // a network is being built).
-    if (syncing)
-        return;
+    if (syncing) return;
     PlkCyclePlot *other = sender() == cyclePlot->xAxis ? responsePlot : cyclePlot;
-    if (other->xAxis->range() == range)
-        return;
+    if (other->xAxis->range() == range) return;
     syncing = true;
     other->xAxis->setRange(range);
     syncing = false;
     other->replot(QCustomPlot::rpQueuedReplot);
 }
 
-const flowlens_cycle_samples *PlkCyclePage::liveSamples()
-{
+const flowlens_cycle_samples *PlkCyclePage::liveSamples() {
     // Weak: a program that embeds the windows without the plug-in (the
     // window tests) has no analysis, and the page then shows no cycles.
     return plk_cycle_samples ? plk_cycle_samples() : nullptr;

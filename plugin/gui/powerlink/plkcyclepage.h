@@ -21,8 +21,7 @@ class QStackedWidget;
 class QStandardItemModel;
 class QTableView;
 
-class PlkCyclePage : public QWidget
-{
+class PlkCyclePage : public QWidget {
     Q_OBJECT
 
 public:
@@ -75,6 +74,6 @@ private:
     PlkHistogramPlot *histogramPlot;
     QTableView *cnTable;
     QStandardItemModel *cnModel;
-    QMap<int, QCPGraph *> cnGraphs; // response graph of each CN
+    QMap<int, QCPGraph *> cnGraphs;  // response graph of each CN
     bool syncing;
 };

@@ -14,19 +14,17 @@ constexpr double kMarkSize = 9;
 constexpr int kLegendColumns = 6;
 constexpr int kLegendRows = 9;
 
-QPointF positionOf(const QMouseEvent *event)
-{
+QPointF positionOf(const QMouseEvent *event) {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     return event->position();
 #else
     return event->localPos();
 #endif
 }
-} // namespace
+}  // namespace
 
 PlkCyclePlot::PlkCyclePlot(QWidget *parent)
-    : ZelPlot(parent), errorGraph(nullptr), infoGraph(nullptr), homeX(0, 1), homeY(0, 1)
-{
+    : ZelPlot(parent), errorGraph(nullptr), infoGraph(nullptr), homeX(0, 1), homeY(0, 1) {
     setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
     // Captures hold up to a million cycles: without this every replot
     // strokes the whole outline of a wide pen.
@@ -47,8 +45,7 @@ PlkCyclePlot::PlkCyclePlot(QWidget *parent)
 
 PlkCyclePlot::~PlkCyclePlot() = default;
 
-void PlkCyclePlot::setLegendBeside(bool beside)
-{
+void PlkCyclePlot::setLegendBeside(bool beside) {
     // Outside the axis rect, so that it never covers points or marks.
     if (QCPLayoutInset *inset = axisRect()->insetLayout(); inset->elements(false).contains(legend))
         inset->take(legend);
@@ -74,16 +71,14 @@ void PlkCyclePlot::setLegendBeside(bool beside)
     }
 }
 
-void PlkCyclePlot::clearData()
-{
+void PlkCyclePlot::clearData() {
     clearGraphs();
     units.clear();
     eventTexts.clear();
     errorGraph = infoGraph = nullptr;
 }
 
-QCPGraph *PlkCyclePlot::addFrameGraph(const QString &name, const QColor &color, const QString &unit)
-{
+QCPGraph *PlkCyclePlot::addFrameGraph(const QString &name, const QColor &color, const QString &unit) {
     QCPGraph *graph = addGraph(xAxis, yAxis);
     QPen pen(color);
     pen.setWidthF(1.2);
@@ -94,8 +89,7 @@ QCPGraph *PlkCyclePlot::addFrameGraph(const QString &name, const QColor &color, 
     return graph;
 }
 
-QCPGraph *PlkCyclePlot::addGuideGraph(const QString &name, const QPen &pen)
-{
+QCPGraph *PlkCyclePlot::addGuideGraph(const QString &name, const QPen &pen) {
     QCPGraph *graph = addGraph(xAxis, yAxis);
     graph->setPen(pen);
     graph->setName(name);
@@ -104,25 +98,22 @@ QCPGraph *PlkCyclePlot::addGuideGraph(const QString &name, const QPen &pen)
     return graph;
 }
 
-QCPGraph *PlkCyclePlot::addMarkGraph(const QString &name, const QColor &color)
-{
+QCPGraph *PlkCyclePlot::addMarkGraph(const QString &name, const QColor &color) {
     QCPGraph *graph = addGraph(xAxis, yAxis2);
     graph->setName(name);
     graph->setLineStyle(QCPGraph::lsNone);
     graph->setPen(QPen(color));
-    graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssTriangleInverted, QPen(color.darker(130)),
-                                           QBrush(color), kMarkSize));
+    graph->setScatterStyle(
+        QCPScatterStyle(QCPScatterStyle::ssTriangleInverted, QPen(color.darker(130)), QBrush(color), kMarkSize));
     return graph;
 }
 
-void PlkCyclePlot::setEvents(const QVector<EventMark> &events)
-{
+void PlkCyclePlot::setEvents(const QVector<EventMark> &events) {
     eventTexts.clear();
-    QMap<quint64, bool> errorAt; // one mark per frame, red when any of its events is
+    QMap<quint64, bool> errorAt;  // one mark per frame, red when any of its events is
     for (const EventMark &e : events) {
         QString &text = eventTexts[e.frame];
-        if (!text.isEmpty())
-            text += QLatin1Char('\n');
+        if (!text.isEmpty()) text += QLatin1Char('\n');
         text += e.text;
         errorAt[e.frame] = errorAt.value(e.frame) || e.error;
     }
@@ -139,44 +130,36 @@ void PlkCyclePlot::setEvents(const QVector<EventMark> &events)
     }
 }
 
-void PlkCyclePlot::setHomeRanges(const QCPRange &frameSpan, const QCPRange &values)
-{
+void PlkCyclePlot::setHomeRanges(const QCPRange &frameSpan, const QCPRange &values) {
     homeX = frameSpan;
     homeY = values;
     resetScale();
 }
 
-void PlkCyclePlot::resetScale()
-{
+void PlkCyclePlot::resetScale() {
     xAxis->setRange(homeX);
     yAxis->setRange(homeY);
     replot();
 }
 
-void PlkCyclePlot::guardRange(const QCPRange &range)
-{
+void PlkCyclePlot::guardRange(const QCPRange &range) {
     const QCPRange guarded = guardXRange(range, homeX.lower, homeX.upper);
-    if (guarded != range)
-        xAxis->setRange(guarded);
+    if (guarded != range) xAxis->setRange(guarded);
 }
 
-PlkCyclePlot::Hit PlkCyclePlot::nearest(const QPointF &pos) const
-{
+PlkCyclePlot::Hit PlkCyclePlot::nearest(const QPointF &pos) const {
     Hit best;
     double bestDistance = kHitTolerance;
     const double keyA = xAxis->pixelToCoord(pos.x() - kHitTolerance);
     const double keyB = xAxis->pixelToCoord(pos.x() + kHitTolerance);
     for (int i = 0; i < graphCount(); ++i) {
         QCPGraph *g = graph(i);
-        if (!units.contains(g) && g != errorGraph && g != infoGraph)
-            continue;
-        if (!g->visible())
-            continue;
+        if (!units.contains(g) && g != errorGraph && g != infoGraph) continue;
+        if (!g->visible()) continue;
         const auto data = g->data();
-        for (auto it = data->findBegin(std::min(keyA, keyB)), end = data->findEnd(std::max(keyA, keyB));
-             it != end; ++it) {
-            if (std::isnan(it->value))
-                continue;
+        for (auto it = data->findBegin(std::min(keyA, keyB)), end = data->findEnd(std::max(keyA, keyB)); it != end;
+             ++it) {
+            if (std::isnan(it->value)) continue;
             const double dx = g->keyAxis()->coordToPixel(it->key) - pos.x();
             const double dy = g->valueAxis()->coordToPixel(it->value) - pos.y();
             const double distance = std::hypot(dx, dy);
@@ -191,17 +174,14 @@ PlkCyclePlot::Hit PlkCyclePlot::nearest(const QPointF &pos) const
     return best;
 }
 
-quint64 PlkCyclePlot::frameAt(const QPointF &pos) const
-{
+quint64 PlkCyclePlot::frameAt(const QPointF &pos) const {
     const Hit hit = nearest(pos);
     return hit.graph ? quint64(std::llround(hit.key)) : 0;
 }
 
-QString PlkCyclePlot::toolTipAt(const QPointF &pos) const
-{
+QString PlkCyclePlot::toolTipAt(const QPointF &pos) const {
     const Hit hit = nearest(pos);
-    if (!hit.graph)
-        return QString();
+    if (!hit.graph) return QString();
     const quint64 frame = quint64(std::llround(hit.key));
     if (hit.graph == errorGraph || hit.graph == infoGraph)
         return tr("Frame %1: %2").arg(frame).arg(eventTexts.value(frame));
@@ -212,24 +192,14 @@ QString PlkCyclePlot::toolTipAt(const QPointF &pos) const
         .arg(units.value(hit.graph));
 }
 
-void PlkCyclePlot::pressed(QMouseEvent *event)
-{
-    pressPos = positionOf(event);
-}
+void PlkCyclePlot::pressed(QMouseEvent *event) { pressPos = positionOf(event); }
 
-void PlkCyclePlot::released(QMouseEvent *event)
-{
-    if (event->button() != Qt::LeftButton)
-        return;
+void PlkCyclePlot::released(QMouseEvent *event) {
+    if (event->button() != Qt::LeftButton) return;
     const QPointF pos = positionOf(event);
     // A drag moves the plot; only a click selects a frame.
-    if (std::hypot(pos.x() - pressPos.x(), pos.y() - pressPos.y()) > kClickSlack)
-        return;
-    if (const quint64 frame = frameAt(pos))
-        emit frameClicked(frame);
+    if (std::hypot(pos.x() - pressPos.x(), pos.y() - pressPos.y()) > kClickSlack) return;
+    if (const quint64 frame = frameAt(pos)) emit frameClicked(frame);
 }
 
-void PlkCyclePlot::moved(QMouseEvent *event)
-{
-    setToolTip(toolTipAt(positionOf(event)));
-}
+void PlkCyclePlot::moved(QMouseEvent *event) { setToolTip(toolTipAt(positionOf(event))); }

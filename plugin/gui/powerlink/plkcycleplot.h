@@ -11,14 +11,13 @@
 #include <QPointF>
 #include <QVector>
 
-class PlkCyclePlot : public ZelPlot
-{
+class PlkCyclePlot : public ZelPlot {
     Q_OBJECT
 
 public:
     struct EventMark {
         quint64 frame;
-        bool error; // a report-table event (red), else information (grey)
+        bool error;  // a report-table event (red), else information (grey)
         QString text;
     };
 
@@ -74,7 +73,7 @@ private:
     Hit nearest(const QPointF &pos) const;
     QCPGraph *addMarkGraph(const QString &name, const QColor &color);
 
-    QMap<QCPGraph *, QString> units; // graphs that answer, with their unit
+    QMap<QCPGraph *, QString> units;  // graphs that answer, with their unit
     QMap<quint64, QString> eventTexts;
     QCPGraph *errorGraph;
     QCPGraph *infoGraph;

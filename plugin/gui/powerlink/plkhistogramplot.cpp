@@ -6,19 +6,16 @@
 namespace {
 // The share of cycles on each side kept out of the bars' range.
 constexpr double kTail = 0.001;
-} // namespace
+}  // namespace
 
-PlkHistogramPlot::Bins PlkHistogramPlot::binsOf(std::vector<uint64_t> cycleNs)
-{
+PlkHistogramPlot::Bins PlkHistogramPlot::binsOf(std::vector<uint64_t> cycleNs) {
     Bins bins;
-    if (cycleNs.empty())
-        return bins;
+    if (cycleNs.empty()) return bins;
     std::sort(cycleNs.begin(), cycleNs.end());
     const size_t last = cycleNs.size() - 1;
     const double lo = double(cycleNs[size_t(std::floor(kTail * double(last)))]) / 1000.0;
     double hi = double(cycleNs[size_t(std::ceil((1 - kTail) * double(last)))]) / 1000.0;
-    if (hi <= lo)
-        hi = lo + 1; // one value: one µs of bars around it
+    if (hi <= lo) hi = lo + 1;  // one value: one µs of bars around it
     bins.lower = lo;
     bins.width = (hi - lo) / kBins;
     bins.counts.fill(0, kBins);
@@ -29,8 +26,7 @@ PlkHistogramPlot::Bins PlkHistogramPlot::binsOf(std::vector<uint64_t> cycleNs)
     return bins;
 }
 
-PlkHistogramPlot::PlkHistogramPlot(QWidget *parent) : ZelPlot(parent), barGraph(new QCPBars(xAxis, yAxis))
-{
+PlkHistogramPlot::PlkHistogramPlot(QWidget *parent) : ZelPlot(parent), barGraph(new QCPBars(xAxis, yAxis)) {
     setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
     barGraph->setName(tr("Cycles"));
     barGraph->setPen(QPen(QColor(1, 92, 191)));
@@ -43,19 +39,16 @@ PlkHistogramPlot::PlkHistogramPlot(QWidget *parent) : ZelPlot(parent), barGraph(
 
 PlkHistogramPlot::~PlkHistogramPlot() = default;
 
-void PlkHistogramPlot::setBins(const Bins &bins, const QVector<double> &marks)
-{
+void PlkHistogramPlot::setBins(const Bins &bins, const QVector<double> &marks) {
     shown = bins;
     QVector<double> keys;
-    for (int i = 0; i < bins.counts.size(); ++i)
-        keys << bins.lower + (i + 0.5) * bins.width;
+    for (int i = 0; i < bins.counts.size(); ++i) keys << bins.lower + (i + 0.5) * bins.width;
     barGraph->setWidth(bins.width);
     barGraph->setData(keys, bins.counts, true);
     clearItems();
     const double upper = bins.lower + bins.width * bins.counts.size();
     for (double mark : marks) {
-        if (mark < bins.lower || mark > upper)
-            continue;
+        if (mark < bins.lower || mark > upper) continue;
         auto *line = new QCPItemStraightLine(this);
         line->point1->setCoords(mark, 0);
         line->point2->setCoords(mark, 1);
@@ -64,8 +57,7 @@ void PlkHistogramPlot::setBins(const Bins &bins, const QVector<double> &marks)
     resetScale();
 }
 
-void PlkHistogramPlot::resetScale()
-{
+void PlkHistogramPlot::resetScale() {
     const int n = shown.counts.size();
     const double most = n ? *std::max_element(shown.counts.cbegin(), shown.counts.cend()) : 0;
     xAxis->setRange(shown.lower, shown.lower + shown.width * std::max(n, 1));
@@ -73,20 +65,17 @@ void PlkHistogramPlot::resetScale()
     replot();
 }
 
-QString PlkHistogramPlot::toolTipAt(const QPointF &pos) const
-{
+QString PlkHistogramPlot::toolTipAt(const QPointF &pos) const {
     const double us = xAxis->pixelToCoord(pos.x());
     const int i = int(std::floor((us - shown.lower) / shown.width));
-    if (i < 0 || i >= shown.counts.size())
-        return QString();
+    if (i < 0 || i >= shown.counts.size()) return QString();
     return tr("%1 cycles of %2 to %3 µs")
         .arg(shown.counts[i])
         .arg(shown.lower + i * shown.width, 0, 'f', 3)
         .arg(shown.lower + (i + 1) * shown.width, 0, 'f', 3);
 }
 
-void PlkHistogramPlot::moved(QMouseEvent *event)
-{
+void PlkHistogramPlot::moved(QMouseEvent *event) {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     setToolTip(toolTipAt(event->position()));
 #else

@@ -10,8 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-class PlkHistogramPlot : public ZelPlot
-{
+class PlkHistogramPlot : public ZelPlot {
     Q_OBJECT
 
 public:

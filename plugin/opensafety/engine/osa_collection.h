@@ -29,9 +29,9 @@ constexpr std::size_t osa_max_udid_tails = 16;
 constexpr uint32_t osa_max_connection_sadr = 766;
 
 enum osa_log_kind : uint32_t {
-    OSA_LOG_VALID_CHANGED = 0,  // value: new connection-valid flag
-    OSA_LOG_MAY_COMPENSATE = 1, // value: missing cycles
-    OSA_LOG_WILL_FAIL = 2,      // value: missing cycles
+    OSA_LOG_VALID_CHANGED = 0,   // value: new connection-valid flag
+    OSA_LOG_MAY_COMPENSATE = 1,  // value: missing cycles
+    OSA_LOG_WILL_FAIL = 2,       // value: missing cycles
 };
 
 struct osa_log_entry {
@@ -50,7 +50,7 @@ struct osa_connection {
     uint32_t valid_state = 0;
     uint64_t netsync_count = 0;
     uint64_t failure_count = 0;
-    std::deque<osa_log_entry> log;       // newest first
+    std::deque<osa_log_entry> log;  // newest first
 };
 
 enum osa_tap_result { OSA_TAP_DONT_REDRAW = 0, OSA_TAP_FAILED = 2 };

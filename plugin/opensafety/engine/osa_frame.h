@@ -35,8 +35,8 @@ constexpr std::size_t f2_data = 5;    // first data byte
 constexpr std::size_t f2_header = 5;  // header bytes of sub-frame 2
 constexpr std::size_t udid_len = 6;   // bytes of sub-frame 2 scrambled with the UDID
 
-constexpr std::size_t min_frame = 11;        // LEN 0 with CRC-8
-constexpr unsigned max_crc8_payload = 8;     // longer payloads use CRC-16
+constexpr std::size_t min_frame = 11;     // LEN 0 with CRC-8
+constexpr unsigned max_crc8_payload = 8;  // longer payloads use CRC-16
 
 /* Message types (ID & 0xE0, slim SSDO & 0xE8) and IDs. */
 constexpr uint8_t type_snmt = 0xA0;
@@ -75,36 +75,26 @@ constexpr uint8_t slim_ssdo_response = 0xEC;
 
 constexpr uint16_t max_sadr = 1023;
 
-inline std::size_t crc_len(unsigned payload_len)
-{
-    return payload_len > max_crc8_payload ? 2 : 1;
-}
+inline std::size_t crc_len(unsigned payload_len) { return payload_len > max_crc8_payload ? 2 : 1; }
 
 /* Offset of sub-frame 2 in a frame whose sub-frame 1 has payload_len bytes. */
-inline std::size_t subframe2_offset(unsigned payload_len)
-{
-    return pos_data + payload_len + crc_len(payload_len);
-}
+inline std::size_t subframe2_offset(unsigned payload_len) { return pos_data + payload_len + crc_len(payload_len); }
 
 namespace detail {
-constexpr std::array<uint8_t, 256> make_crc8_table(uint8_t poly)
-{
+constexpr std::array<uint8_t, 256> make_crc8_table(uint8_t poly) {
     std::array<uint8_t, 256> t{};
     for (unsigned i = 0; i < 256; ++i) {
         uint8_t c = static_cast<uint8_t>(i);
-        for (int b = 0; b < 8; ++b)
-            c = static_cast<uint8_t>((c & 0x80) ? (c << 1) ^ poly : (c << 1));
+        for (int b = 0; b < 8; ++b) c = static_cast<uint8_t>((c & 0x80) ? (c << 1) ^ poly : (c << 1));
         t[i] = c;
     }
     return t;
 }
-constexpr std::array<uint16_t, 256> make_crc16_table(uint16_t poly)
-{
+constexpr std::array<uint16_t, 256> make_crc16_table(uint16_t poly) {
     std::array<uint16_t, 256> t{};
     for (unsigned i = 0; i < 256; ++i) {
         uint16_t c = static_cast<uint16_t>(i << 8);
-        for (int b = 0; b < 8; ++b)
-            c = static_cast<uint16_t>((c & 0x8000) ? (c << 1) ^ poly : (c << 1));
+        for (int b = 0; b < 8; ++b) c = static_cast<uint16_t>((c & 0x8000) ? (c << 1) ^ poly : (c << 1));
         t[i] = c;
     }
     return t;
@@ -115,26 +105,21 @@ inline constexpr auto crc16_table = make_crc16_table(0x755B);
 
 /* Non-reflected CRCs with start value `seed`, no final xor: the same
  * results as libwsutil's crc8_0x2F / crc16_0x755B. */
-inline uint8_t crc8_0x2f(const uint8_t *buf, std::size_t len, uint8_t seed = 0)
-{
+inline uint8_t crc8_0x2f(const uint8_t *buf, std::size_t len, uint8_t seed = 0) {
     uint8_t crc = seed;
-    for (std::size_t i = 0; i < len; ++i)
-        crc = detail::crc8_table[static_cast<uint8_t>(crc ^ buf[i])];
+    for (std::size_t i = 0; i < len; ++i) crc = detail::crc8_table[static_cast<uint8_t>(crc ^ buf[i])];
     return crc;
 }
 
-inline uint16_t crc16_0x755b(const uint8_t *buf, std::size_t len, uint16_t seed = 0)
-{
+inline uint16_t crc16_0x755b(const uint8_t *buf, std::size_t len, uint16_t seed = 0) {
     uint16_t crc = seed;
     for (std::size_t i = 0; i < len; ++i)
-        crc = static_cast<uint16_t>((crc << 8) ^
-                                    detail::crc16_table[static_cast<uint8_t>((crc >> 8) ^ buf[i])]);
+        crc = static_cast<uint16_t>((crc << 8) ^ detail::crc16_table[static_cast<uint8_t>((crc >> 8) ^ buf[i])]);
     return crc;
 }
 
 /* CRC of a sub-frame body: CRC-8 or CRC-16 as the payload length demands. */
-inline uint16_t subframe_crc(const uint8_t *buf, std::size_t len, unsigned payload_len)
-{
+inline uint16_t subframe_crc(const uint8_t *buf, std::size_t len, unsigned payload_len) {
     return payload_len > max_crc8_payload ? crc16_0x755b(buf, len) : crc8_0x2f(buf, len);
 }
 

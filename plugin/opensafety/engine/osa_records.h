@@ -23,23 +23,23 @@ struct osa_node {
 
 /* One decoded openSAFETY frame as the dissector reports it. */
 struct osa_frame_record {
-    uint32_t kind = 0;              // 1 = malformed: never used for UDID recovery
-    uint16_t subframe2 = 0;         // offset of sub-frame 2 in `frame`
-    uint32_t frame_len = 0;         // total length of both sub-frames
-    const uint8_t *frame = nullptr; // the openSAFETY frame (may be shorter than frame_len)
-    uint32_t frame_avail = 0;       // bytes readable at `frame`
-    uint16_t sender = 0;            // sender SADR; 0 = no node
-    uint16_t sdn = 0;               // sender SDN; 0 = unknown
+    uint32_t kind = 0;               // 1 = malformed: never used for UDID recovery
+    uint16_t subframe2 = 0;          // offset of sub-frame 2 in `frame`
+    uint32_t frame_len = 0;          // total length of both sub-frames
+    const uint8_t *frame = nullptr;  // the openSAFETY frame (may be shorter than frame_len)
+    uint32_t frame_avail = 0;        // bytes readable at `frame`
+    uint16_t sender = 0;             // sender SADR; 0 = no node
+    uint16_t sdn = 0;                // sender SDN; 0 = unknown
     bool is_request = false;
     uint8_t msg_id = 0;
     uint8_t msg_type = 0;
     uint8_t scm_udid[6] = {0, 0, 0, 0, 0, 0};
     bool udid_valid = false;
-    uint32_t frame_number = 0;      // number of the packet in the capture
+    uint32_t frame_number = 0;  // number of the packet in the capture
 
     bool has_payload = false;
-    uint8_t snmt_ext_id = 0;        // SNMT: extended service ID
-    uint16_t spdo_partner = 0;      // SPDO: time-sync partner address
+    uint8_t snmt_ext_id = 0;    // SNMT: extended service ID
+    uint16_t spdo_partner = 0;  // SPDO: time-sync partner address
     bool spdo_conn_valid = false;
     bool spdo_40bit = false;
     uint16_t spdo_counter16 = 0;

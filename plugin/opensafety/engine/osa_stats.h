@@ -31,7 +31,7 @@ struct osa_delta_tracker {
 
     osa_sample_window window;
     std::deque<osa_delta_sample> series;  // newest first (chunked storage, no allocation per sample)
-    uint64_t last = 0;                   // last frame number / counter; 0 = none yet
+    uint64_t last = 0;                    // last frame number / counter; 0 = none yet
 
     osa_delta_tracker() { window.init(window_size); }
     /* Appends delta to the window and prepends a sample; returns the sample. */

@@ -45,43 +45,33 @@ bool g_last_from_tail = false;
 struct detect_ctx {
     uint8_t raw[max_frame];
     uint8_t dec[max_frame];
-    std::size_t len = 0;      // frame length
-    std::size_t f2 = 0;       // sub-frame 2 offset
-    std::size_t body2 = 0;    // sub-frame 2 bytes covered by its CRC
+    std::size_t len = 0;    // frame length
+    std::size_t f2 = 0;     // sub-frame 2 offset
+    std::size_t body2 = 0;  // sub-frame 2 bytes covered by its CRC
     std::size_t crc_bytes = 0;
 
-    uint16_t expected_crc() const
-    {
-        if (crc_bytes == 2)
-            return static_cast<uint16_t>(raw[len - 1] << 8 | raw[len - 2]);
+    uint16_t expected_crc() const {
+        if (crc_bytes == 2) return static_cast<uint16_t>(raw[len - 1] << 8 | raw[len - 2]);
         return raw[len - 1];
     }
-    uint16_t crc() const
-    {
-        return crc_bytes == 2 ? crc16_0x755b(dec + f2, body2) : crc8_0x2f(dec + f2, body2);
-    }
+    uint16_t crc() const { return crc_bytes == 2 ? crc16_0x755b(dec + f2, body2) : crc8_0x2f(dec + f2, body2); }
 };
 
-uint16_t sdn_from_decoded(const detect_ctx &c)
-{
+uint16_t sdn_from_decoded(const detect_ctx &c) {
     const unsigned lo = c.dec[c.f2 + f2_adr] ^ c.raw[pos_adr];
     const unsigned hi = (c.dec[c.f2 + f2_id] ^ c.raw[pos_id]) & 0x03;
     return static_cast<uint16_t>(hi << 8 | lo);
 }
 
-void store_sdn(osa_node *node, uint16_t sdn)
-{
-    if (!node->sdn_known || node->sdn == 0)
-        node->sdn = sdn;
+void store_sdn(osa_node *node, uint16_t sdn) {
+    if (!node->sdn_known || node->sdn == 0) node->sdn = sdn;
 }
 
 /* SPDO whose sub-frame 2 ID byte does not repeat sub-frame 1's: a 40-bit
  * counter occupies ID and address bytes, the header is fixed (counter bits
  * 32-39 zero, TR = both 40-bit flags) and the domain is searched. */
-int detect_spdo40(detect_ctx &c, uint8_t udid[6], uint16_t *sdn)
-{
-    if (c.len <= min_frame)
-        return -1;
+int detect_spdo40(detect_ctx &c, uint8_t udid[6], uint16_t *sdn) {
+    if (c.len <= min_frame) return -1;
     const std::size_t f2 = c.f2;
     std::memcpy(c.dec, c.raw, c.len);
     udid[3] = c.raw[f2 + f2_tadr];
@@ -107,8 +97,7 @@ int detect_spdo40(detect_ctx &c, uint8_t udid[6], uint16_t *sdn)
 }
 
 /* SPDOs with 16-bit counter and SSDOs longer than 11 bytes. */
-int detect_plain(detect_ctx &c, uint8_t udid[6], uint16_t *sdn)
-{
+int detect_plain(detect_ctx &c, uint8_t udid[6], uint16_t *sdn) {
     const std::size_t f2 = c.f2;
     const bool ssdo = (c.raw[pos_id] & type_ssdo) == type_ssdo;
     for (std::size_t i = 0; i < c.len - f2; ++i) {
@@ -135,33 +124,27 @@ int detect_plain(detect_ctx &c, uint8_t udid[6], uint16_t *sdn)
         const uint8_t guess = c.dec[f2 + f2_tadr];
         unsigned v = 0;
         for (; v < 256; ++v) {
-            if (v == guess)
-                continue;
+            if (v == guess) continue;
             c.dec[f2 + f2_tadr] = static_cast<uint8_t>(v);
-            if (c.crc() == expected)
-                break;
+            if (c.crc() == expected) break;
         }
-        if (v == 256)
-            return -1;
+        if (v == 256) return -1;
     }
     udid[3] = static_cast<uint8_t>(c.dec[f2 + f2_tadr] ^ c.raw[f2 + f2_tadr]);
     return 0;
 }
 
 /* 11-byte frames: try the learned tails. */
-int detect_short(detect_ctx &c, const std::vector<uint32_t> &tails, uint8_t udid[6], uint16_t *sdn)
-{
+int detect_short(detect_ctx &c, const std::vector<uint32_t> &tails, uint8_t udid[6], uint16_t *sdn) {
     const std::size_t f2 = c.f2;
     for (uint32_t tail : tails) {
         const uint8_t t[3] = {static_cast<uint8_t>(tail >> 16), static_cast<uint8_t>(tail >> 8),
                               static_cast<uint8_t>(tail)};
         for (std::size_t i = 0; i < f2_header; ++i)
             c.dec[f2 + i] = static_cast<uint8_t>(c.raw[f2 + i] ^ (i < 3 ? osa_udid_prefix[i] : t[i - 3]));
-        if ((c.dec[f2 + f2_id] & 0xFC) != (c.raw[pos_id] & 0xFC))
-            continue;
+        if ((c.dec[f2 + f2_id] & 0xFC) != (c.raw[pos_id] & 0xFC)) continue;
         const uint8_t expected = static_cast<uint8_t>(c.raw[f2 + f2_header] ^ t[2]);
-        if (crc8_0x2f(c.dec + f2, f2_header) != expected)
-            continue;
+        if (crc8_0x2f(c.dec + f2, f2_header) != expected) continue;
         udid[3] = t[0];
         udid[4] = t[1];
         udid[5] = t[2];
@@ -173,31 +156,23 @@ int detect_short(detect_ctx &c, const std::vector<uint32_t> &tails, uint8_t udid
 
 }  // namespace
 
-int osa_recover_udid(osa_node *node, const osa_frame_record *rec, const std::vector<uint32_t> &tails,
-                     uint32_t *tail)
-{
-    if (!node || !rec || !rec->frame)
-        return -1;
+int osa_recover_udid(osa_node *node, const osa_frame_record *rec, const std::vector<uint32_t> &tails, uint32_t *tail) {
+    if (!node || !rec || !rec->frame) return -1;
     static detect_ctx c;  // one thread; keeps 2 KiB off the stack and the heap
     c.len = rec->frame_len;
     c.f2 = rec->subframe2;
-    if (c.len < min_frame || c.len > max_frame || c.len > rec->frame_avail)
-        return -1;
-    if (c.f2 < pos_data + 1 || c.f2 + f2_header + 1 > c.len)
-        return -1;
+    if (c.len < min_frame || c.len > max_frame || c.len > rec->frame_avail) return -1;
+    if (c.f2 < pos_data + 1 || c.f2 + f2_header + 1 > c.len) return -1;
     std::memcpy(c.raw, rec->frame, c.len);
     std::memset(c.dec, 0, c.len);
 
     const uint8_t id = c.raw[pos_id];
     /* Time request/response and reserved SPDOs carry a target address that
      * cannot be assumed; slim SSDOs carry no data in sub-frame 2. */
-    if ((id & spdo_time_request) == spdo_time_request ||
-        (id & spdo_time_response) == spdo_time_response)
-        return -1;
+    if ((id & spdo_time_request) == spdo_time_request || (id & spdo_time_response) == spdo_time_response) return -1;
 
     c.crc_bytes = crc_len(c.raw[pos_len]);
-    if (c.len - c.f2 < f2_header + c.crc_bytes)
-        return -1;
+    if (c.len - c.f2 < f2_header + c.crc_bytes) return -1;
     c.body2 = c.len - c.f2 - c.crc_bytes;
     std::memcpy(c.dec, c.raw, c.f2);
 
@@ -210,35 +185,24 @@ int osa_recover_udid(osa_node *node, const osa_frame_record *rec, const std::vec
     const bool spdo40 = spdo && ((~id) & (c.raw[c.f2 + f2_id] ^ osa_udid_prefix[1]) & 0xFC) != 0;
     if (spdo40) {
         rc = detect_spdo40(c, udid, &sdn);
-        if (rc == 0 && !node->sdn_known)
-            node->sdn = sdn;
+        if (rc == 0 && !node->sdn_known) node->sdn = sdn;
     } else if (c.len == min_frame) {
         rc = detect_short(c, tails, udid, &sdn);
-        if (rc == 0)
-            store_sdn(node, sdn);
+        if (rc == 0) store_sdn(node, sdn);
     } else {
         rc = detect_plain(c, udid, &sdn);
-        if (rc == 0)
-            store_sdn(node, sdn);
+        if (rc == 0) store_sdn(node, sdn);
     }
-    if (rc != 0)
-        return -1;
+    if (rc != 0) return -1;
 
     g_last_counter40 = spdo40;
     g_last_from_tail = !spdo40 && c.len == min_frame;
     std::memcpy(node->scm_udid, udid, sizeof udid);
     node->udid_valid = 1;
-    if (tail)
-        *tail = static_cast<uint32_t>(udid[3]) << 16 | static_cast<uint32_t>(udid[4]) << 8 | udid[5];
+    if (tail) *tail = static_cast<uint32_t>(udid[3]) << 16 | static_cast<uint32_t>(udid[4]) << 8 | udid[5];
     return 0;
 }
 
-bool osa_last_detection_counter40()
-{
-    return g_last_counter40;
-}
+bool osa_last_detection_counter40() { return g_last_counter40; }
 
-bool osa_last_detection_from_tail()
-{
-    return g_last_from_tail;
-}
+bool osa_last_detection_from_tail() { return g_last_from_tail; }

@@ -12,8 +12,7 @@
  * frames are matched against tails (UDID bytes 3-5 as one number). On
  * success stores the UDID in the node, sets *tail to its bytes 3-5 and
  * returns 0; -1 on failure. */
-int osa_recover_udid(osa_node *node, const osa_frame_record *rec, const std::vector<uint32_t> &tails,
-                     uint32_t *tail);
+int osa_recover_udid(osa_node *node, const osa_frame_record *rec, const std::vector<uint32_t> &tails, uint32_t *tail);
 
 /* True when the last successful recovery read a 40-bit-counter SPDO, whose
  * sub-frame 2 address bytes carry counter bits instead of the address. */

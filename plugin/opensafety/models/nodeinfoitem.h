@@ -9,8 +9,7 @@
 struct osa_node;
 struct osa_connection;
 
-class NodeInfoItem : public QObject
-{
+class NodeInfoItem : public QObject {
     Q_OBJECT
     // Declaration order is the order views and tests see.
     Q_PROPERTY(unsigned int sdn READ sdn)

@@ -10,8 +10,7 @@
 
 class NodeInfoItem;
 
-class NodeInfoItemModel : public QAbstractTableModel
-{
+class NodeInfoItemModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:

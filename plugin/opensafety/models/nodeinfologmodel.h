@@ -8,8 +8,7 @@
 
 class NodeInfoItem;
 
-class NodeInfoLogModel : public QAbstractTableModel
-{
+class NodeInfoLogModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:

@@ -7,8 +7,7 @@
 #include <QSortFilterProxyModel>
 
 openSAFETYAnalysis::openSAFETYAnalysis(QWidget *parent)
-    : QWidget(parent), ui(new Ui::openSAFETYAnalysis), logModel(nullptr)
-{
+    : QWidget(parent), ui(new Ui::openSAFETYAnalysis), logModel(nullptr) {
     ui->setupUi(this);
     model = new NodeInfoItemModel(true, false, true);
     model->setParent(this);
@@ -24,20 +23,15 @@ openSAFETYAnalysis::openSAFETYAnalysis(QWidget *parent)
     setWindowTitle(tr("openSAFETY Analysis"));
 }
 
-openSAFETYAnalysis::~openSAFETYAnalysis()
-{
-    delete ui;
-}
+openSAFETYAnalysis::~openSAFETYAnalysis() { delete ui; }
 
-void openSAFETYAnalysis::on_cmbNodeInfoItem_currentIndexChanged(int index)
-{
+void openSAFETYAnalysis::on_cmbNodeInfoItem_currentIndexChanged(int index) {
     const QModelIndex source = proxy->mapToSource(proxy->index(index, 0));
     NodeInfoItem *item = model->item(source);
-    if (!item)
-        return;
+    if (!item) return;
     QAbstractItemModel *previous = logModel;
     logModel = new NodeInfoLogModel(item);
     logModel->setParent(this);
     ui->tableAnalysis->setModel(logModel);
-    delete previous; // the view now shows the new one
+    delete previous;  // the view now shows the new one
 }

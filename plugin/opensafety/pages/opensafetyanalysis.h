@@ -12,8 +12,7 @@ namespace Ui {
 class openSAFETYAnalysis;
 }
 
-class openSAFETYAnalysis : public QWidget
-{
+class openSAFETYAnalysis : public QWidget {
     Q_OBJECT
 
 public:
@@ -27,5 +26,5 @@ private:
     Ui::openSAFETYAnalysis *ui;
     NodeInfoItemModel *model;
     QSortFilterProxyModel *proxy;
-    QAbstractItemModel *logModel; // the shown node's log; replaced per choice
+    QAbstractItemModel *logModel;  // the shown node's log; replaced per choice
 };

@@ -3,9 +3,7 @@
 
 #include "nodeinfoitemmodel.h"
 
-openSAFETYNetworkPage::openSAFETYNetworkPage(QWidget *parent)
-    : QWidget(parent), ui(new Ui::openSAFETYNetworkPage)
-{
+openSAFETYNetworkPage::openSAFETYNetworkPage(QWidget *parent) : QWidget(parent), ui(new Ui::openSAFETYNetworkPage) {
     ui->setupUi(this);
     // Virtual nodes are part of the topology; silent nodes are not.
     model = new NodeInfoItemModel(true, false, false);
@@ -23,7 +21,4 @@ openSAFETYNetworkPage::openSAFETYNetworkPage(QWidget *parent)
     setWindowTitle(tr("openSAFETY Network"));
 }
 
-openSAFETYNetworkPage::~openSAFETYNetworkPage()
-{
-    delete ui;
-}
+openSAFETYNetworkPage::~openSAFETYNetworkPage() { delete ui; }

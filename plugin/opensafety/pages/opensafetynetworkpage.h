@@ -10,8 +10,7 @@ namespace Ui {
 class openSAFETYNetworkPage;
 }
 
-class openSAFETYNetworkPage : public QWidget
-{
+class openSAFETYNetworkPage : public QWidget {
     Q_OBJECT
 
 public:

@@ -16,20 +16,17 @@ const ModeTitle kModeTitles[] = {
     {0, QT_TRANSLATE_NOOP("openSAFETYStatsPage", "Frame Delta")},
     {2, nullptr},
 };
-} // namespace
+}  // namespace
 
-QString openSAFETYStatsPage::modeTitle(unsigned int mode)
-{
+QString openSAFETYStatsPage::modeTitle(unsigned int mode) {
     for (const ModeTitle *t = kModeTitles; t->mode != 2; ++t) {
-        if (t->mode == mode)
-            return tr(t->title);
+        if (t->mode == mode) return tr(t->title);
     }
     return QString();
 }
 
 openSAFETYStatsPage::openSAFETYStatsPage(QWidget *parent, unsigned int mode)
-    : QWidget(parent), ui(new Ui::openSAFETYStatsPage), mode(mode)
-{
+    : QWidget(parent), ui(new Ui::openSAFETYStatsPage), mode(mode) {
     ui->setupUi(this);
     setWindowTitle(modeTitle(mode));
     // Sync errors are found from the counters: only the counter page has them.
@@ -55,40 +52,29 @@ openSAFETYStatsPage::openSAFETYStatsPage(QWidget *parent, unsigned int mode)
         connect(stack, &QStackedWidget::currentChanged, this, &openSAFETYStatsPage::parentIndexChanged);
 }
 
-openSAFETYStatsPage::~openSAFETYStatsPage()
-{
-    delete ui;
-}
+openSAFETYStatsPage::~openSAFETYStatsPage() { delete ui; }
 
-void openSAFETYStatsPage::plotRow(int row)
-{
+void openSAFETYStatsPage::plotRow(int row) {
     const QModelIndex saddr = ui->tableStats->model()->index(row, 1);
-    if (saddr.isValid())
-        ui->wdgCustomPlot->plotNode(saddr.data(Qt::DisplayRole).toUInt());
+    if (saddr.isValid()) ui->wdgCustomPlot->plotNode(saddr.data(Qt::DisplayRole).toUInt());
 }
 
-void openSAFETYStatsPage::parentIndexChanged(int)
-{
+void openSAFETYStatsPage::parentIndexChanged(int) {
     auto *stack = qobject_cast<QStackedWidget *>(parentWidget());
-    if (stack && stack->currentWidget() == this)
-        plotRow(0);
+    if (stack && stack->currentWidget() == this) plotRow(0);
 }
 
-void openSAFETYStatsPage::on_tableStats_clicked(const QModelIndex &index)
-{
-    if (index.isValid())
-        plotRow(index.row());
+void openSAFETYStatsPage::on_tableStats_clicked(const QModelIndex &index) {
+    if (index.isValid()) plotRow(index.row());
 }
 
-void openSAFETYStatsPage::on_checkShowVirtual_clicked(bool checked)
-{
+void openSAFETYStatsPage::on_checkShowVirtual_clicked(bool checked) {
     model->setShowVirtual(checked);
     // The model rebuilds its rows without telling views: setting it again
     // makes the table take the new rows.
     ui->tableStats->setModel(model);
 }
 
-void openSAFETYStatsPage::on_checkShowNetworkSyncError_clicked(bool checked)
-{
+void openSAFETYStatsPage::on_checkShowNetworkSyncError_clicked(bool checked) {
     ui->wdgCustomPlot->setShowSyncError(checked);
 }

@@ -11,8 +11,7 @@ namespace Ui {
 class openSAFETYStatsPage;
 }
 
-class openSAFETYStatsPage : public QWidget
-{
+class openSAFETYStatsPage : public QWidget {
     Q_OBJECT
 
 public:

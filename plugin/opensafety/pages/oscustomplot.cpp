@@ -17,28 +17,24 @@ constexpr double kSyncMarkSize = 8;
 // Decay factor of an outlier towards the next point: (1 - cos(2*pi/5)) / 2.
 const double kDecay = (1.0 - std::cos(2.0 * M_PI / 5.0)) / 2.0;
 
-const osa_node *findNode(unsigned int sadr)
-{
+const osa_node *findNode(unsigned int sadr) {
     const osa_node_map *table = osa_node_table();
-    if (!table)
-        return nullptr;
+    if (!table) return nullptr;
     auto it = table->find(sadr);
     return it == table->end() ? nullptr : it->second.get();
 }
 
-QVector<OSCustomPlot::Sample> samplesOf(const osa_delta_tracker &tracker)
-{
+QVector<OSCustomPlot::Sample> samplesOf(const osa_delta_tracker &tracker) {
     QVector<OSCustomPlot::Sample> samples;
     samples.reserve(int(tracker.series.size()));
     for (const osa_delta_sample &s : tracker.series)
         samples.append({double(s.frame), double(s.delta), double(s.deviation), double(s.mean)});
     return samples;
 }
-} // namespace
+}  // namespace
 
 OSCustomPlot::OSCustomPlot(QWidget *parent)
-    : ZelPlot(parent), valueLower(0), valueUpper(0), tracer(nullptr), nodeShown(0), showSyncError(false), mode(0)
-{
+    : ZelPlot(parent), valueLower(0), valueUpper(0), tracer(nullptr), nodeShown(0), showSyncError(false), mode(0) {
     QCPGraph *series = addGraph();
     QPen pen(QColor(1, 92, 191));
     pen.setWidthF(1.2);
@@ -56,28 +52,21 @@ OSCustomPlot::OSCustomPlot(QWidget *parent)
 
 OSCustomPlot::~OSCustomPlot() = default;
 
-void OSCustomPlot::setTitle(const QString &newTitle)
-{
+void OSCustomPlot::setTitle(const QString &newTitle) {
     title = newTitle;
     graph(0)->setName(title);
 }
 
-void OSCustomPlot::setMode(unsigned int newMode)
-{
-    mode = newMode;
-}
+void OSCustomPlot::setMode(unsigned int newMode) { mode = newMode; }
 
-void OSCustomPlot::setShowSyncError(bool show)
-{
+void OSCustomPlot::setShowSyncError(bool show) {
     showSyncError = show;
     menu->hide();
-    if (nodeShown)
-        plotNode(nodeShown);
+    if (nodeShown) plotNode(nodeShown);
 }
 
 void OSCustomPlot::buildPoints(const QVector<Sample> &newestFirst, unsigned int mode, QVector<double> &keys,
-                               QVector<double> &values, double &minDelta, double &maxDelta)
-{
+                               QVector<double> &values, double &minDelta, double &maxDelta) {
     // Built from the newest sample backwards, each point going in front, so
     // the result is in ascending frame order and every outlier knows the
     // point after it. Collected reversed, then turned around once.
@@ -101,8 +90,7 @@ void OSCustomPlot::buildPoints(const QVector<Sample> &newestFirst, unsigned int 
         double y = s.delta;
         for (int step = 1;; ++step) {
             const double x = s.frame + 0.1 * step;
-            if (x >= nextFrame - 1e-9)
-                break;
+            if (x >= nextFrame - 1e-9) break;
             y = y * (1 - kDecay) + kDecay * nextValue;
             tailKeys.append(x);
             tailValues.append(y);
@@ -120,14 +108,11 @@ void OSCustomPlot::buildPoints(const QVector<Sample> &newestFirst, unsigned int 
     std::reverse_copy(revValues.begin(), revValues.end(), values.begin());
 }
 
-void OSCustomPlot::plotNode(unsigned int sadr)
-{
+void OSCustomPlot::plotNode(unsigned int sadr) {
     const osa_node *node = findNode(sadr);
-    if (!node)
-        return;
+    if (!node) return;
     const osa_connection *connection = osa_find_connection(sadr);
-    if (!connection)
-        return;
+    if (!connection) return;
 
     const osa_delta_tracker &tracker = mode == 1 ? connection->counter_delta : connection->frame_delta;
     if (int(tracker.series.size()) >= kMinimumSamples) {
@@ -150,8 +135,7 @@ void OSCustomPlot::plotNode(unsigned int sadr)
     yAxis->setLabel(mode == 1 ? tr("Delta Time (100µs)") : tr("Frame Delta (packets)"));
     yAxis->setRange(valueLower, valueUpper);
 
-    if (graphCount() > 1)
-        removeGraph(1);
+    if (graphCount() > 1) removeGraph(1);
     if (showSyncError && !connection->sync_errors.series.empty()) {
         // On the plot's own axes, so drag and zoom keep the marks on their
         // frames; each error is marked, so a single one shows as well.
@@ -167,19 +151,17 @@ void OSCustomPlot::plotNode(unsigned int sadr)
         pen.setWidthF(2.0);
         sync->setPen(pen);
         sync->setLineStyle(QCPGraph::lsLine);
-        sync->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(Qt::red, 2.0), QBrush(Qt::red),
-                                              kSyncMarkSize));
+        sync->setScatterStyle(
+            QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(Qt::red, 2.0), QBrush(Qt::red), kSyncMarkSize));
         sync->setName(tr("Network Sync Error"));
     }
 
-    if (tracer)
-        removeItem(tracer);
+    if (tracer) removeItem(tracer);
     tracer = new QCPItemTracer(this);
     // Without data the tracer has nothing to follow (and would complain on
     // every position update): it gets the graph only when there is data.
     const bool hasData = !graph(0)->data()->isEmpty();
-    if (hasData)
-        tracer->setGraph(graph(0));
+    if (hasData) tracer->setGraph(graph(0));
     tracer->setInterpolating(true);
     tracer->setStyle(QCPItemTracer::tsCircle);
     tracer->setPen(QPen(Qt::red));
@@ -189,23 +171,18 @@ void OSCustomPlot::plotNode(unsigned int sadr)
     replot();
 }
 
-void OSCustomPlot::onXRangeChanged(const QCPRange &range)
-{
+void OSCustomPlot::onXRangeChanged(const QCPRange &range) {
     const QCPRange guarded = guardXRange(range, osa_first_frame(), osa_last_frame());
-    if (guarded != range)
-        xAxis->setRange(guarded);
+    if (guarded != range) xAxis->setRange(guarded);
 }
 
-void OSCustomPlot::onYRangeChanged(const QCPRange &range)
-{
+void OSCustomPlot::onYRangeChanged(const QCPRange &range) {
     // The value axis is fixed to the series' range: no drag, no zoom.
     const QCPRange fixed(valueLower, valueUpper);
-    if (range != fixed)
-        yAxis->setRange(fixed);
+    if (range != fixed) yAxis->setRange(fixed);
 }
 
-void OSCustomPlot::showPointTooltip(QMouseEvent *event)
-{
+void OSCustomPlot::showPointTooltip(QMouseEvent *event) {
     if (!tracer || graph(0)->data()->isEmpty()) {
         setToolTip(QString());
         return;
@@ -219,22 +196,17 @@ void OSCustomPlot::showPointTooltip(QMouseEvent *event)
     tracer->setGraphKey(key);
     replot();
     tracer->updatePosition();
-    setToolTip(QStringLiteral("Frame: %1 - %2 %3")
-                   .arg(key)
-                   .arg(title)
-                   .arg(uint(std::max(0.0, tracer->position->value()))));
+    setToolTip(
+        QStringLiteral("Frame: %1 - %2 %3").arg(key).arg(title).arg(uint(std::max(0.0, tracer->position->value()))));
 }
 
-void OSCustomPlot::legendToggled()
-{
+void OSCustomPlot::legendToggled() {
     if (nodeShown)
         plotNode(nodeShown);
     else
         replot();
 }
 
-void OSCustomPlot::resetScale()
-{
-    if (nodeShown)
-        plotNode(nodeShown);
+void OSCustomPlot::resetScale() {
+    if (nodeShown) plotNode(nodeShown);
 }

@@ -8,8 +8,7 @@
 #include <QString>
 #include <QVector>
 
-class OSCustomPlot : public ZelPlot
-{
+class OSCustomPlot : public ZelPlot {
     Q_OBJECT
 
 public:

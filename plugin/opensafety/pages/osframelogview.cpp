@@ -7,8 +7,7 @@
 #include <QMenu>
 #include <QSortFilterProxyModel>
 
-OSFrameLogView::OSFrameLogView(QWidget *parent) : QTableView(parent), menu(new QMenu(this)), proxy(nullptr)
-{
+OSFrameLogView::OSFrameLogView(QWidget *parent) : QTableView(parent), menu(new QMenu(this)), proxy(nullptr) {
     setSortingEnabled(true);
     setAlternatingRowColors(true);
     setContextMenuPolicy(Qt::CustomContextMenu);
@@ -20,8 +19,7 @@ OSFrameLogView::OSFrameLogView(QWidget *parent) : QTableView(parent), menu(new Q
 
 OSFrameLogView::~OSFrameLogView() = default;
 
-void OSFrameLogView::setModel(QAbstractItemModel *model)
-{
+void OSFrameLogView::setModel(QAbstractItemModel *model) {
     // Each node chosen brings a new log model; its predecessor's proxy goes.
     QSortFilterProxyModel *old = proxy;
     proxy = new QSortFilterProxyModel(this);
@@ -32,8 +30,7 @@ void OSFrameLogView::setModel(QAbstractItemModel *model)
     delete old;
 }
 
-void OSFrameLogView::tableContextMenuRequested(const QPoint &pos)
-{
+void OSFrameLogView::tableContextMenuRequested(const QPoint &pos) {
     menu->hide();
     menu->clear();
     auto *copyAction = new QAction(tr("&Copy Logmessage"), menu);
@@ -42,8 +39,7 @@ void OSFrameLogView::tableContextMenuRequested(const QPoint &pos)
     menu->popup(viewport()->mapToGlobal(pos));
 }
 
-void OSFrameLogView::copyActionTriggered()
-{
+void OSFrameLogView::copyActionTriggered() {
     const QModelIndexList cells = selectionModel() ? selectionModel()->selectedIndexes() : QModelIndexList();
     if (cells.size() == 1) {
         const QModelIndex cell = cells.first();

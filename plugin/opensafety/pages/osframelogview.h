@@ -7,8 +7,7 @@
 class QMenu;
 class QSortFilterProxyModel;
 
-class OSFrameLogView : public QTableView
-{
+class OSFrameLogView : public QTableView {
     Q_OBJECT
 
 public:

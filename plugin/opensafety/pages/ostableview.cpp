@@ -10,8 +10,7 @@
 #include <epan/plugin_if.h>
 
 OSTableView::OSTableView(QWidget *parent)
-    : QTableView(parent), menu(new QMenu(this)), sourceModel(nullptr), proxy(nullptr)
-{
+    : QTableView(parent), menu(new QMenu(this)), sourceModel(nullptr), proxy(nullptr) {
     setSortingEnabled(true);
     setAlternatingRowColors(true);
     setContextMenuPolicy(Qt::CustomContextMenu);
@@ -23,8 +22,7 @@ OSTableView::OSTableView(QWidget *parent)
 
 OSTableView::~OSTableView() = default;
 
-void OSTableView::setModel(QAbstractItemModel *model)
-{
+void OSTableView::setModel(QAbstractItemModel *model) {
     sourceModel = model;
     // The previous proxy goes with its model: setting the model again (after
     // the statistics page rebuilt it) must not pile proxies up on the view.
@@ -38,16 +36,14 @@ void OSTableView::setModel(QAbstractItemModel *model)
     delete old;
 }
 
-QString OSTableView::filterFor(const QString &property, const QString &cellText)
-{
+QString OSTableView::filterFor(const QString &property, const QString &cellText) {
     const auto nodeFilter = [](const QString &text) {
         const uint sadr = text.toUInt();
         return QStringLiteral("(opensafety.msg.node == 0x%1)").arg(sadr, 2, 16, QLatin1Char('0'));
     };
     if (property == QLatin1String("sdn"))
         return QStringLiteral("opensafety.msg.network == ") + QString::number(cellText.toUInt());
-    if (property == QLatin1String("saddr"))
-        return nodeFilter(cellText);
+    if (property == QLatin1String("saddr")) return nodeFilter(cellText);
     if (property == QLatin1String("timesync"))
         return nodeFilter(cellText) + QStringLiteral(" && (opensafety.spdo.time.request_counter)");
     // The table shows the UDID in upper case, the dissector writes the
@@ -61,8 +57,7 @@ QString OSTableView::filterFor(const QString &property, const QString &cellText)
     return QString();
 }
 
-void OSTableView::tableContextMenuRequested(const QPoint &pos)
-{
+void OSTableView::tableContextMenuRequested(const QPoint &pos) {
     menu->clear();
     // Actions are children of the menu, so clearing it releases them.
     auto *copyAction = new QAction(tr("&Copy Value"), menu);
@@ -71,10 +66,9 @@ void OSTableView::tableContextMenuRequested(const QPoint &pos)
     connect(applyAction, &QAction::triggered, this, &OSTableView::applyActionTriggered);
 
     const QString property = indexAt(pos).data(Qt::UserRole).toString();
-    static const QStringList filterable = {QStringLiteral("sdn"), QStringLiteral("saddr"),
-                                           QStringLiteral("timesync"), QStringLiteral("scmudid")};
-    if (filterable.contains(property))
-        menu->addAction(applyAction);
+    static const QStringList filterable = {QStringLiteral("sdn"), QStringLiteral("saddr"), QStringLiteral("timesync"),
+                                           QStringLiteral("scmudid")};
+    if (filterable.contains(property)) menu->addAction(applyAction);
     menu->addSeparator();
     if (property == QLatin1String("scmudid")) {
         auto *scmAction = new QAction(tr("Set as SCM UDID"), menu);
@@ -85,37 +79,29 @@ void OSTableView::tableContextMenuRequested(const QPoint &pos)
     menu->popup(viewport()->mapToGlobal(pos));
 }
 
-QModelIndex OSTableView::singleSelectedCell() const
-{
-    if (!selectionModel())
-        return QModelIndex();
+QModelIndex OSTableView::singleSelectedCell() const {
+    if (!selectionModel()) return QModelIndex();
     const QModelIndexList cells = selectionModel()->selectedIndexes();
     return cells.size() == 1 ? cells.first() : QModelIndex();
 }
 
-void OSTableView::copyActionTriggered()
-{
+void OSTableView::copyActionTriggered() {
     const QModelIndex cell = singleSelectedCell();
     if (cell.isValid())
         QApplication::clipboard()->setText(cell.data(Qt::DisplayRole).toString(), QClipboard::Clipboard);
     menu->hide();
 }
 
-void OSTableView::applyActionTriggered()
-{
+void OSTableView::applyActionTriggered() {
     const QModelIndex cell = singleSelectedCell();
-    if (!cell.isValid())
-        return;
+    if (!cell.isValid()) return;
     const QString filter = filterFor(cell.data(Qt::UserRole).toString(), cell.data(Qt::DisplayRole).toString());
-    if (filter.isEmpty())
-        return;
+    if (filter.isEmpty()) return;
     plugin_if_apply_filter(filter.toUtf8().constData(), TRUE);
 }
 
-void OSTableView::saveSCMPrefActionTriggered()
-{
+void OSTableView::saveSCMPrefActionTriggered() {
     const QModelIndex cell = singleSelectedCell();
-    if (!cell.isValid() || cell.data(Qt::UserRole).toString() != QLatin1String("scmudid"))
-        return;
+    if (!cell.isValid() || cell.data(Qt::UserRole).toString() != QLatin1String("scmudid")) return;
     plugin_if_save_preference("opensafety", "scm_udid", cell.data(Qt::DisplayRole).toString().toUtf8().constData());
 }

@@ -10,8 +10,7 @@ class QAbstractItemModel;
 class QMenu;
 class QSortFilterProxyModel;
 
-class OSTableView : public QTableView
-{
+class OSTableView : public QTableView {
     Q_OBJECT
 
 public:

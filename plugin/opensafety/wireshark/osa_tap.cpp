@@ -16,8 +16,7 @@ namespace {
 uint8_t g_frame_copy[1024];
 int g_tap_marker;  // identity of our listener for Wireshark
 
-void fill_record(const opensafety_packet_info *pkt, const packet_info *pinfo, osa_frame_record *rec)
-{
+void fill_record(const opensafety_packet_info *pkt, const packet_info *pinfo, osa_frame_record *rec) {
     /* The tap record says "malformed" where newer records name a message kind. */
     rec->kind = pkt->frame.malformed ? 1 : 0;
     rec->subframe2 = pkt->frame.subframe2;
@@ -26,8 +25,7 @@ void fill_record(const opensafety_packet_info *pkt, const packet_info *pinfo, os
     rec->frame_avail = 0;
     if (pkt->frame.frame_tvb) {
         guint avail = tvb_captured_length(pkt->frame.frame_tvb);
-        if (avail > sizeof g_frame_copy)
-            avail = sizeof g_frame_copy;
+        if (avail > sizeof g_frame_copy) avail = sizeof g_frame_copy;
         tvb_memcpy(pkt->frame.frame_tvb, g_frame_copy, 0, avail);
         rec->frame = g_frame_copy;
         rec->frame_avail = avail;
@@ -57,13 +55,9 @@ void fill_record(const opensafety_packet_info *pkt, const packet_info *pinfo, os
     }
 }
 
-void tap_reset(void *)
-{
-    osa_tap_reset();
-}
+void tap_reset(void *) { osa_tap_reset(); }
 
-tap_packet_status tap_packet(void *, packet_info *pinfo, epan_dissect_t *, const void *data, tap_flags_t)
-{
+tap_packet_status tap_packet(void *, packet_info *pinfo, epan_dissect_t *, const void *data, tap_flags_t) {
     const auto *pkt = static_cast<const opensafety_packet_info *>(data);
     if (!pkt) {
         g_log(nullptr, G_LOG_LEVEL_DEBUG, "openSAFETY tap: record missing");
@@ -77,10 +71,7 @@ tap_packet_status tap_packet(void *, packet_info *pinfo, epan_dissect_t *, const
     return TAP_PACKET_DONT_REDRAW;
 }
 
-void tap_draw(void *)
-{
-    osa_tap_draw();
-}
+void tap_draw(void *) { osa_tap_draw(); }
 
 /* ---- statistics tree ---- */
 
@@ -88,16 +79,14 @@ int g_root_node = -1;
 char g_name[osa_stats_name_size];
 const char g_root_name[] = "openSAFETY Nodes";
 
-void osa_stats_tree_init(stats_tree *st)
-{
+void osa_stats_tree_init(stats_tree *st) {
     g_root_node = stats_tree_create_node(st, g_root_name, 0, STAT_DT_INT, TRUE);
 }
 
-tap_packet_status osa_stats_tree_packet(stats_tree *st, packet_info *, epan_dissect_t *, const void *data, tap_flags_t)
-{
+tap_packet_status osa_stats_tree_packet(stats_tree *st, packet_info *, epan_dissect_t *, const void *data,
+                                        tap_flags_t) {
     const auto *pkt = static_cast<const opensafety_packet_info *>(data);
-    if (!pkt)
-        return TAP_PACKET_FAILED;
+    if (!pkt) return TAP_PACKET_FAILED;
 
     tick_stat_node(st, g_root_name, 0, TRUE);
     std::snprintf(g_name, sizeof g_name, "SN: %02d", pkt->sender);
@@ -117,27 +106,20 @@ tap_packet_status osa_stats_tree_packet(stats_tree *st, packet_info *, epan_diss
         tick_stat_node(st, g_name, spdo_node, FALSE);
         break;
     }
-    case OPENSAFETY_SNMT_MESSAGE_TYPE:
-        tick_stat_node(st, "SNMT", sn_node, FALSE);
-        break;
+    case OPENSAFETY_SNMT_MESSAGE_TYPE: tick_stat_node(st, "SNMT", sn_node, FALSE); break;
     case OPENSAFETY_SSDO_MESSAGE_TYPE:
-    case OPENSAFETY_SLIM_SSDO_MESSAGE_TYPE:
-        tick_stat_node(st, "SSDO", sn_node, FALSE);
-        break;
-    default:
-        tick_stat_node(st, "UNKOWN", sn_node, FALSE);
-        break;
+    case OPENSAFETY_SLIM_SSDO_MESSAGE_TYPE: tick_stat_node(st, "SSDO", sn_node, FALSE); break;
+    default: tick_stat_node(st, "UNKOWN", sn_node, FALSE); break;
     }
     return TAP_PACKET_DONT_REDRAW;
 }
 
 }  // namespace
 
-int osa_register_opensafety(void)
-{
+int osa_register_opensafety(void) {
     int rc = 0;
-    GString *err = register_tap_listener("opensafety", &g_tap_marker, nullptr, 0, tap_reset, tap_packet,
-                                         tap_draw, nullptr);
+    GString *err =
+        register_tap_listener("opensafety", &g_tap_marker, nullptr, 0, tap_reset, tap_packet, tap_draw, nullptr);
     if (err) {
         g_log(nullptr, G_LOG_LEVEL_WARNING, "openSAFETY collection not registered: %s", err->str);
         g_string_free(err, TRUE);

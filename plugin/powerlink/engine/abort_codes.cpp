@@ -29,8 +29,7 @@ const abort_code_entry abort_code_table[] = {
     {0x08000000u, "'General error'"},
     {0x08000020u, "'Data cannot be transferred or stored to the application'"},
     {0x08000021u, "'Data cannot be transferred or stored to the application because of local control'"},
-    {0x08000022u,
-     "'Data cannot be transferred or stored to the application because of the present device state'"},
+    {0x08000022u, "'Data cannot be transferred or stored to the application because of the present device state'"},
     {0x08000023u,
      "'Object dictionary dynamic generation fails or no object dictionary is present (e.g. object "
      "dictionary is generated from file and generation fails because of a file error)'"},
@@ -39,12 +38,10 @@ const abort_code_entry abort_code_table[] = {
 
 const size_t abort_code_table_size = sizeof(abort_code_table) / sizeof(abort_code_table[0]);
 
-const char *abort_code_text(uint32_t code)
-{
+const char *abort_code_text(uint32_t code) {
     // 31 entries: a linear walk is cheaper than anything cleverer.
     for (size_t i = 0; i < abort_code_table_size; ++i) {
-        if (abort_code_table[i].code == code)
-            return abort_code_table[i].text;
+        if (abort_code_table[i].code == code) return abort_code_table[i].text;
     }
     return "'see Powerlink Specification'";
 }

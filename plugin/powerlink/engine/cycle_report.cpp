@@ -5,8 +5,7 @@
 
 namespace {
 
-constexpr char RULE[] =
-    "==================================================================================\n";
+constexpr char RULE[] = "==================================================================================\n";
 
 bool has_samples(const flowlens_cycle_samples &s, unsigned network) {
     return !s.cycles(network).empty() || s.response_count(network) != 0 || !s.cn_summaries(network).empty();
@@ -94,8 +93,9 @@ void flowlens_write_cycles_text(std::FILE *out, const flowlens_cycle_samples *sa
 }
 
 void flowlens_write_cycles_csv(std::FILE *out, const flowlens_cycle_samples *samples) {
-    std::fprintf(out, "record,network,stride,frame,time_ns,cycle_time_ns,nominal_us,deviation_ns,"
-                      "node,count,min_ns,avg_ns,max_ns,late\n");
+    std::fprintf(out,
+                 "record,network,stride,frame,time_ns,cycle_time_ns,nominal_us,deviation_ns,"
+                 "node,count,min_ns,avg_ns,max_ns,late\n");
     for (unsigned network = 0; samples != nullptr && network < 2; ++network) {
         const unsigned number = network + 1;
         for (const flowlens_cycle_point &p : samples->cycles(network)) {

@@ -166,8 +166,8 @@ void flowlens_cycle_samples::network_samples::merge_responses() {
 }
 
 // response_time: the full value (the point holds it saturated).
-void flowlens_cycle_samples::network_samples::add_response(const flowlens_response_point &point,
-                                                           uint64_t response_time, size_t cap) {
+void flowlens_cycle_samples::network_samples::add_response(const flowlens_response_point &point, uint64_t response_time,
+                                                           size_t cap) {
     node_state &node = nodes[point.node];
     uint64_t index = node.count;  // the answer's index among this CN's answers
     node.count += 1;

@@ -77,33 +77,33 @@
 
 struct flowlens_instance;
 
-struct flowlens_cycle_point {        // one SoC of a network
-    uint64_t soc_frame;               // frame number of the SoC
-    uint64_t soc_time;                // capture time, ns since 1970
-    uint64_t cycle_time;              // ns since the previous SoC of that network; 0 for the first SoC
-                                      // (and when the time stamps ran backwards)
-    uint32_t nominal_us;              // the network's nominal cycle time (us) when this SoC came, 0 = unknown
+struct flowlens_cycle_point {  // one SoC of a network
+    uint64_t soc_frame;        // frame number of the SoC
+    uint64_t soc_time;         // capture time, ns since 1970
+    uint64_t cycle_time;       // ns since the previous SoC of that network; 0 for the first SoC
+                               // (and when the time stamps ran backwards)
+    uint32_t nominal_us;       // the network's nominal cycle time (us) when this SoC came, 0 = unknown
 };
 
-struct flowlens_response_point {     // one PReq -> PRes answer of a CN
+struct flowlens_response_point {  // one PReq -> PRes answer of a CN
     uint64_t preq_frame;
     uint64_t pres_frame;
-    uint64_t pres_time;               // ns since 1970
-    uint32_t response_time;           // ns, PReq -> PRes (saturates at UINT32_MAX, about 4.3 s)
-    uint8_t node;                     // CN node id
+    uint64_t pres_time;      // ns since 1970
+    uint32_t response_time;  // ns, PReq -> PRes (saturates at UINT32_MAX, about 4.3 s)
+    uint8_t node;            // CN node id
 };
 
-struct flowlens_event_point {        // one event the analysis raised
+struct flowlens_event_point {  // one event the analysis raised
     uint64_t frame;
-    uint8_t severity;                 // as the engine's event callback: 2 report-table event, 0 informational
-    const char *text;                 // static text of the event (report table: flowlens_event_texts[...],
-                                      // informational: kept by the collector until it is destroyed); never freed
+    uint8_t severity;  // as the engine's event callback: 2 report-table event, 0 informational
+    const char *text;  // static text of the event (report table: flowlens_event_texts[...],
+                       // informational: kept by the collector until it is destroyed); never freed
 };
 
 struct flowlens_cn_response_summary {
     uint8_t node;
-    uint64_t count, sum, min, max;    // ns over ALL answers (exact, whatever was decimated); min 0 when count is 0
-    uint64_t late;                    // PReqs to this CN not answered before the MN went on (see above)
+    uint64_t count, sum, min, max;  // ns over ALL answers (exact, whatever was decimated); min 0 when count is 0
+    uint64_t late;                  // PReqs to this CN not answered before the MN went on (see above)
 };
 
 class FLOWLENS_SAMPLES_API flowlens_cycle_samples {
@@ -125,14 +125,15 @@ public:
     const std::vector<flowlens_cycle_point> &cycles(unsigned network) const;
     const std::vector<flowlens_response_point> &responses(unsigned network) const;
     const std::vector<flowlens_event_point> &events(unsigned network) const;
-    std::vector<flowlens_cn_response_summary> cn_summaries(unsigned network) const;  // nodes that answered or were late, by id
-    uint32_t cycle_stride(unsigned network) const;     // 1 = every sample kept; n (a power of two) = one of every n kept
+    std::vector<flowlens_cn_response_summary> cn_summaries(
+        unsigned network) const;                    // nodes that answered or were late, by id
+    uint32_t cycle_stride(unsigned network) const;  // 1 = every sample kept; n (a power of two) = one of every n kept
     uint32_t response_stride(unsigned network) const;  // per CN: one of every n answers of a CN kept
     uint32_t event_stride(unsigned network) const;
-    uint64_t cycle_count(unsigned network) const;      // SoCs recorded (exact)
-    uint64_t response_count(unsigned network) const;   // answers recorded (exact)
-    uint64_t event_count(unsigned network) const;      // events recorded (exact)
-    uint64_t generation() const;                       // advanced by every clear()
+    uint64_t cycle_count(unsigned network) const;     // SoCs recorded (exact)
+    uint64_t response_count(unsigned network) const;  // answers recorded (exact)
+    uint64_t event_count(unsigned network) const;     // events recorded (exact)
+    uint64_t generation() const;                      // advanced by every clear()
 
     // Caps (tests and benchmarks lower them; 0 keeps the current cap). A cap
     // below 2 reads as 2. Takes effect for the next samples.
@@ -144,10 +145,9 @@ public:
     size_t memory_bytes() const;
 
     // Recording, called by the engine while it analyses a frame.
-    void add_cycle(unsigned network, uint64_t soc_frame, uint64_t soc_time, uint64_t cycle_time,
-                   uint32_t nominal_us);
-    void add_response(unsigned network, uint8_t node, uint64_t preq_frame, uint64_t pres_frame,
-                      uint64_t pres_time, uint64_t response_time);
+    void add_cycle(unsigned network, uint64_t soc_frame, uint64_t soc_time, uint64_t cycle_time, uint32_t nominal_us);
+    void add_response(unsigned network, uint8_t node, uint64_t preq_frame, uint64_t pres_frame, uint64_t pres_time,
+                      uint64_t response_time);
     void add_late(unsigned network, uint8_t node);
     // text must stay valid (a static text); see add_message for others.
     void add_event(unsigned network, uint64_t frame, uint8_t severity, const char *text);

@@ -18,8 +18,10 @@ const device_catalogue_row device_catalogue[] = {
     {maker_vendor_id, 0x010B, "Zelmar ZBC-2500 Bus Controller with safety link", DEVICE_CAPABILITY_BUS_CONTROLLER},
     {maker_vendor_id, 0x010C, "Zelmar ZBC-2600 Lanyx Bus Controller", DEVICE_CAPABILITY_BUS_CONTROLLER},
     {maker_vendor_id, 0x010D, "Zelmar ZBC-2610 Lanyx Bus Controller 2-port", DEVICE_CAPABILITY_BUS_CONTROLLER},
-    {maker_vendor_id, 0x0180, "Zelmar ZBC-2900 Modular Bus Controller (2 IF slots)", DEVICE_CAPABILITY_BUS_CONTROLLER | DEVICE_CAPABILITY_INTERFACE_SLOTS},
-    {maker_vendor_id, 0x0181, "Zelmar ZBC-2910 Modular Bus Controller XT (2 IF slots)", DEVICE_CAPABILITY_BUS_CONTROLLER | DEVICE_CAPABILITY_INTERFACE_SLOTS},
+    {maker_vendor_id, 0x0180, "Zelmar ZBC-2900 Modular Bus Controller (2 IF slots)",
+     DEVICE_CAPABILITY_BUS_CONTROLLER | DEVICE_CAPABILITY_INTERFACE_SLOTS},
+    {maker_vendor_id, 0x0181, "Zelmar ZBC-2910 Modular Bus Controller XT (2 IF slots)",
+     DEVICE_CAPABILITY_BUS_CONTROLLER | DEVICE_CAPABILITY_INTERFACE_SLOTS},
     {maker_vendor_id, 0x0200, "Zelmar ZX-IO 4DI", 0},
     {maker_vendor_id, 0x0201, "Zelmar ZX-IO 8DI", 0},
     {maker_vendor_id, 0x0202, "Zelmar ZX-IO 16DI", 0},
@@ -107,27 +109,21 @@ const device_catalogue_row device_catalogue[] = {
     {0, 0, nullptr, 0},
 };
 
-size_t device_catalogue_size()
-{
+size_t device_catalogue_size() {
     size_t n = 0;
-    while (device_catalogue[n].vendor_id != 0)
-        ++n;
+    while (device_catalogue[n].vendor_id != 0) ++n;
     return n;
 }
 
-const device_catalogue_row *device_catalogue_find(uint32_t vendor_id, uint32_t product_code)
-{
-    if (vendor_id == 0 || product_code > 0xFFFFu)
-        return nullptr;
+const device_catalogue_row *device_catalogue_find(uint32_t vendor_id, uint32_t product_code) {
+    if (vendor_id == 0 || product_code > 0xFFFFu) return nullptr;
     for (const device_catalogue_row *row = device_catalogue; row->vendor_id != 0; ++row) {
-        if (row->vendor_id == vendor_id && row->product_code == product_code)
-            return row;
+        if (row->vendor_id == vendor_id && row->product_code == product_code) return row;
     }
     return nullptr;
 }
 
-bool mac_is_maker(const uint8_t *mac)
-{
+bool mac_is_maker(const uint8_t *mac) {
     return mac != nullptr && mac[0] == ((maker_oui >> 16) & 0xFF) && mac[1] == ((maker_oui >> 8) & 0xFF) &&
            mac[2] == (maker_oui & 0xFF);
 }

@@ -18,7 +18,7 @@ enum : uint32_t {
 };
 
 struct device_catalogue_row {
-    uint32_t vendor_id;     // 0 ends the catalogue
+    uint32_t vendor_id;  // 0 ends the catalogue
     uint16_t product_code;
     const char *model_name;
     uint32_t capabilities;

@@ -47,13 +47,13 @@ const char *const flowlens_event_texts[FLOWLENS_EV_COUNT] = {
 };
 
 const uint16_t flowlens_event_limits[FLOWLENS_EV_COUNT] = {
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0,  0, 0, 0, 0, 0, 0, 0, 0, 0,
     10,  // Async packet expected
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
     10,  // Invite without request
-    0, 0, 0,
-    1,   // > 5%
-    1,   // > 10%
+    0,  0, 0,
+    1,  // > 5%
+    1,  // > 10%
 };
 
 const char *const flowlens_sdo_abort_text = "SDO Abort";
@@ -153,8 +153,7 @@ void flowlens_destroy(flowlens_instance *instance) {
     std::free(instance);
 }
 
-void flowlens_set_callback(flowlens_instance *instance, flowlens_event_callback callback,
-                           void *context) {
+void flowlens_set_callback(flowlens_instance *instance, flowlens_event_callback callback, void *context) {
     if (instance == nullptr) return;
     instance->callback = callback;
     instance->callback_context = context;
@@ -198,24 +197,22 @@ void flowlens_reset(flowlens_instance *instance) {
     if (instance->samples != nullptr) instance->samples->clear();
 }
 
-void flowlens_report(flowlens_instance *instance, flowlens_event *event, const char *detail_format,
-                     ...) {
+void flowlens_report(flowlens_instance *instance, flowlens_event *event, const char *detail_format, ...) {
     if (instance == nullptr || event == nullptr) return;
     if (event->count == 0) event->first_frame = instance->current_frame_number;
     event->last_frame = instance->current_frame_number;
     event->count += 1;
     if (instance->samples != nullptr)
-        instance->samples->add_event(network_index_of(instance, event), instance->current_frame_number, 2,
-                                     event->text);
+        instance->samples->add_event(network_index_of(instance, event), instance->current_frame_number, 2, event->text);
     if (instance->callback == nullptr) return;
 
     uint64_t excess = 0;
     if (event->limit != 0 && event->count > event->limit) excess = event->count - event->limit;
 
     char text[REPORT_TEXT_SIZE];
-    int written = std::snprintf(text, sizeof text, "Powerlink: Packet #%07llu - %s",
-                                static_cast<unsigned long long>(instance->current_frame_number),
-                                event->text ? event->text : "");
+    int written =
+        std::snprintf(text, sizeof text, "Powerlink: Packet #%07llu - %s",
+                      static_cast<unsigned long long>(instance->current_frame_number), event->text ? event->text : "");
     if (detail_format != nullptr && written >= 0 && size_t(written) < sizeof text - 1) {
         va_list args;
         va_start(args, detail_format);
@@ -244,8 +241,7 @@ unsigned flowlens_current_network_index(const flowlens_instance *instance) {
 }
 
 flowlens_network *flowlens_network_of_port(flowlens_instance *instance, uint8_t port) {
-    if (instance->network_mode != FLOWLENS_NETWORK_MODE_SINGLE && port >= 1)
-        return &instance->networks[1];
+    if (instance->network_mode != FLOWLENS_NETWORK_MODE_SINGLE && port >= 1) return &instance->networks[1];
     return &instance->networks[0];
 }
 

@@ -125,8 +125,8 @@ enum flowlens_event_id {
 // two events kept in their own fields.
 extern const char *const flowlens_event_texts[FLOWLENS_EV_COUNT];
 extern const uint16_t flowlens_event_limits[FLOWLENS_EV_COUNT];
-extern const char *const flowlens_sdo_abort_text;       // "SDO Abort"
-extern const char *const flowlens_misplaced_text;       // "Misplaced Async Frame"
+extern const char *const flowlens_sdo_abort_text;  // "SDO Abort"
+extern const char *const flowlens_misplaced_text;  // "Misplaced Async Frame"
 
 // ---------------------------------------------------------------------------
 // Nodes and networks
@@ -139,16 +139,16 @@ extern const char *const flowlens_misplaced_text;       // "Misplaced Async Fram
 
 // One POWERLINK node of a network, indexed by node id.
 struct flowlens_node {
-    uint64_t frames;           // POWERLINK frames sent (by source node id)
-    uint64_t pres;             // PRes sent
-    uint64_t asnd;             // ASnd other than StatusResponse
+    uint64_t frames;  // POWERLINK frames sent (by source node id)
+    uint64_t pres;    // PRes sent
+    uint64_t asnd;    // ASnd other than StatusResponse
     uint64_t status_response;
     uint64_t ident_response;
-    const char *device_name;   // model name from the device catalogue, NULL if unknown
+    const char *device_name;  // model name from the device catalogue, NULL if unknown
     uint32_t vendor_id;
     uint32_t product_code;
-    uint16_t extension_word;   // IdentResponse word at EPL offset 46 (maker bus controllers)
-    uint16_t revision_word;    // IdentResponse word at EPL offset 38 (maker bus controllers)
+    uint16_t extension_word;        // IdentResponse word at EPL offset 46 (maker bus controllers)
+    uint16_t revision_word;         // IdentResponse word at EPL offset 38 (maker bus controllers)
     flowlens_timing preq_position;  // SoC -> PReq to this node (node 0: SoC -> MN's own PRes)
     flowlens_timing pres_latency;   // PReq -> this node's PRes
     flowlens_timing asnd_latency;   // SoA -> this node's ASnd (first frame after the SoA)
@@ -158,8 +158,8 @@ struct flowlens_node {
     uint8_t preq_mapping_version;   // of the PReq frames polling this node
     uint8_t pres_mapping_version;
     uint8_t nmt_state;
-    uint8_t object_names_maker;     // maker bus controller: manufacturer objects get names
-    uint8_t object_names_slots;     // node with interface slots: slot objects get names
+    uint8_t object_names_maker;  // maker bus controller: manufacturer objects get names
+    uint8_t object_names_slots;  // node with interface slots: slot objects get names
     uint8_t mac_known;
     uint8_t mac[6];
 };
@@ -170,7 +170,7 @@ struct flowlens_frame_counters {
     uint64_t soc;
     uint64_t preq;
     uint64_t pres;
-    uint64_t soa;        // also V1 EndCyclic and V1 AsyncInvite
+    uint64_t soa;  // also V1 EndCyclic and V1 AsyncInvite
     uint64_t ainv;
     uint64_t asnd;
 };
@@ -179,13 +179,13 @@ struct flowlens_frame_counters {
 struct flowlens_slot_counters {
     uint64_t soa_slots;
     uint64_t ainv_slots;
-    uint64_t free_slots;        // SoCs that closed a slot with no frame in it
-    uint64_t asnd_from_mn;      // POWERLINK ASnd in a slot, sender = SoC MAC
+    uint64_t free_slots;    // SoCs that closed a slot with no frame in it
+    uint64_t asnd_from_mn;  // POWERLINK ASnd in a slot, sender = SoC MAC
     uint64_t asnd_from_cn;
-    uint64_t other_from_mn;     // non-POWERLINK frames in a slot
+    uint64_t other_from_mn;  // non-POWERLINK frames in a slot
     uint64_t other_from_cn;
-    flowlens_event sdo_abort;   // "SDO Abort"
-    flowlens_event misplaced;   // "Misplaced Async Frame"
+    flowlens_event sdo_abort;  // "SDO Abort"
+    flowlens_event misplaced;  // "Misplaced Async Frame"
 };
 
 // Cycle phase of a network.
@@ -197,34 +197,34 @@ enum : uint32_t {
 };
 
 struct flowlens_dump_source {
-    uint64_t count;        // dumps seen from this analyzer source
+    uint64_t count;  // dumps seen from this analyzer source
     uint16_t next_expected;
 };
 
 struct flowlens_network {
     flowlens_frame_counters counts;
-    uint16_t async_in_slot;       // frames counted in the current asynchronous slot
+    uint16_t async_in_slot;  // frames counted in the current asynchronous slot
     uint16_t async_in_slot_max;
     flowlens_event events[FLOWLENS_EV_COUNT];
     uint64_t last_soc_time;
     uint64_t last_preq_time;
     uint64_t last_soa_time;
-    uint8_t soa_seen;             // an SoA since the last SoC
-    uint8_t soc_lost;             // a PReq came in the asynchronous phase
+    uint8_t soa_seen;  // an SoA since the last SoC
+    uint8_t soc_lost;  // a PReq came in the asynchronous phase
     uint8_t warm_up;
     uint8_t relative_time_established;
     uint8_t relative_time_count;
     uint32_t phase;
-    uint32_t nominal_cycle_time;  // us, between the time values of the last two SoCs
-    uint32_t last_soc_time_value; // us, low 32 bits of RelativeTime (V1: NetTime)
+    uint32_t nominal_cycle_time;   // us, between the time values of the last two SoCs
+    uint32_t last_soc_time_value;  // us, low 32 bits of RelativeTime (V1: NetTime)
     uint16_t pres_previous_cycle;
     uint16_t pres_this_cycle;
-    uint16_t preq_previous_cycle; // PReqs of the MN, multiplexed ones not counted
+    uint16_t preq_previous_cycle;  // PReqs of the MN, multiplexed ones not counted
     uint16_t preq_this_cycle;
-    uint8_t last_preq_target;     // 255 after the MN's own PRes
-    uint64_t last_preq_frame;     // frame number of the last PReq
+    uint8_t last_preq_target;  // 255 after the MN's own PRes
+    uint64_t last_preq_frame;  // frame number of the last PReq
     flowlens_node nodes[FLOWLENS_NODES];
-    flowlens_timing cycle_time;   // SoC to SoC, outliers excluded
+    flowlens_timing cycle_time;  // SoC to SoC, outliers excluded
     uint64_t cycle_outliers;
     uint64_t cycle_outlier_frame;
     flowlens_timing soa_to_soc;       // high resolution only
@@ -236,14 +236,14 @@ struct flowlens_network {
     // previous frame of this network (duplicate and idle detection)
     uint64_t prev_time;
     uint16_t prev_length;
-    uint16_t prev_captured;       // bytes stored in prev_bytes
+    uint16_t prev_captured;  // bytes stored in prev_bytes
     uint8_t prev_bytes[FLOWLENS_PREV_BYTES];
     uint32_t prev_flags;
     frame_class prev_class;
     frame_class all_classes;
     int32_t duplicates_in_a_row;
     uint8_t pres_missing_reported;
-    uint8_t soc_mac[6];           // first byte 0xFF: none
+    uint8_t soc_mac[6];  // first byte 0xFF: none
     uint8_t soc_port;
     uint8_t soa_byte9;
     uint8_t mn_invite_noted;
@@ -262,8 +262,8 @@ struct flowlens_network {
 // severity 2 = report-table event, 0 = informational message. text is valid
 // only during the call. excess = how far the event's count exceeds its report
 // limit (0 within the limit or when unlimited).
-typedef void (*flowlens_event_callback)(void *context, uint64_t value, uint8_t severity,
-                                        const char *text, uint64_t excess);
+typedef void (*flowlens_event_callback)(void *context, uint64_t value, uint8_t severity, const char *text,
+                                        uint64_t excess);
 
 enum : uint8_t {
     FLOWLENS_NETWORK_MODE_SINGLE = 0,     // one network
@@ -283,21 +283,21 @@ struct flowlens_instance {
     uint8_t timemode;
     uint8_t effective_timemode;
     uint64_t duplicates;
-    flowlens_timing port_switch;           // last frame of port 0 -> next frame of port 1
-    flowlens_signed_timing network_offset; // between the SoCs of the two networks
+    flowlens_timing port_switch;            // last frame of port 0 -> next frame of port 1
+    flowlens_signed_timing network_offset;  // between the SoCs of the two networks
     flowlens_network networks[2];
     uint8_t network_mode;
-    flowlens_text_state text;              // the frame text being built and its delta cells
-    sdo_tracker sdo;                       // SDO connections, history and the current SDO frame
-    uint64_t last_analysed_frame;          // starts at all ones
-    uint8_t first_soc_mac[6];              // first byte 0xFF: none
-    uint8_t last_port;                     // starts at 0xFF
-    uint8_t last_preq_flags;               // EPL byte 4 of the last PReq
+    flowlens_text_state text;      // the frame text being built and its delta cells
+    sdo_tracker sdo;               // SDO connections, history and the current SDO frame
+    uint64_t last_analysed_frame;  // starts at all ones
+    uint8_t first_soc_mac[6];      // first byte 0xFF: none
+    uint8_t last_port;             // starts at 0xFF
+    uint8_t last_preq_flags;       // EPL byte 4 of the last PReq
     uint64_t current_frame_number;
     uint64_t current_time;
     flowlens_event_callback callback;
     void *callback_context;
-    flowlens_cycle_samples *samples;       // cycle, response and event samples; NULL when not allocated
+    flowlens_cycle_samples *samples;  // cycle, response and event samples; NULL when not allocated
 };
 
 // Creates, initialises (SDO history and table included) and resets an
@@ -305,8 +305,7 @@ struct flowlens_instance {
 int flowlens_create(flowlens_instance **out, flowlens_event_callback callback, void *context);
 // Frees an instance (the plug-in never does; tests and tools do).
 void flowlens_destroy(flowlens_instance *instance);
-void flowlens_set_callback(flowlens_instance *instance, flowlens_event_callback callback,
-                           void *context);
+void flowlens_set_callback(flowlens_instance *instance, flowlens_event_callback callback, void *context);
 void flowlens_set_portmarking(flowlens_instance *instance, uint8_t portmarking);
 void flowlens_set_timemode(flowlens_instance *instance, uint8_t timemode);
 // Start: warm-up and PRes counts of both networks, then reset.
@@ -319,8 +318,7 @@ void flowlens_process_packet(flowlens_instance *instance, const flowlens_packet_
 // Raises a report-table event of a network (or one of its own-field events):
 // counts it, formats "Powerlink: Packet #%07llu - <text><detail>" and calls the
 // callback with severity 2 and the excess. detail_format may be NULL.
-void flowlens_report(flowlens_instance *instance, flowlens_event *event, const char *detail_format,
-                     ...)
+void flowlens_report(flowlens_instance *instance, flowlens_event *event, const char *detail_format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 3, 4)))
 #endif

@@ -12,7 +12,7 @@ namespace {
 
 // Where the POWERLINK bytes of a frame are and who sent them.
 struct payload_view {
-    flowlens_bytes epl;      // from the POWERLINK message type on
+    flowlens_bytes epl;  // from the POWERLINK message type on
     uint8_t source_node;
     uint8_t destination_node;
     bool udp;
@@ -31,8 +31,7 @@ bool locate_udp_payload(flowlens_bytes frame, payload_view *view) {
     flowlens_bytes udp = ip.from(header);
     view->udp_source_port = udp.be16(UDP_SOURCE_PORT);
     view->udp_destination_port = udp.be16(UDP_DESTINATION_PORT);
-    if (view->udp_source_port != UDP_PORT_POWERLINK && view->udp_destination_port != UDP_PORT_POWERLINK)
-        return false;
+    if (view->udp_source_port != UDP_PORT_POWERLINK && view->udp_destination_port != UDP_PORT_POWERLINK) return false;
     view->udp = true;
     view->ip_source = ip.be32(IP_SOURCE);
     view->ip_destination = ip.be32(IP_DESTINATION);
@@ -79,20 +78,17 @@ frame_class check_invitation(flowlens_network *network, const payload_view &view
 // polled CN's own receive mapping; kept per sending node, CNs with different
 // versions would announce a "change" on every PReq. So the version is kept in
 // the record of the node the PReq polls.
-frame_class classify_preq(flowlens_message_buffer *message, flowlens_network *network,
-                          const payload_view &view) {
+frame_class classify_preq(flowlens_message_buffer *message, flowlens_network *network, const payload_view &view) {
     flowlens_node &node = network->nodes[view.destination_node];
     uint8_t version = view.epl.u8(EPL_MAPPING_VERSION);
     if (node.preq_mapping_version != version) {
-        note_message(message, "PReq Mapping Version changed (%d -> %d)", node.preq_mapping_version,
-                     version);
+        note_message(message, "PReq Mapping Version changed (%d -> %d)", node.preq_mapping_version, version);
         node.preq_mapping_version = version;
     }
     return 0;
 }
 
-frame_class classify_pres(flowlens_message_buffer *message, flowlens_network *network,
-                          const payload_view &view) {
+frame_class classify_pres(flowlens_message_buffer *message, flowlens_network *network, const payload_view &view) {
     frame_class cls = 0;
     flowlens_node &node = network->nodes[view.source_node];
     uint16_t flags = view.epl.le16(EPL_FLAGS);
@@ -101,12 +97,10 @@ frame_class classify_pres(flowlens_message_buffer *message, flowlens_network *ne
     node.pres += 1;
     node.last_pres_flags = flags;
     node.nmt_state = view.epl.u8(EPL_NMT_STATE);
-    if (!nmt_state_valid_for_pres(node.nmt_state, view.source_node))
-        cls |= FLOWLENS_CLASS_INVALID_NMT_STATE;
+    if (!nmt_state_valid_for_pres(node.nmt_state, view.source_node)) cls |= FLOWLENS_CLASS_INVALID_NMT_STATE;
     uint8_t version = view.epl.u8(EPL_MAPPING_VERSION);
     if (node.pres_mapping_version != version) {
-        note_message(message, "PRes Mapping Version changed (%d -> %d)", node.pres_mapping_version,
-                     version);
+        note_message(message, "PRes Mapping Version changed (%d -> %d)", node.pres_mapping_version, version);
         node.pres_mapping_version = version;
     }
     return cls;
@@ -185,8 +179,8 @@ frame_class classify_analyzer_dump(flowlens_network *network, const payload_view
     return cls;
 }
 
-void track_sdo(flowlens_instance *instance, flowlens_network *network, const payload_view &view,
-               flowlens_bytes frame, flowlens_classification *result, flowlens_message_buffer *message) {
+void track_sdo(flowlens_instance *instance, flowlens_network *network, const payload_view &view, flowlens_bytes frame,
+               flowlens_classification *result, flowlens_message_buffer *message) {
     if (view.epl.size < MIN_SDO_BYTES) return;
     flowlens_sdo_frame sdo{};
     sdo.epl = view.epl.data;
@@ -202,25 +196,16 @@ void track_sdo(flowlens_instance *instance, flowlens_network *network, const pay
     flowlens_sdo_track(instance, &sdo, &network->nodes[view.source_node], result, message);
 }
 
-frame_class classify_asnd(flowlens_instance *instance, flowlens_network *network,
-                          const payload_view &view, flowlens_bytes frame, flowlens_classification *result,
-                          flowlens_message_buffer *message) {
+frame_class classify_asnd(flowlens_instance *instance, flowlens_network *network, const payload_view &view,
+                          flowlens_bytes frame, flowlens_classification *result, flowlens_message_buffer *message) {
     switch (view.epl.u8(EPL_ASND_SERVICE)) {
-    case SERVICE_IDENT_RESPONSE:
-        return classify_ident_response(network, view);
-    case SERVICE_STATUS_RESPONSE:
-        return classify_status_response(network, view);
-    case SERVICE_SDO:
-        track_sdo(instance, network, view, frame, result, message);
-        return 0;
-    case SERVICE_SYNC:
-        return FLOWLENS_CLASS_ASND_SERVICE6;
-    case SERVICE_LANYX:
-        return FLOWLENS_CLASS_LANYX;
-    case SERVICE_ANALYZER_DUMP:
-        return classify_analyzer_dump(network, view);
-    default:
-        return 0;
+    case SERVICE_IDENT_RESPONSE: return classify_ident_response(network, view);
+    case SERVICE_STATUS_RESPONSE: return classify_status_response(network, view);
+    case SERVICE_SDO: track_sdo(instance, network, view, frame, result, message); return 0;
+    case SERVICE_SYNC: return FLOWLENS_CLASS_ASND_SERVICE6;
+    case SERVICE_LANYX: return FLOWLENS_CLASS_LANYX;
+    case SERVICE_ANALYZER_DUMP: return classify_analyzer_dump(network, view);
+    default: return 0;
     }
 }
 
@@ -259,23 +244,12 @@ flowlens_classification flowlens_classify_payload(flowlens_instance *instance, f
 
     frame_class cls = 0;
     switch (view.epl.u8(EPL_MESSAGE_TYPE) & 0x7F) {
-    case MTYP_PREQ:
-        cls = classify_preq(message, network, view);
-        break;
-    case MTYP_PRES:
-        cls = classify_pres(message, network, view);
-        break;
-    case MTYP_SOA:
-        cls = classify_soa(network, view);
-        break;
-    case MTYP_AINV:
-        cls = check_invitation(network, view);
-        break;
-    case MTYP_ASND:
-        cls = classify_asnd(instance, network, view, frame, &result, message);
-        break;
-    default:
-        break;
+    case MTYP_PREQ: cls = classify_preq(message, network, view); break;
+    case MTYP_PRES: cls = classify_pres(message, network, view); break;
+    case MTYP_SOA: cls = classify_soa(network, view); break;
+    case MTYP_AINV: cls = check_invitation(network, view); break;
+    case MTYP_ASND: cls = classify_asnd(instance, network, view, frame, &result, message); break;
+    default: break;
     }
     result.cls |= cls;
     if (message->text[0] != '\0') result.message = message->text;

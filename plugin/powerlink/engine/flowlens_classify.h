@@ -22,8 +22,8 @@ struct flowlens_message_buffer {
 // The classification of one frame, returned by value.
 struct flowlens_classification {
     frame_class cls;
-    uint32_t abort_code;   // with FLOWLENS_CLASS_SDO_ABORT (0 when the frame carried none)
-    const char *message;   // informational text in the caller's buffer, NULL for none
+    uint32_t abort_code;  // with FLOWLENS_CLASS_SDO_ABORT (0 when the frame carried none)
+    const char *message;  // informational text in the caller's buffer, NULL for none
 };
 
 // frame: the captured bytes of the whole Ethernet frame. The caller sends the

@@ -60,8 +60,7 @@ bool high_resolution(const flowlens_instance *instance) {
 // Bytes of a frame kept for the duplicate test (none without data).
 uint32_t stored_prefix(const flowlens_packet_info *packet) {
     if (packet->data == nullptr) return 0;
-    return packet->captured_length < FLOWLENS_PREV_BYTES ? packet->captured_length
-                                                         : FLOWLENS_PREV_BYTES;
+    return packet->captured_length < FLOWLENS_PREV_BYTES ? packet->captured_length : FLOWLENS_PREV_BYTES;
 }
 
 bool same_prefix(const flowlens_network &network, const flowlens_packet_info *packet) {
@@ -113,8 +112,7 @@ bool is_duplicate(frame_context &c) {
     const flowlens_network &n = *c.network;
     const flowlens_packet_info *p = c.packet;
     return n.prev_time == c.now && n.prev_length == p->length && n.prev_flags == p->packet_flags &&
-           c.soa_streak < SOA_STREAK_DUPLICATE_LIMIT && n.duplicates_in_a_row >= 0 &&
-           same_prefix(n, p);
+           c.soa_streak < SOA_STREAK_DUPLICATE_LIMIT && n.duplicates_in_a_row >= 0 && same_prefix(n, p);
 }
 
 // Two-port bookkeeping (high resolution only): port switch time, detection of
@@ -123,8 +121,7 @@ void two_port_bookkeeping(frame_context &c) {
     flowlens_instance *inst = c.instance;
     if (c.port != inst->last_port) {
         flowlens_network &net0 = inst->networks[0];
-        if (inst->last_port == 0)
-            add_elapsed(&inst->port_switch, c.now, net0.prev_time, c.packet->frame_number);
+        if (inst->last_port == 0) add_elapsed(&inst->port_switch, c.now, net0.prev_time, c.packet->frame_number);
         if (inst->network_mode == FLOWLENS_NETWORK_MODE_SINGLE && net0.prev_length == c.packet->length &&
             same_prefix(net0, c.packet)) {
             // This frame stays on network 0; later port-1 frames go to network 1.
@@ -167,8 +164,7 @@ void capture_error_flags(frame_context &c) {
 // informational text.
 void classify_payload(frame_context &c, flowlens_payload_mode mode) {
     flowlens_message_buffer message;
-    const flowlens_classification result =
-        flowlens_classify_payload(c.instance, c.network, c.frame, mode, &message);
+    const flowlens_classification result = flowlens_classify_payload(c.instance, c.network, c.frame, mode, &message);
     c.cls |= result.cls;
     c.abort_code = result.abort_code;
     if (result.message != nullptr) flowlens_inform(c.instance, result.message);
@@ -184,16 +180,12 @@ void classify_by_ethertype(frame_context &c) {
         classify_payload(c, flowlens_payload_mode::udp);
         c.cls |= FLOWLENS_CLASS_NOT_POWERLINK;
         break;
-    case ETHERTYPE_PLK_V1:
-        c.cls |= FLOWLENS_CLASS_V1;
-        break;
+    case ETHERTYPE_PLK_V1: c.cls |= FLOWLENS_CLASS_V1; break;
     case ETHERTYPE_PLK_V2:
         classify_payload(c, flowlens_payload_mode::ethernet);
         c.cls |= FLOWLENS_CLASS_V2;
         break;
-    default:
-        c.cls |= FLOWLENS_CLASS_NOT_POWERLINK;
-        break;
+    default: c.cls |= FLOWLENS_CLASS_NOT_POWERLINK; break;
     }
 }
 
@@ -449,14 +441,12 @@ void handle_preq(frame_context &c) {
     const flowlens_node &node = n->nodes[target];
     if (node.mac_known && c.v2 && std::memcmp(node.mac, destination_mac(c), MAC_SIZE) != 0)
         report_with_missing_pres(c, FLOWLENS_EV_DESTINATION_MAC_INVALID);
-    if (high_resolution(c.instance) && n->counts.soc > 0 && target >= 1 && target < FLOWLENS_MN_NODE &&
-        !n->soc_lost)
+    if (high_resolution(c.instance) && n->counts.soc > 0 && target >= 1 && target < FLOWLENS_MN_NODE && !n->soc_lost)
         add_elapsed(&n->nodes[target].preq_position, c.now, n->last_soc_time, c.packet->frame_number);
     c.instance->last_preq_flags = epl(c, EPL_FLAGS);
     // Multiplexed PReqs poll a node only every few cycles; like their PRes
     // they do not count.
-    if (!(c.instance->last_preq_flags & FLAG_MULTIPLEXED) && n->preq_this_cycle < UINT16_MAX)
-        n->preq_this_cycle += 1;
+    if (!(c.instance->last_preq_flags & FLAG_MULTIPLEXED) && n->preq_this_cycle < UINT16_MAX) n->preq_this_cycle += 1;
     n->last_preq_target = target;
     n->counts.preq += 1;
     n->last_preq_time = c.now;
@@ -598,10 +588,8 @@ void sample_response(frame_context &c, uint8_t message_type, uint8_t source) {
     case MTYP_PREQ:
     case MTYP_SOA:
     case MTYP_AINV:
-    case MTYP_V1_END_CYCLIC:
-        break;
-    default:
-        return;
+    case MTYP_V1_END_CYCLIC: break;
+    default: return;
     }
     samples->add_late(network_index(c), target);
 }
@@ -622,26 +610,13 @@ void powerlink_cycle(frame_context &c) {
     case MTYP_SOC:
         handle_soc(c);  // a second network found by the SoC ends its steps early
         break;
-    case MTYP_V1_END_CYCLIC:
-        handle_soa_common(c, false);
-        break;
-    case MTYP_PREQ:
-        handle_preq(c);
-        break;
-    case MTYP_PRES:
-        handle_pres(c);
-        break;
-    case MTYP_SOA:
-        handle_soa(c);
-        break;
-    case MTYP_ASND:
-        handle_asnd(c);
-        break;
-    case MTYP_AINV:
-        handle_ainv(c);
-        break;
-    default:
-        break;
+    case MTYP_V1_END_CYCLIC: handle_soa_common(c, false); break;
+    case MTYP_PREQ: handle_preq(c); break;
+    case MTYP_PRES: handle_pres(c); break;
+    case MTYP_SOA: handle_soa(c); break;
+    case MTYP_ASND: handle_asnd(c); break;
+    case MTYP_AINV: handle_ainv(c); break;
+    default: break;
     }
 }
 
@@ -694,11 +669,11 @@ void report_misplaced(frame_context &c) {
                         int(epl(c, EPL_SOURCE)), m[0], m[1], m[2], m[3], m[4], m[5]);
     } else if (c.frame.size >= MIN_MISPLACED_IP && c.frame.be16(ETH_TYPE) == ETHERTYPE_IPV4) {
         const uint8_t *ip = c.frame.data + FRAME_IP_SOURCE;
-        flowlens_report(c.instance, misplaced, " (IP %d.%d.%d.%d) (MAC %02X:%02X:%02X:%02X:%02X:%02X)",
-                        ip[0], ip[1], ip[2], ip[3], m[0], m[1], m[2], m[3], m[4], m[5]);
+        flowlens_report(c.instance, misplaced, " (IP %d.%d.%d.%d) (MAC %02X:%02X:%02X:%02X:%02X:%02X)", ip[0], ip[1],
+                        ip[2], ip[3], m[0], m[1], m[2], m[3], m[4], m[5]);
     } else {
-        flowlens_report(c.instance, misplaced, " (MAC %02X:%02X:%02X:%02X:%02X:%02X)", m[0], m[1], m[2],
-                        m[3], m[4], m[5]);
+        flowlens_report(c.instance, misplaced, " (MAC %02X:%02X:%02X:%02X:%02X:%02X)", m[0], m[1], m[2], m[3], m[4],
+                        m[5]);
     }
 }
 
@@ -810,7 +785,6 @@ void flowlens_process_packet(flowlens_instance *instance, const flowlens_packet_
             flowlens_report(instance, &c.network->slots.sdo_abort, nullptr);
     }
 
-    if ((c.cls & (FLOWLENS_CLASS_V1 | FLOWLENS_CLASS_V2)) && c.frame.size >= MIN_CYCLE_FRAME)
-        powerlink_cycle(c);
+    if ((c.cls & (FLOWLENS_CLASS_V1 | FLOWLENS_CLASS_V2)) && c.frame.size >= MIN_CYCLE_FRAME) powerlink_cycle(c);
     common_steps(c);
 }

@@ -37,16 +37,16 @@ constexpr uint32_t FRAME_IP_SOURCE = ETH_HEADER + IP_SOURCE;
 constexpr uint32_t EPL_MESSAGE_TYPE = 0;  // low 7 bits
 constexpr uint32_t EPL_DESTINATION = 1;
 constexpr uint32_t EPL_SOURCE = 2;
-constexpr uint32_t EPL_NMT_STATE = 3;     // SoC/PReq: reserved; PRes/SoA: NMT state
+constexpr uint32_t EPL_NMT_STATE = 3;  // SoC/PReq: reserved; PRes/SoA: NMT state
 constexpr uint32_t EPL_ASND_SERVICE = 3;
-constexpr uint32_t EPL_FLAGS = 4;         // 16-bit little-endian flag word
+constexpr uint32_t EPL_FLAGS = 4;  // 16-bit little-endian flag word
 constexpr uint32_t EPL_MAPPING_VERSION = 6;
-constexpr uint32_t EPL_PDO_SIZE = 8;      // PReq/PRes payload size
+constexpr uint32_t EPL_PDO_SIZE = 8;  // PReq/PRes payload size
 constexpr uint32_t EPL_SOA_REQUESTED_SERVICE = 6;
 constexpr uint32_t EPL_SOA_TARGET = 7;
 constexpr uint32_t EPL_SOA_BYTE9 = 9;
-constexpr uint32_t EPL_SOA_SYNC_CONTROL = 13;  // bit 6 used with SYNC_REQUEST
-constexpr uint32_t EPL_SOC_RELATIVE_TIME = 14; // low 32 bits, microseconds
+constexpr uint32_t EPL_SOA_SYNC_CONTROL = 13;   // bit 6 used with SYNC_REQUEST
+constexpr uint32_t EPL_SOC_RELATIVE_TIME = 14;  // low 32 bits, microseconds
 constexpr uint32_t EPL_V1_SOC_NETTIME = 6;
 constexpr uint32_t EPL_IDENT_NMT_STATE = 6;
 constexpr uint32_t EPL_IDENT_REVISION_WORD = 38;
@@ -60,15 +60,15 @@ constexpr uint32_t MIN_V1_SOC_TIME = 24;
 constexpr uint32_t MIN_V2_SOC_TIME = 32;
 constexpr uint32_t MIN_PRES_SIZE = 34;
 constexpr uint32_t MIN_INVITED_NODE = 22;
-constexpr uint32_t MIN_MISPLACED_IP = 35;       // more than 34 bytes
-constexpr uint32_t MIN_IDENT_IDENTITY = 38;     // EPL bytes
+constexpr uint32_t MIN_MISPLACED_IP = 35;    // more than 34 bytes
+constexpr uint32_t MIN_IDENT_IDENTITY = 38;  // EPL bytes
 // EPL bytes: both sequence bytes. Sequence-layer-only SDO frames (8 bytes
 // over UDP) open and close connections, so the tracking must see them
 // (same value as SDO_MIN_TRACKED_LENGTH of the tracking).
 constexpr uint32_t MIN_SDO_BYTES = 6;
-constexpr uint32_t MIN_CLASSIFY_BYTES = 4;      // EPL bytes
+constexpr uint32_t MIN_CLASSIFY_BYTES = 4;  // EPL bytes
 constexpr uint32_t MIN_UDP_PAYLOAD_FRAME = 10;
-constexpr uint16_t PRES_HEADER_AND_CRC = 24;    // frame length - 24 = PDO room
+constexpr uint16_t PRES_HEADER_AND_CRC = 24;  // frame length - 24 = PDO room
 constexpr uint16_t STATUS_RESPONSE_MIN_LENGTH = 72;
 
 // Message types
@@ -107,10 +107,10 @@ constexpr uint8_t NMT_READY_TO_OPERATE = 0x6D;
 constexpr uint8_t NMT_OPERATIONAL = 0xFD;
 
 // Analyzer dump (ASnd 163), EPL offsets
-constexpr uint32_t DUMP_FORMAT = 4;         // 0: records of variable length
-constexpr uint32_t DUMP_COUNT = 6;          // records in this dump (byte)
-constexpr uint32_t DUMP_TOTAL = 8;          // running record number (16-bit)
-constexpr uint32_t DUMP_LOST = 10;          // frames lost by the analyzer (16-bit)
+constexpr uint32_t DUMP_FORMAT = 4;  // 0: records of variable length
+constexpr uint32_t DUMP_COUNT = 6;   // records in this dump (byte)
+constexpr uint32_t DUMP_TOTAL = 8;   // running record number (16-bit)
+constexpr uint32_t DUMP_LOST = 10;   // frames lost by the analyzer (16-bit)
 constexpr uint32_t DUMP_FIRST_RECORD = 22;
 constexpr uint32_t DUMP_RECORD_HEADER = 8;
 constexpr uint32_t DUMP_RECORD_SIZE = 4;
@@ -139,8 +139,7 @@ struct flowlens_bytes {
     }
     uint32_t le32(uint32_t offset) const {
         return has(offset, 4) ? uint32_t(data[offset]) | (uint32_t(data[offset + 1]) << 8) |
-                                    (uint32_t(data[offset + 2]) << 16) |
-                                    (uint32_t(data[offset + 3]) << 24)
+                                    (uint32_t(data[offset + 2]) << 16) | (uint32_t(data[offset + 3]) << 24)
                               : 0;
     }
     uint16_t be16(uint32_t offset) const {

@@ -37,8 +37,8 @@ constexpr uint32_t ET2000_TIME = 8;
 constexpr uint32_t IDENT_MIN_STATE = 7;
 constexpr uint32_t IDENT_MIN_FIRMWARE = 48;
 constexpr uint32_t IDENT_MIN_APP_TIME = 70;
-constexpr uint32_t IDENT_APP_DAYS = 62;     // days since 1984-01-01
-constexpr uint32_t IDENT_APP_MS = 66;       // milliseconds since midnight
+constexpr uint32_t IDENT_APP_DAYS = 62;  // days since 1984-01-01
+constexpr uint32_t IDENT_APP_MS = 66;    // milliseconds since midnight
 constexpr int64_t DAYS_1970_TO_1984 = 5113;
 
 // NMTCommand (ASnd service 4), DNA details.
@@ -74,7 +74,7 @@ enum class v2_mode { ethernet, udp };
 struct v2_frame {
     flowlens_bytes p;
     v2_mode mode;
-    bool reply;               // UDP source port 3819
+    bool reply;                  // UDP source port 3819
     uint8_t lookup_destination;  // destination node for object names
     flowlens_network *network;
 };
@@ -96,22 +96,24 @@ uint16_t flag_mask(uint8_t message_type, uint8_t requested_service, uint8_t serv
     case MTYP_PREQ: return 0x0025;
     case MTYP_PRES: return 0xFF31;
     case MTYP_SOA: return (requested_service == 1 || requested_service == 2) ? 0x000E : 0x0008;
-    case MTYP_ASND:
-        return (service == SERVICE_IDENT_RESPONSE || service == SERVICE_STATUS_RESPONSE) ? 0x3F18 : 0;
+    case MTYP_ASND: return (service == SERVICE_IDENT_RESPONSE || service == SERVICE_STATUS_RESPONSE) ? 0x3F18 : 0;
     default: return 0;
     }
 }
 
 void flags_text(flowlens_instance *in, const flowlens_bytes &p, uint8_t message_type) {
-    const uint16_t word = p.le16(EPL_FLAGS) &
-                          flag_mask(message_type, p.u8(EPL_SOA_REQUESTED_SERVICE), p.u8(EPL_ASND_SERVICE));
+    const uint16_t word =
+        p.le16(EPL_FLAGS) & flag_mask(message_type, p.u8(EPL_SOA_REQUESTED_SERVICE), p.u8(EPL_ASND_SERVICE));
     append(in, "F:");
     if (word == 0) {
         append(in, "- ");
         return;
     }
-    static const struct { uint16_t bit; const char *text; } bits[] = {
-        {0x0001, "RD,"}, {0x0080, "MC,"}, {0x0040, "PS,"}, {0x0020, "MS,"}, {0x0010, "EN,"},
+    static const struct {
+        uint16_t bit;
+        const char *text;
+    } bits[] = {
+        {0x0001, "RD,"},   {0x0080, "MC,"}, {0x0040, "PS,"}, {0x0020, "MS,"},  {0x0010, "EN,"},
         {0x0008, nullptr}, {0x0004, "EA,"}, {0x0002, "ER,"}, {0x8000, "FLS,"}, {0x4000, "SLS,"},
     };
     for (const auto &b : bits) {
@@ -124,7 +126,9 @@ void flags_text(flowlens_instance *in, const flowlens_bytes &p, uint8_t message_
     append(in, "  ");
 }
 
-void nmt_state_text(flowlens_instance *in, uint8_t state) { flowlens_text_append(&in->text.writer, "NMT: %s", nmt_state_name(state)); }
+void nmt_state_text(flowlens_instance *in, uint8_t state) {
+    flowlens_text_append(&in->text.writer, "NMT: %s", nmt_state_name(state));
+}
 
 bool source_is_mn(uint8_t source) { return source >= 240 && source <= 242; }
 
@@ -133,11 +137,13 @@ void soc_text(flowlens_instance *in, const v2_frame &f) {
     append(in, "SoC        ");
     if (p.size < 6) return sliced(in);
     flags_text(in, p, MTYP_SOC);
-    if (p.u8(EPL_DESTINATION) < 255 || !source_is_mn(p.u8(EPL_SOURCE))) flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_IRREGULAR);
+    if (p.u8(EPL_DESTINATION) < 255 || !source_is_mn(p.u8(EPL_SOURCE)))
+        flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_IRREGULAR);
     if (p.size < 18) return sliced(in);
     const uint32_t value = p.le32(EPL_SOC_RELATIVE_TIME);
     flowlens_text_append(&in->text.writer, "US(Bit 0-31):%10u", value);
-    if (f.network->soc_text_time_valid) flowlens_text_append(&in->text.writer, " (+%u)", value - f.network->soc_text_time_value);
+    if (f.network->soc_text_time_valid)
+        flowlens_text_append(&in->text.writer, " (+%u)", value - f.network->soc_text_time_value);
     f.network->soc_text_time_value = value;
     f.network->soc_text_time_valid = 1;
 }
@@ -309,11 +315,12 @@ void dump_text(flowlens_instance *in, const flowlens_bytes &p) {
 // --- Module service (ASnd 176) ---------------------------------------------
 
 const char *const module_command_names[] = {
-    " NO_TEST", " COM_TEST", " FLASH_TEST", " LED", " NODENUMBER", " WATCHDOG", " RAM", " VERSIONS",
-    " BOOTBLOCK", " READ_BYTE", " WRITE_BYTE", " READ_WORD", " WRITE_WORD", " READ_LONG", " WRITE_LONG",
-    " SET_MAC", " SET_SERIAL", " FLASH_ERASE", " FLASH_WRITE", " FLASH_READ", " FLASH_COPY", " IO_INFO",
-    " Lanyx_REG_ACCESS", nullptr, " COPY_DEFAULT", nullptr, " IO_RESET", " IO_FILE_OPEN", " IO_FILE_READ",
-    " IO_FILE_WRITE", " IO_FILE_CLOSE",
+    " NO_TEST",       " COM_TEST",   " FLASH_TEST", " LED",          " NODENUMBER",       " WATCHDOG",
+    " RAM",           " VERSIONS",   " BOOTBLOCK",  " READ_BYTE",    " WRITE_BYTE",       " READ_WORD",
+    " WRITE_WORD",    " READ_LONG",  " WRITE_LONG", " SET_MAC",      " SET_SERIAL",       " FLASH_ERASE",
+    " FLASH_WRITE",   " FLASH_READ", " FLASH_COPY", " IO_INFO",      " Lanyx_REG_ACCESS", nullptr,
+    " COPY_DEFAULT",  nullptr,       " IO_RESET",   " IO_FILE_OPEN", " IO_FILE_READ",     " IO_FILE_WRITE",
+    " IO_FILE_CLOSE",
 };
 
 char printable(uint8_t c) { return (c >= 0x20 && c < 0x7F) ? char(c) : '.'; }
@@ -323,29 +330,36 @@ void module_details(flowlens_instance *in, const flowlens_bytes &p, uint16_t com
     const char *ack = reply ? " (Ack)" : " (Req)";
     switch (command) {
     case 3:
-        if (reply) append(in, " (Ack)");
-        else flowlens_text_append(&in->text.writer, " (Req=0x%08X)", word(12));
+        if (reply)
+            append(in, " (Ack)");
+        else
+            flowlens_text_append(&in->text.writer, " (Req=0x%08X)", word(12));
         break;
     case 4:
-        if (reply) flowlens_text_append(&in->text.writer, " (Ack=%d / %02X)", int(word(12)), word(12));
-        else append(in, " (Req)");
+        if (reply)
+            flowlens_text_append(&in->text.writer, " (Ack=%d / %02X)", int(word(12)), word(12));
+        else
+            append(in, " (Req)");
         break;
     case 5:
-    case 6:
-        append(in, ack);
-        break;
+    case 6: append(in, ack); break;
     case 7:
-        if (reply) flowlens_text_append(&in->text.writer, " (Ack: Dev=0x%04X SW=%d HW=%d)", word(16), int(word(12)), int(word(20)));
-        else append(in, " (Req)");
+        if (reply)
+            flowlens_text_append(&in->text.writer, " (Ack: Dev=0x%04X SW=%d HW=%d)", word(16), int(word(12)),
+                                 int(word(20)));
+        else
+            append(in, " (Req)");
         break;
     case 8:
-        if (reply) append(in, word(12) != 0 ? " (Ack: UPGRADE)" : " (Ack: DEFAULT)");
-        else append(in, " (Req)");
+        if (reply)
+            append(in, word(12) != 0 ? " (Ack: UPGRADE)" : " (Ack: DEFAULT)");
+        else
+            append(in, " (Req)");
         break;
     case 15:
         append(in, reply ? " (Ack" : " (Req");
-        flowlens_text_append(&in->text.writer, " %02X:%02X:%02X:%02X:%02X:%02X)", p.u8(12), p.u8(13), p.u8(14), p.u8(15),
-                             p.u8(16), p.u8(17));
+        flowlens_text_append(&in->text.writer, " %02X:%02X:%02X:%02X:%02X:%02X)", p.u8(12), p.u8(13), p.u8(14),
+                             p.u8(15), p.u8(16), p.u8(17));
         break;
     case 16:
         append(in, reply ? " (Ack" : " (Req");
@@ -359,22 +373,27 @@ void module_details(flowlens_instance *in, const flowlens_bytes &p, uint16_t com
         } else if (word(16) == 1) {
             // The mode byte is shown as a number and as a character; a
             // control byte is shown as '.', so it cannot end the text early.
-            flowlens_text_append(&in->text.writer, " (Ack Slot=%d Dev=0x%04X FW=%d HW=%d SER=%d MODE=%02X / %c )", int(word(12)),
-                                 word(20), int(word(28)), int(word(32)), int(word(36)), p.u8(40), printable(p.u8(40)));
+            flowlens_text_append(&in->text.writer, " (Ack Slot=%d Dev=0x%04X FW=%d HW=%d SER=%d MODE=%02X / %c )",
+                                 int(word(12)), word(20), int(word(28)), int(word(32)), int(word(36)), p.u8(40),
+                                 printable(p.u8(40)));
         }
         break;
     case 22:
         if (error != 0) break;
-        flowlens_text_append(&in->text.writer, " (Mod=%d , Reg=%d, %s", int(word(12)), int(word(16)), word(20) != 0 ? "WR" : "RD");
-        if (uint32_t(reply ? 1 : 0) == word(20)) append(in, ")");
-        else flowlens_text_append(&in->text.writer, ", Value=%d / 0x%08X)", int(word(24)), word(24));
+        flowlens_text_append(&in->text.writer, " (Mod=%d , Reg=%d, %s", int(word(12)), int(word(16)),
+                             word(20) != 0 ? "WR" : "RD");
+        if (uint32_t(reply ? 1 : 0) == word(20))
+            append(in, ")");
+        else
+            flowlens_text_append(&in->text.writer, ", Value=%d / 0x%08X)", int(word(24)), word(24));
         break;
     case 26:
-        if (reply) flowlens_text_append(&in->text.writer, " (Ack Mod=%d)", int(word(12)));
-        else flowlens_text_append(&in->text.writer, " (Req Mod=%d Startmode=%d)", int(word(12)), int(word(16)));
+        if (reply)
+            flowlens_text_append(&in->text.writer, " (Ack Mod=%d)", int(word(12)));
+        else
+            flowlens_text_append(&in->text.writer, " (Req Mod=%d Startmode=%d)", int(word(12)), int(word(16)));
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -506,8 +525,10 @@ bool v1_channel_text(flowlens_instance *in, const flowlens_bytes &p, uint8_t ser
         if (send) append(in, v1_control_text(p.le16(V1_CONTROL_CODE)));
         return true;
     default:
-        if (const char *name = v1_channel_name(channel)) append(in, name);
-        else flowlens_text_append(&in->text.writer, "-Ch: %d", channel);
+        if (const char *name = v1_channel_name(channel))
+            append(in, name);
+        else
+            flowlens_text_append(&in->text.writer, "-Ch: %d", channel);
         return true;
     }
 }
@@ -529,7 +550,8 @@ void v1_text(flowlens_instance *in, const flowlens_bytes &p) {
         if (p.size < 10) return sliced(in);
         const uint32_t nettime = p.le32(V1_NETTIME);
         flowlens_text_append(&in->text.writer, "    NetTime=%10d", int32_t(nettime));
-        if (in->text.v1_nettime_valid) flowlens_text_append(&in->text.writer, " (+%d)", int32_t(nettime - in->text.v1_prev_nettime));
+        if (in->text.v1_nettime_valid)
+            flowlens_text_append(&in->text.writer, " (+%d)", int32_t(nettime - in->text.v1_prev_nettime));
         in->text.v1_prev_nettime = nettime;
         in->text.v1_nettime_valid = 1;
         return;
@@ -619,8 +641,7 @@ bool high_resolution(const flowlens_instance *in) {
 }
 
 void port_prefix(flowlens_instance *in, uint8_t port) {
-    if (!(in->portmarking == 0 || (in->portmarking == 1 && in->network_mode != FLOWLENS_NETWORK_MODE_SINGLE)))
-        return;
+    if (!(in->portmarking == 0 || (in->portmarking == 1 && in->network_mode != FLOWLENS_NETWORK_MODE_SINGLE))) return;
     // The prefix takes four characters; the text before it is cut so that
     // the whole stays within the limit.
     constexpr size_t prefix = 4;
@@ -669,8 +690,7 @@ void flowlens_frame_text(flowlens_instance *in, const flowlens_packet_info *pack
     in->text.last_frame = packet->frame_number;
 
     const uint8_t port = packet->port > 1 ? 1 : packet->port;
-    flowlens_network *network =
-        &in->networks[(in->network_mode != FLOWLENS_NETWORK_MODE_SINGLE && port == 1) ? 1 : 0];
+    flowlens_network *network = &in->networks[(in->network_mode != FLOWLENS_NETWORK_MODE_SINGLE && port == 1) ? 1 : 0];
     const flowlens_bytes frame{packet->data, packet->captured_length};
 
     int32_t r = int32_t(packet->captured_length) - int32_t(ETH_HEADER);
@@ -678,12 +698,8 @@ void flowlens_frame_text(flowlens_instance *in, const flowlens_packet_info *pack
         append(in, FRAME_SLICED);
     } else {
         switch (frame.be16(ETH_TYPE)) {
-        case ETHERTYPE_IPV4:
-            r = ipv4_text(in, packet, frame, r, network);
-            break;
-        case ETHERTYPE_PLK_V1:
-            v1_text(in, frame.from(ETH_HEADER));
-            break;
+        case ETHERTYPE_IPV4: r = ipv4_text(in, packet, frame, r, network); break;
+        case ETHERTYPE_PLK_V1: v1_text(in, frame.from(ETH_HEADER)); break;
         case ETHERTYPE_PLK_V2: {
             v2_frame f{};
             f.p = frame.from(ETH_HEADER);
@@ -693,8 +709,7 @@ void flowlens_frame_text(flowlens_instance *in, const flowlens_packet_info *pack
             v2_text(in, f, packet);
             break;
         }
-        default:
-            break;
+        default: break;
         }
         if (r < 0) append(in, FRAME_SLICED);
     }

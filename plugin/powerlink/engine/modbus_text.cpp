@@ -55,7 +55,10 @@ void request_text(flowlens_instance *in, const flowlens_bytes &ip, const flowlen
         in->text.modbus_index = uint8_t((in->text.modbus_index + 1) % RING);
     }
     switch (function) {
-    case 1: case 2: case 3: case 4: return;
+    case 1:
+    case 2:
+    case 3:
+    case 4: return;
     case 5:
     case 6: return flowlens_text_append(&in->text.writer, ";%d;%d", d.be16(MB_ADDRESS), d.be16(MB_VALUE));
     case 15: return byte_pairs(in, d, MB_REQUEST_DATA, d.u8(MB_REQUEST_BYTE_COUNT), d.be16(MB_ADDRESS));
@@ -66,7 +69,8 @@ void request_text(flowlens_instance *in, const flowlens_bytes &ip, const flowlen
     }
 }
 
-void response_text(flowlens_instance *in, const flowlens_bytes &ip, const flowlens_bytes &tcp, const flowlens_bytes &d) {
+void response_text(flowlens_instance *in, const flowlens_bytes &ip, const flowlens_bytes &tcp,
+                   const flowlens_bytes &d) {
     const uint16_t transaction = d.be16(MB_TRANSACTION);
     const uint32_t ip_source = ip.be32(IP_SOURCE);
     const uint16_t port = tcp.be16(TCP_DESTINATION_PORT);
@@ -76,8 +80,10 @@ void response_text(flowlens_instance *in, const flowlens_bytes &ip, const flowle
         const uint8_t function = d.u8(MB_FUNCTION);
         flowlens_text_append(&in->text.writer, "R: FC%d", function);
         const uint32_t count = d.u8(MB_RESPONSE_BYTE_COUNT);
-        if (function == 1 || function == 2) byte_pairs(in, d, MB_RESPONSE_DATA, count, r.start_address);
-        else register_pairs(in, d, MB_RESPONSE_DATA, count, r.start_address);
+        if (function == 1 || function == 2)
+            byte_pairs(in, d, MB_RESPONSE_DATA, count, r.start_address);
+        else
+            register_pairs(in, d, MB_RESPONSE_DATA, count, r.start_address);
         return;
     }
 }
@@ -110,6 +116,8 @@ void flowlens_modbus_text(flowlens_instance *in, flowlens_bytes ip, flowlens_byt
         return;
     }
     const flowlens_bytes data = tcp.from(header);
-    if (to_server) request_text(in, ip, tcp, data);
-    else response_text(in, ip, tcp, data);
+    if (to_server)
+        request_text(in, ip, tcp, data);
+    else
+        response_text(in, ip, tcp, data);
 }

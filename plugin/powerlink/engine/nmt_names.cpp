@@ -1,7 +1,6 @@
 #include "nmt_names.h"
 
-const char *nmt_command_name(uint8_t command)
-{
+const char *nmt_command_name(uint8_t command) {
     switch (command) {
     case 0x21: return "NMTStartNode";
     case 0x22: return "NMTStopNode";

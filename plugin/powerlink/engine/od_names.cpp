@@ -253,8 +253,7 @@ char name_buffer[NAME_BUFFER_SIZE];
 const char *empty_name() { return ""; }
 
 const char *format_name(const char *format, ...) __attribute__((format(printf, 1, 2)));
-const char *format_name(const char *format, ...)
-{
+const char *format_name(const char *format, ...) {
     va_list args;
     va_start(args, format);
     vsnprintf(name_buffer, sizeof name_buffer, format, args);
@@ -262,15 +261,13 @@ const char *format_name(const char *format, ...)
     return name_buffer;
 }
 
-const od_name_entry *find_entry(const od_name_entry *table, size_t size, uint16_t index, uint8_t sub)
-{
+const od_name_entry *find_entry(const od_name_entry *table, size_t size, uint16_t index, uint8_t sub) {
     size_t low = 0, high = size;
     const uint32_t key = (uint32_t(index) << 8) | sub;
     while (low < high) {
         const size_t mid = low + (high - low) / 2;
         const uint32_t mid_key = (uint32_t(table[mid].index) << 8) | table[mid].sub_index;
-        if (mid_key == key)
-            return &table[mid];
+        if (mid_key == key) return &table[mid];
         if (mid_key < key)
             low = mid + 1;
         else
@@ -279,16 +276,13 @@ const od_name_entry *find_entry(const od_name_entry *table, size_t size, uint16_
     return nullptr;
 }
 
-const char *entry_text(const od_name_entry *entry)
-{
-    if (entry->record != nullptr)
-        return format_name(" %s / %s", entry->record, entry->name);
+const char *entry_text(const od_name_entry *entry) {
+    if (entry->record != nullptr) return format_name(" %s / %s", entry->record, entry->name);
     return format_name(" %s", entry->name);
 }
 
 // Members of the interface-slot records 0x20C0..0x20DF.
-const char *interface_slot_member(uint8_t sub)
-{
+const char *interface_slot_member(uint8_t sub) {
     switch (sub) {
     case 5: return "IF_RequestedHardwareId_U16";
     case 6: return "IF_RequestedVendorId_U16";
@@ -310,8 +304,7 @@ const char *interface_slot_member(uint8_t sub)
 }
 
 // Members of the module configuration records 0x2100..0x21FF (sub-index 1..93).
-const char *module_config_member(uint8_t sub)
-{
+const char *module_config_member(uint8_t sub) {
     // clang-format off
     static const char *const members[94] = {
         nullptr,
@@ -340,38 +333,31 @@ const char *module_config_member(uint8_t sub)
     return sub < 94 ? members[sub] : nullptr;
 }
 
-const char *interface_slot_name(uint16_t index, uint8_t sub)
-{
+const char *interface_slot_name(uint16_t index, uint8_t sub) {
     char record[64];
     snprintf(record, sizeof record, " IF_SlotConfig_%d_IF%d_REC", ((index >> 3) & 3) + 1, (index & 7) + 1);
-    if (sub == 0)
-        return format_name("%s", record);
+    if (sub == 0) return format_name("%s", record);
     return format_name("%s / %s", record, interface_slot_member(sub));
 }
 
-const char *module_config_name(uint16_t index, uint8_t sub)
-{
+const char *module_config_name(uint16_t index, uint8_t sub) {
     char record[64];
     if (index == 0x21FF)
         snprintf(record, sizeof record, " MOD_Config_XXh_REC");
     else
         snprintf(record, sizeof record, " MOD_Config_%02Xh_REC", index & 0xFF);
-    if (sub >= 100)
-        return format_name("%s / MOD_CfgEntry_%03d_U64", record, sub - 100);
+    if (sub >= 100) return format_name("%s / MOD_CfgEntry_%03d_U64", record, sub - 100);
     const char *member = module_config_member(sub);
-    if (member != nullptr)
-        return format_name("%s / %s", record, member);
+    if (member != nullptr) return format_name("%s / %s", record, member);
     return format_name("%s", record);
 }
 
 // Objects 0x3000..0x9FFF of a node with interface slots map the objects of
 // the modules in its slots: the thousands digit selects the slot, bit 11 the
 // interface.
-const char *slot_object_name(uint16_t index, uint8_t sub)
-{
+const char *slot_object_name(uint16_t index, uint8_t sub) {
     const unsigned block = index >> 12;
-    if (block == 6)
-        return empty_name();
+    if (block == 6) return empty_name();
     int slot;
     unsigned object = index;
     if (block == 3 || block == 7) {
@@ -393,38 +379,26 @@ const char *slot_object_name(uint16_t index, uint8_t sub)
 }
 
 // Manufacturer objects of a maker bus controller; NULL when not one of them.
-const char *maker_name(bool slot_names, uint16_t index, uint8_t sub)
-{
+const char *maker_name(bool slot_names, uint16_t index, uint8_t sub) {
     if (const od_name_entry *entry = find_entry(od_maker_names, od_maker_names_size, index, sub))
         return entry_text(entry);
-    if (index == 0x2013)
-        return format_name(" DIA_ExceptionLog_DOM[..]");
-    if (index == 0x20B0)
-        return format_name(" MOD_NetworkStatus_AU64[..]");
-    if (index >= 0x20C0 && index <= 0x20DF)
-        return interface_slot_name(index, sub);
-    if (index >= 0x2100 && index <= 0x21FF)
-        return module_config_name(index, sub);
-    if (index >= 0x3000 && index <= 0x9FFF && slot_names)
-        return slot_object_name(index, sub);
+    if (index == 0x2013) return format_name(" DIA_ExceptionLog_DOM[..]");
+    if (index == 0x20B0) return format_name(" MOD_NetworkStatus_AU64[..]");
+    if (index >= 0x20C0 && index <= 0x20DF) return interface_slot_name(index, sub);
+    if (index >= 0x2100 && index <= 0x21FF) return module_config_name(index, sub);
+    if (index >= 0x3000 && index <= 0x9FFF && slot_names) return slot_object_name(index, sub);
     return nullptr;
 }
 
-const char *pdo_parameter_name(const char *record, uint8_t sub, bool communication)
-{
-    if (sub == 0)
-        return format_name(" %s / NumberOfEntries", record);
-    if (!communication)
-        return format_name(" %s / ObjectMapping", record);
-    if (sub == 1)
-        return format_name(" %s / NodeID_U8", record);
-    if (sub == 2)
-        return format_name(" %s / MappingVersion_U8", record);
+const char *pdo_parameter_name(const char *record, uint8_t sub, bool communication) {
+    if (sub == 0) return format_name(" %s / NumberOfEntries", record);
+    if (!communication) return format_name(" %s / ObjectMapping", record);
+    if (sub == 1) return format_name(" %s / NodeID_U8", record);
+    if (sub == 2) return format_name(" %s / MappingVersion_U8", record);
     return format_name(" %s / ??", record);
 }
 
-const char *standard_name(bool maker_names, uint16_t index, uint8_t sub)
-{
+const char *standard_name(bool maker_names, uint16_t index, uint8_t sub) {
     if (const od_name_entry *entry = find_entry(od_standard_names, od_standard_names_size, index, sub))
         return entry_text(entry);
     switch (index) {
@@ -435,32 +409,23 @@ const char *standard_name(bool maker_names, uint16_t index, uint8_t sub)
     case 0x1F9B: return format_name(" NMT_MultiplCycleAssign_AU8[..]");
     default: break;
     }
-    if (index >= 0x1400 && index <= 0x140F)
-        return pdo_parameter_name("PDO_RxCommParam", sub, true);
-    if (index >= 0x1600 && index <= 0x160F)
-        return pdo_parameter_name("PDO_RxMappParam", sub, false);
-    if (index >= 0x1800 && index <= 0x180F)
-        return pdo_parameter_name("PDO_TxCommParam", sub, true);
-    if (index >= 0x1A00 && index <= 0x1A0F)
-        return pdo_parameter_name("PDO_TxMappParam", sub, false);
+    if (index >= 0x1400 && index <= 0x140F) return pdo_parameter_name("PDO_RxCommParam", sub, true);
+    if (index >= 0x1600 && index <= 0x160F) return pdo_parameter_name("PDO_RxMappParam", sub, false);
+    if (index >= 0x1800 && index <= 0x180F) return pdo_parameter_name("PDO_TxCommParam", sub, true);
+    if (index >= 0x1A00 && index <= 0x1A0F) return pdo_parameter_name("PDO_TxMappParam", sub, false);
     return maker_names ? format_name(" ?? ") : empty_name();
 }
 
 }  // namespace
 
-const char *od_object_name_flags(bool maker_names, bool slot_names, uint16_t index, uint8_t sub_index)
-{
+const char *od_object_name_flags(bool maker_names, bool slot_names, uint16_t index, uint8_t sub_index) {
     if (maker_names) {
-        if (const char *name = maker_name(slot_names, index, sub_index))
-            return name;
+        if (const char *name = maker_name(slot_names, index, sub_index)) return name;
     }
     return standard_name(maker_names, index, sub_index);
 }
 
-const char *od_object_name(const flowlens_node *node, uint16_t index, uint8_t sub_index)
-{
-    if (node == nullptr)
-        return od_object_name_flags(false, false, index, sub_index);
-    return od_object_name_flags(node->object_names_maker != 0, node->object_names_slots != 0, index,
-                                sub_index);
+const char *od_object_name(const flowlens_node *node, uint16_t index, uint8_t sub_index) {
+    if (node == nullptr) return od_object_name_flags(false, false, index, sub_index);
+    return od_object_name_flags(node->object_names_maker != 0, node->object_names_slots != 0, index, sub_index);
 }

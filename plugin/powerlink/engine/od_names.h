@@ -21,7 +21,7 @@ struct od_name_entry {
 // Both lists are sorted by (index, sub-index).
 extern const od_name_entry od_standard_names[];
 extern const size_t od_standard_names_size;
-extern const od_name_entry od_maker_names[];   // only for nodes with the maker object-name flag
+extern const od_name_entry od_maker_names[];  // only for nodes with the maker object-name flag
 extern const size_t od_maker_names_size;
 
 // Name of object index/sub_index of node (which may be NULL): a text that

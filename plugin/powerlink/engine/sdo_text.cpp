@@ -10,10 +10,10 @@ namespace {
 
 // Sub-records and entries listed in one text; the rest is shown as "...".
 constexpr unsigned LISTED_ENTRIES = 5;
-constexpr uint32_t READ_MULTIPLE_ENTRY = 4;    // index, sub-index, padding
-constexpr uint32_t WRITE_RESULT_SIZE = 8;      // per object of a WriteMultiple response
+constexpr uint32_t READ_MULTIPLE_ENTRY = 4;  // index, sub-index, padding
+constexpr uint32_t WRITE_RESULT_SIZE = 8;    // per object of a WriteMultiple response
 constexpr uint32_t WRITE_RESULT_FLAGS = 3;
-constexpr uint32_t MAPPING_INDEX = 20;         // PDO mapping entry written expedited
+constexpr uint32_t MAPPING_INDEX = 20;  // PDO mapping entry written expedited
 constexpr uint32_t MAPPING_SUB = 22;
 constexpr uint32_t MAPPING_OFFSET = 24;
 constexpr uint32_t MAPPING_LENGTH = 26;
@@ -104,20 +104,24 @@ void write_by_index_text(flowlens_instance *in, const flowlens_bytes &p, const f
                              p.le32(SDO_OFFSET_INITIATE_SIZE), od_object_name(server, index, sub));
         return;
     }
-    if (segmentation != SDO_SEGMENTATION_EXPEDITED) return flowlens_text_append(&in->text.writer, "  -> WriteByIndex(SS:%u)", z);
+    if (segmentation != SDO_SEGMENTATION_EXPEDITED)
+        return flowlens_text_append(&in->text.writer, "  -> WriteByIndex(SS:%u)", z);
     if (p.size < 19) return append(in, flowlens_text_sliced);
     const uint16_t index = p.le16(SDO_OFFSET_EXPEDITED_INDEX);
     const uint8_t sub = p.u8(SDO_OFFSET_EXPEDITED_SUB);
-    flowlens_text_append(&in->text.writer, "  -> WriteByIndex(0x%04x/%d, SS:%u)%s", index, sub, z, od_object_name(server, index, sub));
+    flowlens_text_append(&in->text.writer, "  -> WriteByIndex(0x%04x/%d, SS:%u)%s", index, sub, z,
+                         od_object_name(server, index, sub));
     if (is_mapping_object(index) && sub > 0) {
         if (p.size < 22) return;
-        flowlens_text_append(&in->text.writer, " [0x%04X/%d/%d/%d]", p.le16(MAPPING_INDEX), p.u8(MAPPING_SUB), p.le16(MAPPING_OFFSET),
-                             p.le16(MAPPING_LENGTH));
+        flowlens_text_append(&in->text.writer, " [0x%04X/%d/%d/%d]", p.le16(MAPPING_INDEX), p.u8(MAPPING_SUB),
+                             p.le16(MAPPING_OFFSET), p.le16(MAPPING_LENGTH));
     } else if (index == OBJECT_NMT_RESET_COMMAND) {
         if (p.size < 21) return;
         const uint8_t command = p.u8(SDO_OFFSET_EXPEDITED_DATA);
-        if (const char *name = nmt_command_name(command)) flowlens_text_append(&in->text.writer, " [%s]", name);
-        else flowlens_sdo_value_text(in, p, SDO_OFFSET_EXPEDITED_DATA, 1);
+        if (const char *name = nmt_command_name(command))
+            flowlens_text_append(&in->text.writer, " [%s]", name);
+        else
+            flowlens_sdo_value_text(in, p, SDO_OFFSET_EXPEDITED_DATA, 1);
     } else {
         flowlens_sdo_value_text(in, p, SDO_OFFSET_EXPEDITED_DATA, z >= 4 ? z - 4 : 0);
     }
@@ -134,7 +138,8 @@ void read_by_index_text(flowlens_instance *in, const flowlens_bytes &p, const fl
     if (abort) return append(in, "  -> ReadByIndex()");
     const uint16_t index = p.le16(SDO_OFFSET_EXPEDITED_INDEX);
     const uint8_t sub = p.u8(SDO_OFFSET_EXPEDITED_SUB);
-    flowlens_text_append(&in->text.writer, "  -> ReadByIndex(0x%04x/%d)%s", index, sub, od_object_name(server, index, sub));
+    flowlens_text_append(&in->text.writer, "  -> ReadByIndex(0x%04x/%d)%s", index, sub,
+                         od_object_name(server, index, sub));
 }
 
 void write_multiple_text(flowlens_instance *in, const flowlens_bytes &p, uint8_t flags, uint32_t z) {
@@ -198,13 +203,15 @@ void flowlens_sdo_text(flowlens_instance *in, flowlens_bytes p, const flowlens_n
     const uint8_t receive = p.u8(SDO_OFFSET_RECEIVE), send = p.u8(SDO_OFFSET_SEND);
     const char r = receive_letter(receive), s = send_letter(send);
     flowlens_text_append(&in->text.writer, "(SDO)  SL:%2d%c %2d%c", receive >> 2, r, send >> 2, s);
-    if ((receive & SDO_STATE_MASK) == 3 || (send & SDO_STATE_MASK) == 3) flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_SDO_ABORT);
+    if ((receive & SDO_STATE_MASK) == 3 || (send & SDO_STATE_MASK) == 3)
+        flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_SDO_ABORT);
     if (const char *text = connection_text(r, s)) return append(in, text);
 
     uint8_t advance = 0;
     switch (sdo_history_find(&in->sdo, in->text.frame_number, &advance)) {
     case SDO_HISTORY_OFF: return;
-    case SDO_HISTORY_TOO_SMALL: return append(in, " (The SDO history of Plugin is too small for analysis of this packet)");
+    case SDO_HISTORY_TOO_SMALL:
+        return append(in, " (The SDO history of Plugin is too small for analysis of this packet)");
     case SDO_HISTORY_NOT_FOUND: return append(in, " (ack)");
     case SDO_HISTORY_FOUND:
         if (advance == 0) return append(in, " (ack)");
@@ -228,8 +235,10 @@ void flowlens_sdo_text(flowlens_instance *in, flowlens_bytes p, const flowlens_n
     }
 
     if (!(flags & SDO_FLAG_RESPONSE)) {
-        if (int8_t(advance) >= INVALID_ADVANCE) append(in, " (INVALID SEQUENCE)");
-        else if (int8_t(advance) < 0) append(in, " (Start of Retransmission)");
+        if (int8_t(advance) >= INVALID_ADVANCE)
+            append(in, " (INVALID SEQUENCE)");
+        else if (int8_t(advance) < 0)
+            append(in, " (Start of Retransmission)");
     }
     if (!(flags & SDO_FLAG_ABORT)) return;
     flowlens_text_mark(&in->text.writer, FLOWLENS_MARK_ERROR);

@@ -17,9 +17,7 @@ struct sdo_bytes {
 
     bool has(uint32_t offset, uint32_t size) const { return offset <= n && size <= n - offset; }
     uint8_t u8(uint32_t offset) const { return has(offset, 1) ? p[offset] : 0; }
-    uint16_t u16(uint32_t offset) const {
-        return has(offset, 2) ? uint16_t(p[offset] | (p[offset + 1] << 8)) : 0;
-    }
+    uint16_t u16(uint32_t offset) const { return has(offset, 2) ? uint16_t(p[offset] | (p[offset + 1] << 8)) : 0; }
     uint32_t u32(uint32_t offset) const {
         if (!has(offset, 4)) return 0;
         return uint32_t(p[offset]) | (uint32_t(p[offset + 1]) << 8) | (uint32_t(p[offset + 2]) << 16) |
@@ -28,11 +26,11 @@ struct sdo_bytes {
 };
 
 // Objects whose segmented write is a firmware download.
-constexpr uint16_t OBJECT_PROGRAM_DATA = 0x1F50;    // PDL_DownloadProgData_ADOM, sub 1
-constexpr uint16_t OBJECT_SLOT_1_CONFIG = 0x20C0;   // IF_SlotConfig_1_IF1_REC
-constexpr uint16_t OBJECT_SLOT_2_CONFIG = 0x20C8;   // IF_SlotConfig_2_IF1_REC
-constexpr uint8_t SUB_SLOT_FIRMWARE = 35;           // IF_Firmware_DOM
-constexpr uint16_t OBJECT_IDENTITY = 0x1018;        // NMT_IdentityObject_REC
+constexpr uint16_t OBJECT_PROGRAM_DATA = 0x1F50;   // PDL_DownloadProgData_ADOM, sub 1
+constexpr uint16_t OBJECT_SLOT_1_CONFIG = 0x20C0;  // IF_SlotConfig_1_IF1_REC
+constexpr uint16_t OBJECT_SLOT_2_CONFIG = 0x20C8;  // IF_SlotConfig_2_IF1_REC
+constexpr uint8_t SUB_SLOT_FIRMWARE = 35;          // IF_Firmware_DOM
+constexpr uint16_t OBJECT_IDENTITY = 0x1018;       // NMT_IdentityObject_REC
 constexpr uint8_t SUB_PRODUCT_CODE = 2;
 constexpr uint16_t OBJECT_MODULE_CONFIG_ALL = 0x21FF;  // answered only by the maker's bus controllers
 
@@ -79,11 +77,9 @@ enum class direction { none, a, b };
 
 direction match(const sdo_connection *c, uint32_t src_address, uint16_t src_port, uint32_t dst_address,
                 uint16_t dst_port) {
-    if (c->address_a == src_address && c->port_a == src_port && c->address_b == dst_address &&
-        c->port_b == dst_port)
+    if (c->address_a == src_address && c->port_a == src_port && c->address_b == dst_address && c->port_b == dst_port)
         return direction::a;
-    if (c->address_a == dst_address && c->port_a == dst_port && c->address_b == src_address &&
-        c->port_b == src_port)
+    if (c->address_a == dst_address && c->port_a == dst_port && c->address_b == src_address && c->port_b == src_port)
         return direction::b;
     return direction::none;
 }
@@ -150,8 +146,8 @@ bool is_firmware_object(const sdo_connection *c, uint16_t index, uint8_t sub, in
 
 // "<text><peer>[.SS<slot>]": the node id over Ethernet, the IP address in
 // UDP mode, " ??" when the peer is not known.
-void firmware_message(sdo_track_result *result, const char *text, bool udp_mode, uint8_t node,
-                      uint32_t address, int slot) {
+void firmware_message(sdo_track_result *result, const char *text, bool udp_mode, uint8_t node, uint32_t address,
+                      int slot) {
     char peer[160];
     if (udp_mode && address != 0)
         snprintf(peer, sizeof peer, " %s%u.%u.%u.%u", text, (address >> 24) & 0xFF, (address >> 16) & 0xFF,
@@ -194,15 +190,13 @@ void read_multiple_aborts(sdo_track_result *result, const sdo_bytes &b) {
 void write_multiple_aborts(sdo_track_result *result, const sdo_bytes &b) {
     const uint32_t segment_end = SDO_OFFSET_DATA + b.u16(SDO_OFFSET_SEGMENT_SIZE);
     for (uint32_t record = SDO_OFFSET_DATA;
-         record + WRITE_RESULT_SIZE <= segment_end && b.has(record, WRITE_RESULT_SIZE);
-         record += WRITE_RESULT_SIZE) {
+         record + WRITE_RESULT_SIZE <= segment_end && b.has(record, WRITE_RESULT_SIZE); record += WRITE_RESULT_SIZE) {
         const uint32_t code = b.u32(record + WRITE_RESULT_CODE);
         if ((b.u8(record + WRITE_RESULT_FLAGS) & 0x80) && code != 0) note_abort(result, code);
     }
 }
 
-void track_request(sdo_connection *c, sdo_track_result *result, const flowlens_sdo_frame *frame,
-                   const sdo_bytes &b) {
+void track_request(sdo_connection *c, sdo_track_result *result, const flowlens_sdo_frame *frame, const sdo_bytes &b) {
     const uint8_t command = b.u8(SDO_OFFSET_COMMAND_ID);
     const uint8_t segmentation = b.u8(SDO_OFFSET_FLAGS) & SDO_SEGMENTATION_MASK;
     c->command_id = command;
@@ -276,8 +270,7 @@ void track_response(sdo_connection *c, const sdo_tracker *tracker, sdo_track_res
 
 int flowlens_sdo_alloc(sdo_tracker *tracker) {
     if (tracker == nullptr) return -1;
-    tracker->history =
-        static_cast<sdo_history_entry *>(calloc(FLOWLENS_SDO_HISTORY_SIZE, sizeof(sdo_history_entry)));
+    tracker->history = static_cast<sdo_history_entry *>(calloc(FLOWLENS_SDO_HISTORY_SIZE, sizeof(sdo_history_entry)));
     tracker->connections = static_cast<sdo_connection **>(calloc(FLOWLENS_SDO_BUCKETS, sizeof(sdo_connection *)));
     tracker->used_buckets = static_cast<uint16_t *>(calloc(FLOWLENS_SDO_BUCKETS, sizeof(uint16_t)));
     tracker->history_count = 0;
@@ -325,8 +318,7 @@ void flowlens_sdo_release(sdo_tracker *tracker) {
     tracker->used_buckets = nullptr;
 }
 
-void sdo_track(sdo_tracker *tracker, const flowlens_sdo_frame *frame, uint64_t frame_number,
-               sdo_track_result *result) {
+void sdo_track(sdo_tracker *tracker, const flowlens_sdo_frame *frame, uint64_t frame_number, sdo_track_result *result) {
     if (tracker == nullptr || frame == nullptr || frame->epl == nullptr || result == nullptr) return;
     result->cls |= FLOWLENS_CLASS_SDO;
     const sdo_bytes b{frame->epl, frame->epl_length};
@@ -354,9 +346,9 @@ void sdo_track(sdo_tracker *tracker, const flowlens_sdo_frame *frame, uint64_t f
         c->port_b = peers.destination_port;
         c->last_send_sequence_a = send_sequence;
         c->last_send_sequence_b = b.u8(SDO_OFFSET_RECEIVE) & SDO_SEQUENCE_MASK;
-        c->state = receive_state != 0  ? SDO_CONNECTION_OPEN
-                   : send_state == 1 ? SDO_CONNECTION_INIT_REQUESTED
-                                     : SDO_CONNECTION_CLOSED;
+        c->state = receive_state != 0 ? SDO_CONNECTION_OPEN
+                   : send_state == 1  ? SDO_CONNECTION_INIT_REQUESTED
+                                      : SDO_CONNECTION_CLOSED;
         c->frames = 1;  // the creating frame is one of the connection's frames
         return;
     }
@@ -372,8 +364,8 @@ void sdo_track(sdo_tracker *tracker, const flowlens_sdo_frame *frame, uint64_t f
         if (receive_state == 0) {
             if (send_state == 1) {
                 if (c->state == SDO_CONNECTION_OPEN)
-                    set_message(result, "Initialization Request on open connection (%d -> %d)",
-                                frame->source_node, frame->destination_node);
+                    set_message(result, "Initialization Request on open connection (%d -> %d)", frame->source_node,
+                                frame->destination_node);
                 else if (c->state == SDO_CONNECTION_INIT_REQUESTED)
                     set_message(result, "Initialization Request Retry (%d -> %d)", frame->source_node,
                                 frame->destination_node);

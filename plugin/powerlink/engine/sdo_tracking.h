@@ -20,11 +20,11 @@
 // Wire layout of an SDO frame, offsets from the start of the POWERLINK header.
 enum : uint32_t {
     SDO_OFFSET_SERVICE = 3,
-    SDO_OFFSET_RECEIVE = 4,        // receive sequence (bits 2-7) and state (bits 0-1)
-    SDO_OFFSET_SEND = 5,           // send sequence (bits 2-7) and state (bits 0-1)
-    SDO_OFFSET_COMMAND = 8,        // start of the command layer
+    SDO_OFFSET_RECEIVE = 4,  // receive sequence (bits 2-7) and state (bits 0-1)
+    SDO_OFFSET_SEND = 5,     // send sequence (bits 2-7) and state (bits 0-1)
+    SDO_OFFSET_COMMAND = 8,  // start of the command layer
     SDO_OFFSET_TRANSACTION = 9,
-    SDO_OFFSET_FLAGS = 10,         // bit 7 response, bit 6 abort, bits 4-5 segmentation
+    SDO_OFFSET_FLAGS = 10,  // bit 7 response, bit 6 abort, bits 4-5 segmentation
     SDO_OFFSET_COMMAND_ID = 11,
     SDO_OFFSET_SEGMENT_SIZE = 12,  // 16-bit
     SDO_OFFSET_DATA = 16,          // expedited index / response data / abort code / sub-records
@@ -76,19 +76,19 @@ enum : uint32_t {
 struct sdo_connection {
     uint8_t last_send_sequence_a;  // send byte with the state bits cleared
     uint8_t last_send_sequence_b;
-    uint32_t address_a;            // IP source address in UDP mode, else 0
-    uint16_t port_a;               // UDP source port in UDP mode, else source node id
+    uint32_t address_a;  // IP source address in UDP mode, else 0
+    uint16_t port_a;     // UDP source port in UDP mode, else source node id
     uint32_t address_b;
     uint16_t port_b;
-    uint8_t command_id;            // of the last request
-    uint16_t object_index;         // of the last request
+    uint8_t command_id;     // of the last request
+    uint16_t object_index;  // of the last request
     uint8_t object_sub_index;
-    uint8_t firmware_download;     // a firmware download is running
-    uint8_t maker_device;          // a response came from a maker MAC address
-    uint32_t frames;               // frames of the connection
-    uint32_t data_frames;          // frames that carried new data
-    uint32_t state;                // SDO_CONNECTION_*
-    sdo_connection *next;          // chain of the bucket
+    uint8_t firmware_download;  // a firmware download is running
+    uint8_t maker_device;       // a response came from a maker MAC address
+    uint32_t frames;            // frames of the connection
+    uint32_t data_frames;       // frames that carried new data
+    uint32_t state;             // SDO_CONNECTION_*
+    sdo_connection *next;       // chain of the bucket
 };
 
 // One entry of the history ring: the frame and its send-sequence advance
@@ -112,21 +112,21 @@ struct flowlens_sdo_frame {
     uint32_t ip_destination;
     uint16_t udp_source_port;
     uint16_t udp_destination_port;
-    const uint8_t *source_mac; // 6 bytes
+    const uint8_t *source_mac;  // 6 bytes
 };
 
 // SDO state of the frame being tracked.
 struct sdo_frame_state {
     uint8_t source_node;
     uint8_t destination_node;
-    uint8_t command_flags;     // EPL offset 10
-    uint8_t segmentation;      // EPL offset 10 & 0x30 of the last frame with new data
+    uint8_t command_flags;  // EPL offset 10
+    uint8_t segmentation;   // EPL offset 10 & 0x30 of the last frame with new data
     const uint8_t *payload_end;
 };
 
 // SDO tracker: history ring, connection table and the current frame's state.
 struct sdo_tracker {
-    sdo_history_entry *history;    // ring of FLOWLENS_SDO_HISTORY_SIZE entries
+    sdo_history_entry *history;  // ring of FLOWLENS_SDO_HISTORY_SIZE entries
     uint64_t history_count;
     sdo_connection **connections;  // FLOWLENS_SDO_BUCKETS chains
     uint16_t *used_buckets;        // buckets given a connection since the last clear
@@ -138,12 +138,12 @@ struct sdo_tracker {
 // clears cls and abort_code for each frame and points message at its own
 // buffer; the tracking only ORs and sets.
 struct sdo_track_result {
-    frame_class cls;          // ORed: FLOWLENS_CLASS_SDO, and FLOWLENS_CLASS_SDO_ABORT on aborts
-    uint32_t abort_code;      // set with FLOWLENS_CLASS_SDO_ABORT
-    uint8_t maker_objects;    // the sender answered a read of the maker's module configuration
-    uint8_t identity_read;    // the sender (a maker device) answered its product code:
-    uint32_t product_code;    //   the caller sets its identity (maker vendor id, this code)
-    char *message;            // informational text, written only when there is one
+    frame_class cls;        // ORed: FLOWLENS_CLASS_SDO, and FLOWLENS_CLASS_SDO_ABORT on aborts
+    uint32_t abort_code;    // set with FLOWLENS_CLASS_SDO_ABORT
+    uint8_t maker_objects;  // the sender answered a read of the maker's module configuration
+    uint8_t identity_read;  // the sender (a maker device) answered its product code:
+    uint32_t product_code;  //   the caller sets its identity (maker vendor id, this code)
+    char *message;          // informational text, written only when there is one
     size_t message_size;
 };
 
@@ -160,8 +160,7 @@ void flowlens_sdo_release(sdo_tracker *tracker);
 // identity fields, and writes an informational text into result->message.
 // Does nothing more than the class bit when the tracking is off (allocation
 // failed) or the frame is too short.
-void sdo_track(sdo_tracker *tracker, const flowlens_sdo_frame *frame, uint64_t frame_number,
-               sdo_track_result *result);
+void sdo_track(sdo_tracker *tracker, const flowlens_sdo_frame *frame, uint64_t frame_number, sdo_track_result *result);
 
 // Answer of the history search for one frame.
 enum sdo_history_result {
@@ -173,8 +172,7 @@ enum sdo_history_result {
 
 // Looks a frame up in the history (bisection over the kept entries; frames
 // are added in frame order). Reads the tracker only.
-sdo_history_result sdo_history_find(const sdo_tracker *tracker, uint64_t frame_number,
-                                    uint8_t *advance);
+sdo_history_result sdo_history_find(const sdo_tracker *tracker, uint64_t frame_number, uint8_t *advance);
 
 // Sub-record list of a multiple-parameter frame (WriteMultiple requests and
 // ReadMultiple responses), from EPL offset 16: each sub-record has a 32-bit
@@ -183,7 +181,7 @@ sdo_history_result sdo_history_find(const sdo_tracker *tracker, uint64_t frame_n
 // abort flag (bit 7), then its data. The list adds up when each next offset
 // advances by at least a header and the next header lies within the segment.
 struct sdo_subrecord {
-    uint32_t offset;       // EPL offset of the header
+    uint32_t offset;  // EPL offset of the header
     uint16_t index;
     uint8_t sub_index;
     uint8_t flags;         // padding bits 0-1, abort bit 7
@@ -203,8 +201,8 @@ struct sdo_subrecord_iterator {
     uint32_t segment_end;  // EPL offset where the segment ends (16 + segment size)
     uint32_t position;     // EPL offset of the next header
     bool done;
-    bool valid;            // false: the offsets do not add up
-    bool cut;              // the frame ends before the list does
+    bool valid;  // false: the offsets do not add up
+    bool cut;    // the frame ends before the list does
 };
 
 void sdo_subrecords_begin(sdo_subrecord_iterator *it, const uint8_t *epl, uint32_t length);
@@ -214,9 +212,8 @@ bool sdo_subrecords_next(sdo_subrecord_iterator *it, sdo_subrecord *out);
 
 // Connection of two peers, as the tracking keys them; NULL when unknown.
 // (Addresses and ports as in flowlens_sdo_frame; both orders find it.)
-const sdo_connection *sdo_connection_find(const sdo_tracker *tracker, uint8_t node_1,
-                                          uint32_t address_1, uint16_t port_1, uint8_t node_2,
-                                          uint32_t address_2, uint16_t port_2);
+const sdo_connection *sdo_connection_find(const sdo_tracker *tracker, uint8_t node_1, uint32_t address_1,
+                                          uint16_t port_1, uint8_t node_2, uint32_t address_2, uint16_t port_2);
 
 // Number of connection entries in the table (tests and statistics).
 size_t sdo_connection_count(const sdo_tracker *tracker);

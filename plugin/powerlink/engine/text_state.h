@@ -20,7 +20,7 @@ struct flowlens_text_state {
     flowlens_text_writer writer;
     uint64_t frame_number;  // of the frame whose text is being built
     uint64_t time;
-    uint64_t last_frame;    // frame number of the last frame given a text
+    uint64_t last_frame;  // frame number of the last frame given a text
     uint64_t et2000_prev_frame;
     uint64_t et2000_prev_time;
     uint32_t v1_prev_nettime;

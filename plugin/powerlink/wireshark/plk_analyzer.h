@@ -19,9 +19,9 @@ struct flowlens_packet_info;
 
 // Registration (called from the plug-in's registration, in its order; the
 // statistics tree's is in plk_stats.h).
-void plk_register_tap_listener(void);   // tap listener on "eth"
-void plk_register_cycles_ui(void);      // -z zel_epl,cycles[,csv] (plk_cycles.cpp)
-void plk_register_heuristic(void);      // "zel_plk_analyzer" on "eth"
+void plk_register_tap_listener(void);  // tap listener on "eth"
+void plk_register_cycles_ui(void);     // -z zel_epl,cycles[,csv] (plk_cycles.cpp)
+void plk_register_heuristic(void);     // "zel_plk_analyzer" on "eth"
 
 // The heuristic: never claims a frame (it is left to the other dissectors).
 zel_heur_result dissect_plk_analyzer(tvbuff_t *tvb, packet_info *pinfo, proto_tree *tree, void *data);
@@ -47,4 +47,3 @@ void _event_callback(void *context, uint64_t value, uint8_t severity, const char
 flowlens_instance *plk_analyzer_instance(void);
 uint64_t plk_last_processed_frame(void);
 void plk_set_last_processed_frame(uint64_t frame);
-

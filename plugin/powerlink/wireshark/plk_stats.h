@@ -16,6 +16,6 @@ void plk_register_stats_tree(void);
 
 // Statistics tree callbacks and the cells a tap reset clears.
 void epl_stats_tree_init(stats_tree *st);
-tap_packet_status epl_gen_stats_tree_packet(stats_tree *st, packet_info *pinfo, epan_dissect_t *edt,
-                                            const void *data, tap_flags_t flags);
+tap_packet_status epl_gen_stats_tree_packet(stats_tree *st, packet_info *pinfo, epan_dissect_t *edt, const void *data,
+                                            tap_flags_t flags);
 void plk_stats_reset_cells(void);

@@ -24,7 +24,8 @@ const char kInterfaces[] =
 // Wireshark needs the blank after "dlt" and a name to accept the link type.
 const char kDlts[] = "dlt {number=147}{name=USER0}{display=DLT Description}";
 
-const char kHardwareConfig[] = R"EXPECTED(arg {number=1}{call=--ta5521hwnode}{display=HW node number}{tooltip=Specifies the set node number. Set to 0 for 1st-detected Q40TA5521.}{type=integer}{range=0,15}{default=0}
+const char kHardwareConfig[] =
+    R"EXPECTED(arg {number=1}{call=--ta5521hwnode}{display=HW node number}{tooltip=Specifies the set node number. Set to 0 for 1st-detected Q40TA5521.}{type=integer}{range=0,15}{default=0}
 arg {number=2}{call=--capturemode}{display=Capture mode}{type=selector}{tooltip=Definition of capture mode.}
 value {arg=2}{value=singleshot}{display=Single Shot}{enabled=t}{default=true}
 value {arg=2}{value=livecapture}{display=Live Capture}{enabled=t}{default=false}
@@ -52,7 +53,8 @@ value {arg=6}{value=di2_neg}{display=Digital input 03 (neg. edge)}{enabled=t}{de
 value {arg=6}{value=di3_neg}{display=Digital input 04 (neg. edge)}{enabled=t}{default=false}
 )EXPECTED";
 
-const char kFileConfig[] = R"EXPECTED(arg {number=1}{call=--ta5521capturefile}{display=Capture file}{tooltip=Select capture file which includes raw-frames from Q40TA5521.}{type=fileselect}{mustexist=true}
+const char kFileConfig[] =
+    R"EXPECTED(arg {number=1}{call=--ta5521capturefile}{display=Capture file}{tooltip=Select capture file which includes raw-frames from Q40TA5521.}{type=fileselect}{mustexist=true}
 arg {number=2}{call=--ta5521hwnode}{display=HW node number}{tooltip=Specifies the set node number. Set to 0 for 1st-detected Q40TA5521.}{type=integer}{range=0,15}{default=0}
 arg {number=3}{call=--capturemode}{display=Capture mode}{type=selector}{tooltip=Definition of capture mode.}
 value {arg=3}{value=singleshot}{display=Single Shot}{enabled=t}{default=true}
@@ -81,126 +83,124 @@ value {arg=7}{value=di2_neg}{display=Digital input 03 (neg. edge)}{enabled=t}{de
 value {arg=7}{value=di3_neg}{display=Digital input 04 (neg. edge)}{enabled=t}{default=false}
 )EXPECTED";
 
-ProcessResult extcap(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{kExtcap};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return runProcess(argv);
+ProcessResult extcap(const std::vector<std::string> &args) {
+    std::vector<std::string> argv{kExtcap};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(argv);
 }
 
 TEST(ExtcapQueries, InterfacesAreFiveExactLines) {
-  ProcessResult r = extcap({"--extcap-interfaces"});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, kInterfaces);
+    ProcessResult r = extcap({"--extcap-interfaces"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kInterfaces);
 }
 
 TEST(ExtcapQueries, DltsHaveNoLineEnd) {
-  ProcessResult r = extcap({"--extcap-dlts", "--extcap-interface", "sentra_ta5521_hwif"});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, kDlts);
+    ProcessResult r = extcap({"--extcap-dlts", "--extcap-interface", "sentra_ta5521_hwif"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kDlts);
 }
 
 TEST(ExtcapQueries, HardwareConfigNumbersTriggerSix) {
-  ProcessResult r = extcap({"--extcap-config", "--extcap-interface", "sentra_ta5521_hwif"});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, kHardwareConfig);
-  EXPECT_NE(r.out.find("arg {number=6}{call=--ta5521capturetrigger}"), std::string::npos);
+    ProcessResult r = extcap({"--extcap-config", "--extcap-interface", "sentra_ta5521_hwif"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kHardwareConfig);
+    EXPECT_NE(r.out.find("arg {number=6}{call=--ta5521capturetrigger}"), std::string::npos);
 }
 
 TEST(ExtcapQueries, FileConfigPutsCaptureFileFirst) {
-  ProcessResult r = extcap({"--extcap-config", "--extcap-interface=sentra_ta5521_file"});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, kFileConfig);
-  EXPECT_EQ(r.out.rfind("arg {number=1}{call=--ta5521capturefile}", 0), 0u);
-  EXPECT_NE(r.out.find("arg {number=7}{call=--ta5521capturetrigger}"), std::string::npos);
+    ProcessResult r = extcap({"--extcap-config", "--extcap-interface=sentra_ta5521_file"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kFileConfig);
+    EXPECT_EQ(r.out.rfind("arg {number=1}{call=--ta5521capturefile}", 0), 0u);
+    EXPECT_NE(r.out.find("arg {number=7}{call=--ta5521capturetrigger}"), std::string::npos);
 }
 
 TEST(ExtcapQueries, ConfigMatchesTheInterfaceNameExactly) {
-  for (const char* name : {"xsentra_ta5521_hwify", "foo", "sentra_ta5521_hwi", ""}) {
-    ProcessResult r = extcap({"--extcap-config", "--extcap-interface", name});
-    EXPECT_EQ(r.exitStatus, 0) << name;
-    EXPECT_EQ(r.out, "") << name;
-  }
+    for (const char *name : {"xsentra_ta5521_hwify", "foo", "sentra_ta5521_hwi", ""}) {
+        ProcessResult r = extcap({"--extcap-config", "--extcap-interface", name});
+        EXPECT_EQ(r.exitStatus, 0) << name;
+        EXPECT_EQ(r.out, "") << name;
+    }
 }
 
-TEST(ExtcapQueries, DefaultInterfaceIsTheHardwareOne) {
-  EXPECT_EQ(extcap({"--extcap-config"}).out, kHardwareConfig);
-}
+TEST(ExtcapQueries, DefaultInterfaceIsTheHardwareOne) { EXPECT_EQ(extcap({"--extcap-config"}).out, kHardwareConfig); }
 
 TEST(ExtcapQueries, AnswersComeInFixedOrderWhateverTheCommandLineOrder) {
-  ProcessResult r = extcap({"--extcap-config", "--extcap-interface", "sentra_ta5521_file", "--extcap-dlts",
-                            "--extcap-interfaces"});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, std::string(kInterfaces) + kDlts + kFileConfig);
+    ProcessResult r =
+        extcap({"--extcap-config", "--extcap-interface", "sentra_ta5521_file", "--extcap-dlts", "--extcap-interfaces"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, std::string(kInterfaces) + kDlts + kFileConfig);
 }
 
 TEST(ExtcapQueries, PrefixesAndUnknownOptionsAreAccepted) {
-  ProcessResult r = extcap({"--bogus", "--extcap-conf", "-x", "stray", "--extcap-d", "--fifo"});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, std::string(kDlts) + kHardwareConfig);
-  // "--extcap-interfa" could be --extcap-interface or --extcap-interfaces:
-  // ambiguous, so it is skipped without a word.
-  r = extcap({"--extcap-interfa"});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "");
+    ProcessResult r = extcap({"--bogus", "--extcap-conf", "-x", "stray", "--extcap-d", "--fifo"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, std::string(kDlts) + kHardwareConfig);
+    // "--extcap-interfa" could be --extcap-interface or --extcap-interfaces:
+    // ambiguous, so it is skipped without a word.
+    r = extcap({"--extcap-interfa"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(ExtcapExitStatus, CaptureOnUnknownInterfaceEndsWithMinusOne) {
-  ProcessResult r = extcap({"--capture", "--extcap-interface", "foo"});
-  EXPECT_EQ(r.exitStatus, 255);
-  EXPECT_EQ(r.out, "");
+    ProcessResult r = extcap({"--capture", "--extcap-interface", "foo"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_EQ(r.out, "");
 }
 
 TEST(ExtcapExitStatus, TooLongInterfaceNameIsRefusedNotCut) {
-  // 300 characters that start with a valid name: cut to 259 it would still
-  // match; refused, it matches nothing.
-  std::string name = std::string("sentra_ta5521_hwif") + std::string(282, 'x');
-  ProcessResult r = extcap({"--capture", "--extcap-interface", name});
-  EXPECT_EQ(r.exitStatus, 255);
-  EXPECT_NE(r.err.find("--extcap-interface"), std::string::npos);
+    // 300 characters that start with a valid name: cut to 259 it would still
+    // match; refused, it matches nothing.
+    std::string name = std::string("sentra_ta5521_hwif") + std::string(282, 'x');
+    ProcessResult r = extcap({"--capture", "--extcap-interface", name});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_NE(r.err.find("--extcap-interface"), std::string::npos);
 }
 
 TEST(ExtcapExitStatus, NoOptionsAtAllIsAQuietSuccess) {
-  ProcessResult r = extcap({});
-  EXPECT_EQ(r.exitStatus, 0);
-  EXPECT_EQ(r.out, "");
+    ProcessResult r = extcap({});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, "");
 }
 
 // Wireshark's extcap layer, through tshark run as an unprivileged user (tshark
 // run as root ignores WIRESHARK_EXTCAP_DIR).
 class TsharkExtcap : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (access("/usr/bin/tshark", X_OK) != 0 || access("/usr/bin/setpriv", X_OK) != 0) {
-      GTEST_SKIP() << "tshark or setpriv is not installed";
+protected:
+    void SetUp() override {
+        if (access("/usr/bin/tshark", X_OK) != 0 || access("/usr/bin/setpriv", X_OK) != 0) {
+            GTEST_SKIP() << "tshark or setpriv is not installed";
+        }
+        chmod(dir.path.c_str(), 0755);
+        const std::string copy = dir.file("sentra_extcap");
+        ProcessResult cp = runProcess({"/bin/cp", kExtcap, copy});
+        ASSERT_EQ(cp.exitStatus, 0);
+        chmod(copy.c_str(), 0755);
     }
-    chmod(dir.path.c_str(), 0755);
-    const std::string copy = dir.file("sentra_extcap");
-    ProcessResult cp = runProcess({"/bin/cp", kExtcap, copy});
-    ASSERT_EQ(cp.exitStatus, 0);
-    chmod(copy.c_str(), 0755);
-  }
-  ProcessResult tshark(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                  "/usr/bin/tshark"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runProcess(argv, {"WIRESHARK_EXTCAP_DIR=" + dir.path, "HOME=" + dir.path}, dir.path);
-  }
-  TempDir dir;
+    ProcessResult tshark(const std::vector<std::string> &args) {
+        std::vector<std::string> argv{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                      "/usr/bin/tshark"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return runProcess(argv, {"WIRESHARK_EXTCAP_DIR=" + dir.path, "HOME=" + dir.path}, dir.path);
+    }
+    TempDir dir;
 };
 
 TEST_F(TsharkExtcap, ListsBothInterfaces) {
-  ProcessResult r = tshark({"-D"});
-  ASSERT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_NE(r.out.find("sentra_ta5521_hwif (Q40TA5521 on auto - detect NIC)"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("sentra_ta5521_file (Q40TA5521 on previous captured file)"), std::string::npos) << r.out;
+    ProcessResult r = tshark({"-D"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find("sentra_ta5521_hwif (Q40TA5521 on auto - detect NIC)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("sentra_ta5521_file (Q40TA5521 on previous captured file)"), std::string::npos) << r.out;
 }
 
 TEST_F(TsharkExtcap, ReadsTheLinkType) {
-  ProcessResult r = tshark({"-i", "sentra_ta5521_file", "-L"});
-  EXPECT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(r.termSignal, 0);
-  EXPECT_NE(r.out.find("USER0 (DLT Description)"), std::string::npos) << r.out << r.err;
+    ProcessResult r = tshark({"-i", "sentra_ta5521_file", "-L"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.termSignal, 0);
+    EXPECT_NE(r.out.find("USER0 (DLT Description)"), std::string::npos) << r.out << r.err;
 }
 
 }  // namespace

@@ -16,21 +16,21 @@ using zeltest::split;
 
 namespace {
 
-std::vector<std::string> glossary(const std::string& report) {
-  const zeltest::Result r = shared_tshark().run({"-G", report});
-  EXPECT_EQ(r.status, 0) << r.err;
-  return lines(r.out);
+std::vector<std::string> glossary(const std::string &report) {
+    const zeltest::Result r = shared_tshark().run({"-G", report});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return lines(r.out);
 }
 
-bool contains(const std::vector<std::string>& haystack, const std::string& line) {
-  return std::find(haystack.begin(), haystack.end(), line) != haystack.end();
+bool contains(const std::vector<std::string> &haystack, const std::string &line) {
+    return std::find(haystack.begin(), haystack.end(), line) != haystack.end();
 }
 
 struct ExpectedField {
-  const char* abbrev;
-  const char* type;
-  const char* display;  // as -G fields prints it
-  const char* bitmask;
+    const char *abbrev;
+    const char *type;
+    const char *display;  // as -G fields prints it
+    const char *bitmask;
 };
 
 // Transcribed from the field tables of the three formats, in their order.
@@ -96,94 +96,94 @@ const ExpectedField kFields[] = {
 }  // namespace
 
 TEST(PluginLoad, HostLoadsThePluginAndListsTheProtocol) {
-  const auto plugins = glossary("plugins");
-  // name, version, type, path; newer hosts take the type from the plug-in
-  // itself and list one that does not describe itself as "unknown".
-  const auto line = std::find_if(plugins.begin(), plugins.end(),
-                                 [](const std::string& l) { return l.rfind("zelanalyzer.so", 0) == 0; });
-  ASSERT_NE(line, plugins.end()) << "zelanalyzer.so missing from -G plugins";
-  const auto columns = split(*line, '\t');
-  ASSERT_GE(columns.size(), 3u) << *line;
-  EXPECT_EQ(columns[1], "4.2.1") << *line;
-  EXPECT_EQ(columns[2], "dissector") << *line;
-  // name, short name, filter name (4.4 adds the protocol's enabled flags)
-  const auto protocols = glossary("protocols");
-  EXPECT_TRUE(std::any_of(protocols.begin(), protocols.end(), [](const std::string& l) {
-    const auto columns = split(l, '\t');
-    return columns.size() >= 3 && columns[0] == "Zelmar Analyzer" && columns[1] == "Zelmar Analyzer" &&
-           columns[2] == "zelanalyzer";
-  }));
+    const auto plugins = glossary("plugins");
+    // name, version, type, path; newer hosts take the type from the plug-in
+    // itself and list one that does not describe itself as "unknown".
+    const auto line = std::find_if(plugins.begin(), plugins.end(),
+                                   [](const std::string &l) { return l.rfind("zelanalyzer.so", 0) == 0; });
+    ASSERT_NE(line, plugins.end()) << "zelanalyzer.so missing from -G plugins";
+    const auto columns = split(*line, '\t');
+    ASSERT_GE(columns.size(), 3u) << *line;
+    EXPECT_EQ(columns[1], "4.2.1") << *line;
+    EXPECT_EQ(columns[2], "dissector") << *line;
+    // name, short name, filter name (4.4 adds the protocol's enabled flags)
+    const auto protocols = glossary("protocols");
+    EXPECT_TRUE(std::any_of(protocols.begin(), protocols.end(), [](const std::string &l) {
+        const auto columns = split(l, '\t');
+        return columns.size() >= 3 && columns[0] == "Zelmar Analyzer" && columns[1] == "Zelmar Analyzer" &&
+               columns[2] == "zelanalyzer";
+    }));
 }
 
 TEST(PluginLoad, AllFiftySixFieldsInOrderWithTypesAndMasks) {
-  std::vector<std::vector<std::string>> ours;
-  for (const std::string& line : glossary("fields")) {
-    const auto cols = split(line, '\t');
-    if (cols.size() >= 7 && cols[0] == "F" && cols[4] == "zelanalyzer" && cols[2].rfind("zel.", 0) != 0)
-      ours.push_back(cols);
-  }
-  ASSERT_EQ(ours.size(), std::size(kFields));
-  for (size_t i = 0; i < ours.size(); ++i) {
-    SCOPED_TRACE(kFields[i].abbrev);
-    EXPECT_EQ(ours[i][2], kFields[i].abbrev);
-    EXPECT_EQ(ours[i][3], kFields[i].type);
-    EXPECT_EQ(ours[i][5], kFields[i].display);
-    EXPECT_EQ(ours[i][6], kFields[i].bitmask);
-    EXPECT_EQ(ours[i].size() > 7 ? ours[i][7] : "", "") << "fields carry no description";
-  }
-  EXPECT_EQ(ours[12][1], "Packet sliced");
-  EXPECT_EQ(ours[42][1], "Lanyx+ Data");
-  EXPECT_EQ(ours[54][1], "Payload");
+    std::vector<std::vector<std::string>> ours;
+    for (const std::string &line : glossary("fields")) {
+        const auto cols = split(line, '\t');
+        if (cols.size() >= 7 && cols[0] == "F" && cols[4] == "zelanalyzer" && cols[2].rfind("zel.", 0) != 0)
+            ours.push_back(cols);
+    }
+    ASSERT_EQ(ours.size(), std::size(kFields));
+    for (size_t i = 0; i < ours.size(); ++i) {
+        SCOPED_TRACE(kFields[i].abbrev);
+        EXPECT_EQ(ours[i][2], kFields[i].abbrev);
+        EXPECT_EQ(ours[i][3], kFields[i].type);
+        EXPECT_EQ(ours[i][5], kFields[i].display);
+        EXPECT_EQ(ours[i][6], kFields[i].bitmask);
+        EXPECT_EQ(ours[i].size() > 7 ? ours[i][7] : "", "") << "fields carry no description";
+    }
+    EXPECT_EQ(ours[12][1], "Packet sliced");
+    EXPECT_EQ(ours[42][1], "Lanyx+ Data");
+    EXPECT_EQ(ours[54][1], "Payload");
 }
 
 TEST(PluginLoad, ValueTextsOfFlagsAndEnumerations) {
-  const auto values = glossary("values");
-  EXPECT_TRUE(contains(values, "T\tlyk.status.dir\tInput\tOutput"));
-  EXPECT_TRUE(contains(values, "T\tlyk.status.error.cmrc\tSet\tNot Set"));
-  EXPECT_TRUE(contains(values, "T\tlanyxplus.flags.drop\tSet\tNot set"));
-  EXPECT_TRUE(contains(values, "V\tlanyxplus.flags.frametype\t2\tManagement Frame"));
-  EXPECT_TRUE(contains(values, "T\tlanyxplus.mgmt.info.pause\tRequested\tNot Requested"));
-  EXPECT_TRUE(contains(values, "V\tlanyxplus.mgmt.info.service\t0x0\tRemote time(neighbours local time)"));
-  EXPECT_TRUE(contains(values, "V\tlanyxplus.mgmt.info.service\t0x3\tExtended function"));
+    const auto values = glossary("values");
+    EXPECT_TRUE(contains(values, "T\tlyk.status.dir\tInput\tOutput"));
+    EXPECT_TRUE(contains(values, "T\tlyk.status.error.cmrc\tSet\tNot Set"));
+    EXPECT_TRUE(contains(values, "T\tlanyxplus.flags.drop\tSet\tNot set"));
+    EXPECT_TRUE(contains(values, "V\tlanyxplus.flags.frametype\t2\tManagement Frame"));
+    EXPECT_TRUE(contains(values, "T\tlanyxplus.mgmt.info.pause\tRequested\tNot Requested"));
+    EXPECT_TRUE(contains(values, "V\tlanyxplus.mgmt.info.service\t0x0\tRemote time(neighbours local time)"));
+    EXPECT_TRUE(contains(values, "V\tlanyxplus.mgmt.info.service\t0x3\tExtended function"));
 }
 
 TEST(PluginLoad, FourExpertFieldsOfTheProtocol) {
-  const auto fields = glossary("fields");
-  for (const char* line : {"F\tSevere Error\tzel.severe\tFT_NONE\tzelanalyzer\t\t0x0\t",
-                           "F\tMajor Error\tzel.major\tFT_NONE\tzelanalyzer\t\t0x0\t",
-                           "F\tWarning\tzel.minor\tFT_NONE\tzelanalyzer\t\t0x0\t",
-                           "F\tInformational\tzel.info\tFT_NONE\tzelanalyzer\t\t0x0\t"})
-    EXPECT_TRUE(contains(fields, line)) << line;
+    const auto fields = glossary("fields");
+    for (const char *line : {"F\tSevere Error\tzel.severe\tFT_NONE\tzelanalyzer\t\t0x0\t",
+                             "F\tMajor Error\tzel.major\tFT_NONE\tzelanalyzer\t\t0x0\t",
+                             "F\tWarning\tzel.minor\tFT_NONE\tzelanalyzer\t\t0x0\t",
+                             "F\tInformational\tzel.info\tFT_NONE\tzelanalyzer\t\t0x0\t"})
+        EXPECT_TRUE(contains(fields, line)) << line;
 }
 
 TEST(PluginLoad, PreferencePageHoldsOnlyTheEmptyStaticText) {
-  // The host resolves "zelanalyzer." to the page's one, nameless entry; any
-  // other name on the page is unknown.
-  const std::string capture = shared_tshark().write_capture("prefs", zelbuild::asnd162_samples());
-  const zeltest::Result empty_name = shared_tshark().run({"-o", "zelanalyzer.:x", "-r", capture});
-  EXPECT_EQ(empty_name.status, 0) << empty_name.err;
-  const zeltest::Result other = shared_tshark().run({"-o", "zelanalyzer.portmarking:1", "-r", capture});
-  EXPECT_NE(other.status, 0);
-  EXPECT_NE(other.err.find("unknown preference"), std::string::npos) << other.err;
+    // The host resolves "zelanalyzer." to the page's one, nameless entry; any
+    // other name on the page is unknown.
+    const std::string capture = shared_tshark().write_capture("prefs", zelbuild::asnd162_samples());
+    const zeltest::Result empty_name = shared_tshark().run({"-o", "zelanalyzer.:x", "-r", capture});
+    EXPECT_EQ(empty_name.status, 0) << empty_name.err;
+    const zeltest::Result other = shared_tshark().run({"-o", "zelanalyzer.portmarking:1", "-r", capture});
+    EXPECT_NE(other.status, 0);
+    EXPECT_NE(other.err.find("unknown preference"), std::string::npos) << other.err;
 }
 
 TEST(PluginLoad, AnalyzerServicesAreClaimedOnPowerlinkAsnd) {
-  const auto decodes = glossary("decodes");
-  for (const char* service : {"161", "163", "164", "165"})
-    EXPECT_TRUE(contains(decodes, std::string("epl.asnd\t") + service + "\tzelanalyzer")) << service;
-  EXPECT_FALSE(contains(decodes, "epl.asnd\t162\tzelanalyzer"));
+    const auto decodes = glossary("decodes");
+    for (const char *service : {"161", "163", "164", "165"})
+        EXPECT_TRUE(contains(decodes, std::string("epl.asnd\t") + service + "\tzelanalyzer")) << service;
+    EXPECT_FALSE(contains(decodes, "epl.asnd\t162\tzelanalyzer"));
 }
 
 TEST(PluginLoad, LanyxStatisticsTreeIsOffered) {
-  const zeltest::Result r = shared_tshark().run({"-z", "help"});
-  EXPECT_NE((r.out + r.err).find("     zel_lyk,tree\n"), std::string::npos) << r.out << r.err;
+    const zeltest::Result r = shared_tshark().run({"-z", "help"});
+    EXPECT_NE((r.out + r.err).find("     zel_lyk,tree\n"), std::string::npos) << r.out << r.err;
 }
 
 TEST(PluginLoad, AsndService162IsLeftToPowerlink) {
-  const std::string capture = shared_tshark().write_capture("asnd162", zelbuild::asnd162_samples());
-  const auto rows = zeltest::field_rows(shared_tshark(), capture, {"_ws.col.Protocol", "frame.protocols"});
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][0], "POWERLINK");
-  EXPECT_EQ(rows[0][1].find("zelanalyzer"), std::string::npos) << rows[0][1];
-  EXPECT_TRUE(zeltest::matching_frames(shared_tshark(), capture, "zelanalyzer").empty());
+    const std::string capture = shared_tshark().write_capture("asnd162", zelbuild::asnd162_samples());
+    const auto rows = zeltest::field_rows(shared_tshark(), capture, {"_ws.col.Protocol", "frame.protocols"});
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "POWERLINK");
+    EXPECT_EQ(rows[0][1].find("zelanalyzer"), std::string::npos) << rows[0][1];
+    EXPECT_TRUE(zeltest::matching_frames(shared_tshark(), capture, "zelanalyzer").empty());
 }

@@ -25,13 +25,11 @@ struct DialogCloser {
     QPointer<QWidget> dialog;
     std::thread thread;
 
-    DialogCloser()
-    {
+    DialogCloser() {
         thread = std::thread([this] {
             for (int i = 0; i < 5000 && !QCoreApplication::instance(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            if (!QCoreApplication::instance())
-                return;
+            if (!QCoreApplication::instance()) return;
             sawApplication = true;
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
@@ -51,12 +49,11 @@ struct DialogCloser {
     ~DialogCloser() { thread.join(); }
 };
 
-} // namespace
+}  // namespace
 
-TEST(ExecuteWithoutApplication, RunsOwnApplicationAndReleasesEverything)
-{
+TEST(ExecuteWithoutApplication, RunsOwnApplicationAndReleasesEverything) {
     ASSERT_EQ(QCoreApplication::instance(), nullptr);
-    for (int round = 0; round < 2; ++round) { // a second activation works the same
+    for (int round = 0; round < 2; ++round) {  // a second activation works the same
         {
             DialogCloser closer;
             GuiHandler::getInstance()->showAboutDialog(0, nullptr);
@@ -69,8 +66,7 @@ TEST(ExecuteWithoutApplication, RunsOwnApplicationAndReleasesEverything)
     }
 }
 
-TEST(ExecuteWithoutApplication, MainDialogToo)
-{
+TEST(ExecuteWithoutApplication, MainDialogToo) {
     DialogCloser closer;
     GuiHandler::getInstance()->showMainDialog(0, nullptr);
     EXPECT_EQ(closer.dialogName, QStringLiteral("ZELAnalyzer_Main"));

@@ -13,14 +13,10 @@
 
 namespace {
 std::string g_warnings;
-void recordWarning(const gchar *, GLogLevelFlags, const gchar *message, gpointer)
-{
-    g_warnings += message;
-}
+void recordWarning(const gchar *, GLogLevelFlags, const gchar *message, gpointer) { g_warnings += message; }
 }  // namespace
 
-TEST(GuiLoaderForeignQt, RefusesTheOtherQtMajor)
-{
+TEST(GuiLoaderForeignQt, RefusesTheOtherQtMajor) {
     // this program links the other Qt's core library, as the host would
     ASSERT_STRNE(qVersion(), "");
     ASSERT_EQ(zel_gui::hostQtMajor(), QT_VERSION_MAJOR);

@@ -26,35 +26,27 @@ namespace {
 
 std::string g_warnings;
 
-void recordWarning(const gchar *, GLogLevelFlags, const gchar *message, gpointer)
-{
+void recordWarning(const gchar *, GLogLevelFlags, const gchar *message, gpointer) {
     g_warnings += message;
     g_warnings += '\n';
 }
 
-void captureWarnings()
-{
+void captureWarnings() {
     g_warnings.clear();
     g_log_set_handler(nullptr, G_LOG_LEVEL_WARNING, recordWarning, nullptr);
 }
 
 // Ends a child scenario; the warnings explain a failure in the test output.
-[[noreturn]] void finish(bool ok)
-{
-    if (!ok)
-        std::fprintf(stderr, "warnings: %s\n", g_warnings.c_str());
+[[noreturn]] void finish(bool ok) {
+    if (!ok) std::fprintf(stderr, "warnings: %s\n", g_warnings.c_str());
     std::exit(ok ? 0 : 1);
 }
 
-bool qtMapped(const char *version)
-{
-    return dlvsym(RTLD_DEFAULT, "qVersion", version) != nullptr;
-}
+bool qtMapped(const char *version) { return dlvsym(RTLD_DEFAULT, "qVersion", version) != nullptr; }
 
-} // namespace
+}  // namespace
 
-TEST(GuiLoader, PicksTheHostsQtMajor)
-{
+TEST(GuiLoader, PicksTheHostsQtMajor) {
     EXPECT_EQ(zel_gui::chooseQtMajor(0, 6), 6);
     EXPECT_EQ(zel_gui::chooseQtMajor(0, 5), 5);
     EXPECT_EQ(zel_gui::chooseQtMajor(5, 6), 5);
@@ -64,16 +56,14 @@ TEST(GuiLoader, PicksTheHostsQtMajor)
     EXPECT_EQ(zel_gui::moduleFileName(6), "zelanalyzer_gui_qt6.so");
 }
 
-TEST(GuiLoader, ThisProcessHasNoQt)
-{
+TEST(GuiLoader, ThisProcessHasNoQt) {
     // The loader itself must not drag Qt in: tshark loads it too.
     EXPECT_EQ(zel_gui::hostQtMajor(), 0);
     EXPECT_FALSE(qtMapped("Qt_5"));
     EXPECT_FALSE(qtMapped("Qt_6"));
 }
 
-TEST(GuiLoader, LooksBesideTheModuleUnlessTold)
-{
+TEST(GuiLoader, LooksBesideTheModuleUnlessTold) {
     unsetenv("ZELANALYZER_GUI_DIR");
     const std::string dir = zel_gui::moduleDirectory();
     // linked into this test program, so "beside the module" is beside the program
@@ -88,13 +78,12 @@ TEST(GuiLoader, LooksBesideTheModuleUnlessTold)
     unsetenv("ZELANALYZER_GUI_DIR");
 }
 
-TEST(GuiLoaderDeathTest, MissingModuleWarnsAndLoadsNoQt)
-{
+TEST(GuiLoaderDeathTest, MissingModuleWarnsAndLoadsNoQt) {
     EXPECT_EXIT(
         {
             captureWarnings();
             setenv("ZELANALYZER_GUI_DIR", "/nonexistent-zelanalyzer-gui", 1);
-            zel_gui::doReset(); // nothing loaded: nothing to relay, no load attempt
+            zel_gui::doReset();  // nothing loaded: nothing to relay, no load attempt
             bool ok = g_warnings.empty();
             ok = ok && !zel_gui::ensureLoaded();
             ok = ok && g_warnings.find("cannot load the window module") != std::string::npos;
@@ -115,8 +104,7 @@ TEST(GuiLoaderDeathTest, MissingModuleWarnsAndLoadsNoQt)
         ::testing::ExitedWithCode(0), "");
 }
 
-TEST(GuiLoaderDeathTest, RejectsALibraryThatIsNoWindowModule)
-{
+TEST(GuiLoaderDeathTest, RejectsALibraryThatIsNoWindowModule) {
     EXPECT_EXIT(
         {
             captureWarnings();
@@ -131,8 +119,7 @@ TEST(GuiLoaderDeathTest, RejectsALibraryThatIsNoWindowModule)
 }
 
 #ifndef ZEL_TEST_NO_GUI_MODULE
-TEST(GuiLoaderDeathTest, LoadsTheBuiltModuleWithoutAHostQt)
-{
+TEST(GuiLoaderDeathTest, LoadsTheBuiltModuleWithoutAHostQt) {
     EXPECT_EXIT(
         {
             captureWarnings();
@@ -140,11 +127,11 @@ TEST(GuiLoaderDeathTest, LoadsTheBuiltModuleWithoutAHostQt)
             bool ok = zel_gui::ensureLoaded();
             ok = ok && g_warnings.empty();
             // the module brought its own Qt (bound locally to the module)
-            const std::string qtCore = "libQt" + std::to_string(ZEL_TEST_QT_MAJOR) + "Core.so." +
-                                       std::to_string(ZEL_TEST_QT_MAJOR);
+            const std::string qtCore =
+                "libQt" + std::to_string(ZEL_TEST_QT_MAJOR) + "Core.so." + std::to_string(ZEL_TEST_QT_MAJOR);
             ok = ok && dlopen(qtCore.c_str(), RTLD_LAZY | RTLD_NOLOAD) != nullptr;
-            ok = ok && zel_gui::ensureLoaded(); // loaded once, answered from then on
-            zel_gui::doReset();                 // no window open: harmless
+            ok = ok && zel_gui::ensureLoaded();  // loaded once, answered from then on
+            zel_gui::doReset();                  // no window open: harmless
             finish(ok);
         },
         ::testing::ExitedWithCode(0), "");

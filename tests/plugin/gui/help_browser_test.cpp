@@ -15,8 +15,7 @@
 int qInitResources_zelanalyzer();
 int qCleanupResources_zelanalyzer();
 
-class UrlSink : public QObject
-{
+class UrlSink : public QObject {
     Q_OBJECT
 public:
     QList<QUrl> opened;
@@ -24,24 +23,20 @@ public slots:
     void open(const QUrl &url) { opened << url; }
 };
 
-class TestHelpBrowser : public QObject
-{
+class TestHelpBrowser : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QDesktopServices::setUrlHandler(QStringLiteral("https"), &sink, "open");
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &sink, "open");
     }
-    void cleanupTestCase()
-    {
+    void cleanupTestCase() {
         QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
         QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     }
 
-    void startsAtIntroduction()
-    {
+    void startsAtIntroduction() {
         HelpBrowser browser;
         QCOMPARE(browser.visitedPages(), QStringList{QStringLiteral("introduction")});
         QCOMPARE(browser.offsetFromNewest(), 0);
@@ -55,8 +50,7 @@ private slots:
         QVERIFY(html.contains(QStringLiteral("https://www.zelmar.example")));
     }
 
-    void linkBackAndForward()
-    {
+    void linkBackAndForward() {
         HelpBrowser browser;
         browser.setSource(QUrl(QStringLiteral("analysis.html")));
         QCOMPARE(browser.visitedPages(), (QStringList{"introduction", "analysis"}));
@@ -69,19 +63,18 @@ private slots:
         QCOMPARE(browser.offsetFromNewest(), 1);
         QVERIFY(!browser.canGoBackward());
         QVERIFY(browser.canGoForward());
-        browser.backward(); // at the oldest entry: nothing happens
+        browser.backward();  // at the oldest entry: nothing happens
         QCOMPARE(browser.offsetFromNewest(), 1);
 
         browser.forward();
         QCOMPARE(browser.offsetFromNewest(), 0);
         QVERIFY(browser.toPlainText().contains(QStringLiteral("Counter Delta")));
-        browser.forward(); // at the newest entry: nothing happens
+        browser.forward();  // at the newest entry: nothing happens
         QCOMPARE(browser.offsetFromNewest(), 0);
         QCOMPARE(browser.visitedPages().size(), 2);
     }
 
-    void reopeningNewestAddsNoEntry()
-    {
+    void reopeningNewestAddsNoEntry() {
         HelpBrowser browser;
         QSignalSpy changed(&browser, &QTextBrowser::historyChanged);
         browser.home();
@@ -89,8 +82,7 @@ private slots:
         QCOMPARE(browser.visitedPages(), QStringList{QStringLiteral("introduction")});
     }
 
-    void followingALinkDropsForwardEntries()
-    {
+    void followingALinkDropsForwardEntries() {
         HelpBrowser browser;
         browser.setSource(QUrl(QStringLiteral("analysis.html")));
         browser.setSource(QUrl(QStringLiteral("ta5521.html")));
@@ -103,26 +95,23 @@ private slots:
         QVERIFY(!browser.canGoForward());
     }
 
-    void missingPageShowsErrorPage()
-    {
+    void missingPageShowsErrorPage() {
         HelpBrowser browser;
         browser.setSource(QUrl(QStringLiteral("nosuchpage.html")));
         QCOMPARE(browser.visitedPages(), (QStringList{"introduction", "errorpage"}));
         QVERIFY(browser.toPlainText().contains(QStringLiteral("Help not found")));
-        QVERIFY(browser.toPlainText().contains(
-            QStringLiteral("The help page you where looking for, does not exist")));
+        QVERIFY(browser.toPlainText().contains(QStringLiteral("The help page you where looking for, does not exist")));
         // page names are case-sensitive
         browser.setSource(QUrl(QStringLiteral("Analysis.html")));
         QCOMPARE(browser.visitedPages().last(), QStringLiteral("errorpage"));
         QCOMPARE(browser.visitedPages().size(), 2);
     }
 
-    void missingErrorPageKeepsTheContent()
-    {
+    void missingErrorPageKeepsTheContent() {
         HelpBrowser browser;
         browser.setSource(QUrl(QStringLiteral("analysis.html")));
         const QString before = browser.toHtml();
-        qCleanupResources_zelanalyzer(); // no pages at all, the error page neither
+        qCleanupResources_zelanalyzer();  // no pages at all, the error page neither
         browser.setSource(QUrl(QStringLiteral("ta5521.html")));
         QCOMPARE(browser.toHtml(), before);
         QCOMPARE(browser.visitedPages(), (QStringList{"introduction", "analysis"}));
@@ -133,8 +122,7 @@ private slots:
         qInitResources_zelanalyzer();
     }
 
-    void externalLinkIsNotFollowed()
-    {
+    void externalLinkIsNotFollowed() {
         sink.opened.clear();
         HelpBrowser browser;
         browser.setSource(QUrl(QStringLiteral("analysis.html")));
@@ -145,47 +133,44 @@ private slots:
         QCOMPARE(browser.visitedPages(), (QStringList{"introduction", "analysis"}));
     }
 
-    void clickedAnchorGoesThroughSetSource()
-    {
+    void clickedAnchorGoesThroughSetSource() {
         HelpBrowser browser;
         emit browser.anchorClicked(QUrl(QStringLiteral("ta5521.html")));
         QCOMPARE(browser.visitedPages().last(), QStringLiteral("ta5521"));
         QVERIFY(browser.toPlainText().contains(QStringLiteral("Capture time after trigger [ms]")));
     }
 
-    void cyclePageHelpIsLinkedWithThePagesPicture()
-    {
+    void cyclePageHelpIsLinkedWithThePagesPicture() {
         HelpBrowser browser;
         emit browser.anchorClicked(QUrl(QStringLiteral("powerlink_cycle.html")));
         QCOMPARE(browser.visitedPages().last(), QStringLiteral("powerlink_cycle"));
         QVERIFY(browser.toPlainText().contains(QStringLiteral("Tools > POWERLINK > Cycle Analysis")));
         // the page itself, rendered when the resources were built
-        const QImage shot = browser.loadResource(QTextDocument::ImageResource,
-                                                 QUrl(QStringLiteral("pluginhelp/img/powerlink_cycle.png")))
-                                .value<QImage>();
+        const QImage shot =
+            browser
+                .loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("pluginhelp/img/powerlink_cycle.png")))
+                .value<QImage>();
         QVERIFY(shot.width() >= 820 && shot.height() >= 540);
     }
 
-    void imagesComeFromResources()
-    {
+    void imagesComeFromResources() {
         HelpBrowser browser;
-        const QImage plot = browser.loadResource(QTextDocument::ImageResource,
-                                                 QUrl(QStringLiteral("pluginhelp/img/opensafety_framedelta.png")))
+        const QImage plot = browser
+                                .loadResource(QTextDocument::ImageResource,
+                                              QUrl(QStringLiteral("pluginhelp/img/opensafety_framedelta.png")))
                                 .value<QImage>();
         QVERIFY(plot.width() > 100);
-        const QImage viaPrefix = browser.loadResource(QTextDocument::ImageResource,
-                                                      QUrl(QStringLiteral("img/ta5521.png")))
-                                     .value<QImage>();
+        const QImage viaPrefix =
+            browser.loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("img/ta5521.png"))).value<QImage>();
         QVERIFY(viaPrefix.width() > 100);
-        const QImage missing = browser.loadResource(QTextDocument::ImageResource,
-                                                    QUrl(QStringLiteral("pluginhelp/img/none.png")))
-                                   .value<QImage>();
+        const QImage missing =
+            browser.loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("pluginhelp/img/none.png")))
+                .value<QImage>();
         QCOMPARE(missing.size(), QSize(1, 1));
         QCOMPARE(missing.format(), QImage::Format_RGB32);
     }
 
-    void everyPageIsWellFormedAndItsLinksResolve()
-    {
+    void everyPageIsWellFormedAndItsLinksResolve() {
         // Every relative link of every page must lead to a page, and every
         // image to a resource: a broken link would show the error page.
         for (const char *page : {"introduction", "analysis", "powerlink_cycle", "ta5521", "errorpage"}) {
@@ -206,8 +191,7 @@ private slots:
         }
     }
 
-    void pageLayoutAndButtons()
-    {
+    void pageLayoutAndButtons() {
         HelpPage page;
         QCOMPARE(page.objectName(), QStringLiteral("HelpPage"));
         QCOMPARE(page.windowTitle(), QStringLiteral("Form"));

@@ -42,49 +42,41 @@ namespace {
 QStringList g_filters;
 QStringList g_preferences;
 
-void captureFilter(GHashTable *data)
-{
+void captureFilter(GHashTable *data) {
     g_filters << QString::fromUtf8(static_cast<const char *>(g_hash_table_lookup(data, "filter_string")));
 }
 
-void capturePreference(GHashTable *data)
-{
+void capturePreference(GHashTable *data) {
     g_preferences << QStringLiteral("%1.%2=%3")
                          .arg(QString::fromUtf8(static_cast<const char *>(g_hash_table_lookup(data, "pref_module"))),
                               QString::fromUtf8(static_cast<const char *>(g_hash_table_lookup(data, "pref_key"))),
                               QString::fromUtf8(static_cast<const char *>(g_hash_table_lookup(data, "pref_value"))));
 }
 
-QStringList actionTexts(const QMenu *menu)
-{
+QStringList actionTexts(const QMenu *menu) {
     QStringList texts;
-    for (const QAction *a : menu->actions())
-        texts << (a->isSeparator() ? QStringLiteral("--") : a->text());
+    for (const QAction *a : menu->actions()) texts << (a->isSeparator() ? QStringLiteral("--") : a->text());
     return texts;
 }
 
-QStringList headers(const QAbstractItemModel *model)
-{
+QStringList headers(const QAbstractItemModel *model) {
     QStringList h;
     for (int c = 0; c < model->columnCount(); ++c)
         h << model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
     return h;
 }
 
-QStringList column(const QAbstractItemModel *model, int col)
-{
+QStringList column(const QAbstractItemModel *model, int col) {
     QStringList values;
-    for (int r = 0; r < model->rowCount(); ++r)
-        values << model->index(r, col).data().toString();
+    for (int r = 0; r < model->rowCount(); ++r) values << model->index(r, col).data().toString();
     return values;
 }
 
 // The plot's answer to the mouse at x (y = 100).
-void moveMouse(OSCustomPlot &plot, double x)
-{
+void moveMouse(OSCustomPlot &plot, double x) {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), plot.mapToGlobal(QPointF(x, 100)), Qt::NoButton,
-                     Qt::NoButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), plot.mapToGlobal(QPointF(x, 100)), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
 #else
     QMouseEvent move(QEvent::MouseMove, QPointF(x, 100), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
 #endif
@@ -92,8 +84,7 @@ void moveMouse(OSCustomPlot &plot, double x)
 }
 
 // An SPDO of a node whose UDID the dissector knew (SDN 1).
-osa_frame_record spdo(uint16_t sender, uint32_t frame, uint16_t counter)
-{
+osa_frame_record spdo(uint16_t sender, uint32_t frame, uint16_t counter) {
     static const uint8_t udid[6] = {0x02, 0xD7, 0xA5, 0x3C, 0x5A, 0x96};
     osa_frame_record r;
     r.sender = sender;
@@ -109,20 +100,18 @@ osa_frame_record spdo(uint16_t sender, uint32_t frame, uint16_t counter)
     return r;
 }
 
-} // namespace
+}  // namespace
 
-class TestOpenSafetyPages : public QObject
-{
+class TestOpenSafetyPages : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
     bool haveCapture = false;
 
     // Fills the collection from a generated capture through Wireshark.
-    void loadGeneratedCapture()
-    {
+    void loadGeneratedCapture() {
         osa_gen::config cfg = osa_gen::default_config();
-        cfg.cycles = 160; // more than 100 SPDOs per producer: every node is listed
+        cfg.cycles = 160;  // more than 100 SPDOs per producer: every node is listed
         const std::string path = dir.filePath(QStringLiteral("osa.pcapng")).toStdString();
         std::string err;
         QVERIFY2(osa_gen::write_pcap(osa_gen::generate(cfg), path, true, &err), err.c_str());
@@ -131,27 +120,24 @@ class TestOpenSafetyPages : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QVERIFY(dir.isValid());
         plugin_if_register_gui_cb(PLUGIN_IF_FILTER_ACTION_APPLY, captureFilter);
         plugin_if_register_gui_cb(PLUGIN_IF_PREFERENCE_SAVE, capturePreference);
         loadGeneratedCapture();
     }
 
-    void mainDialogListsFiveEntriesWithData()
-    {
+    void mainDialogListsFiveEntriesWithData() {
         ZELAnalyzer_Main dialog;
         auto *list = dialog.findChild<QListWidget *>(QStringLiteral("listOptions"));
         QStringList titles;
-        for (int i = 0; i < list->count(); ++i)
-            titles << list->item(i)->text();
+        for (int i = 0; i < list->count(); ++i) titles << list->item(i)->text();
         QCOMPARE(titles, (QStringList{"Network", "Analysis", "Frame Delta", "Counter Delta", "Help"}));
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Zelmar Analyzer:: openSAFETY Network"));
         auto *stack = dialog.findChild<QStackedWidget *>(QStringLiteral("stackTools"));
         QCOMPARE(stack->currentWidget()->objectName(), QStringLiteral("openSAFETYNetworkPage"));
-        const QStringList expectTitles = {"openSAFETY Network", "openSAFETY Analysis", "Frame Delta",
-                                          "Counter Delta", "Form"};
+        const QStringList expectTitles = {"openSAFETY Network", "openSAFETY Analysis", "Frame Delta", "Counter Delta",
+                                          "Form"};
         for (int i = 0; i < list->count(); ++i) {
             emit list->itemClicked(list->item(i));
             QCOMPARE(stack->count(), 1);
@@ -159,21 +145,21 @@ private slots:
         }
     }
 
-    void networkPage()
-    {
+    void networkPage() {
         openSAFETYNetworkPage page;
         QCOMPARE(page.windowTitle(), QStringLiteral("openSAFETY Network"));
         QCOMPARE(page.size(), QSize(640, 480));
         QCOMPARE(page.findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("openSAFETY Network"));
         QCOMPARE(page.findChild<QLabel *>(QStringLiteral("lblTabelHeader"))->text(),
                  QStringLiteral("Detected Network Topology:"));
-        QVERIFY(page.findChild<QLabel *>(QStringLiteral("lblInfo"))->text().startsWith(
-            QStringLiteral("This is the logical representation")));
+        QVERIFY(page.findChild<QLabel *>(QStringLiteral("lblInfo"))
+                    ->text()
+                    .startsWith(QStringLiteral("This is the logical representation")));
         auto *table = page.findChild<OSTableView *>(QStringLiteral("tableNetwork"));
         QVERIFY(table);
         QAbstractItemModel *model = table->model();
-        QCOMPARE(headers(model), (QStringList{"SDN", "Saddr", "TSync", "Virtual", "Status", "SCM UDID", "#SNMT",
-                                              "#SSDO", "#SPDO"}));
+        QCOMPARE(headers(model),
+                 (QStringList{"SDN", "Saddr", "TSync", "Virtual", "Status", "SCM UDID", "#SNMT", "#SSDO", "#SPDO"}));
         QVERIFY(model->rowCount() >= 6);
         QVERIFY(table->isSortingEnabled());
         QVERIFY(table->alternatingRowColors());
@@ -181,8 +167,7 @@ private slots:
 
         // sorted by Saddr ascending, numerically (the model gives numbers)
         QList<uint> saddrs;
-        for (const QString &s : column(model, 1))
-            saddrs << s.toUInt();
+        for (const QString &s : column(model, 1)) saddrs << s.toUInt();
         QVERIFY(std::is_sorted(saddrs.begin(), saddrs.end()));
         QVERIFY(saddrs.contains(2) && saddrs.contains(7));
         // the SCM UDID Wireshark reported, in the table's form
@@ -190,21 +175,24 @@ private slots:
         // a header click re-sorts
         table->sortByColumn(8, Qt::DescendingOrder);
         QList<uint> spdos;
-        for (const QString &s : column(model, 8))
-            spdos << s.toUInt();
+        for (const QString &s : column(model, 8)) spdos << s.toUInt();
         QVERIFY(std::is_sorted(spdos.rbegin(), spdos.rend()));
     }
 
-    void contextMenuPerColumn()
-    {
+    void contextMenuPerColumn() {
         openSAFETYNetworkPage page;
         page.show();
         auto *table = page.findChild<OSTableView *>(QStringLiteral("tableNetwork"));
         const QStringList withFilter = {"&Apply as Filter", "--", "&Copy Value"};
-        const QStringList expected[] = {withFilter, withFilter, withFilter, {"--", "&Copy Value"},
+        const QStringList expected[] = {withFilter,
+                                        withFilter,
+                                        withFilter,
+                                        {"--", "&Copy Value"},
                                         {"--", "&Copy Value"},
                                         {"&Apply as Filter", "--", "Set as SCM UDID", "&Copy Value"},
-                                        {"--", "&Copy Value"}, {"--", "&Copy Value"}, {"--", "&Copy Value"}};
+                                        {"--", "&Copy Value"},
+                                        {"--", "&Copy Value"},
+                                        {"--", "&Copy Value"}};
         for (int col = 0; col < 9; ++col) {
             const QRect cell = table->visualRect(table->model()->index(0, col));
             table->tableContextMenuRequested(cell.center());
@@ -213,8 +201,7 @@ private slots:
         }
     }
 
-    void filtersForCells()
-    {
+    void filtersForCells() {
         QCOMPARE(OSTableView::filterFor("saddr", "5"), QStringLiteral("(opensafety.msg.node == 0x05)"));
         QCOMPARE(OSTableView::filterFor("saddr", "300"), QStringLiteral("(opensafety.msg.node == 0x12c)"));
         QCOMPARE(OSTableView::filterFor("timesync", "7"),
@@ -228,11 +215,9 @@ private slots:
 
     // The filter an SCM UDID cell applies selects, in the host's tshark, the
     // frames whose SCM UDID Wireshark's dissector decoded.
-    void scmUdidFilterMatchesTheDecodedFrames()
-    {
+    void scmUdidFilterMatchesTheDecodedFrames() {
         const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
-        if (tshark.isEmpty())
-            QSKIP("tshark not installed");
+        if (tshark.isEmpty()) QSKIP("tshark not installed");
         const QString path = dir.filePath(QStringLiteral("osa.pcapng"));
         const auto frames = [&](const QString &filter) {
             QProcess p;
@@ -252,8 +237,7 @@ private slots:
         QCOMPARE(frames(OSTableView::filterFor(QStringLiteral("scmudid"), QStringLiteral("02:D7:A5:3C:5A:97"))), 0);
     }
 
-    void applyFilterCopyAndPreferenceGoToWireshark()
-    {
+    void applyFilterCopyAndPreferenceGoToWireshark() {
         openSAFETYNetworkPage page;
         auto *table = page.findChild<OSTableView *>(QStringLiteral("tableNetwork"));
         QAbstractItemModel *model = table->model();
@@ -289,8 +273,7 @@ private slots:
         QVERIFY(g_filters.isEmpty());
     }
 
-    void statsPages()
-    {
+    void statsPages() {
         QStackedWidget stack;
         auto *frame = new openSAFETYStatsPage(&stack, 0);
         auto *counter = new openSAFETYStatsPage(&stack, 1);
@@ -364,18 +347,17 @@ private slots:
         QCOMPARE(counterPlot->graphCount(), 1);
     }
 
-    void analysisPage()
-    {
+    void analysisPage() {
         openSAFETYAnalysis page;
         QCOMPARE(page.windowTitle(), QStringLiteral("openSAFETY Analysis"));
         QCOMPARE(page.findChild<QLabel *>(QStringLiteral("lblTabelHeader"))->text(),
                  QStringLiteral("SafetyNode Address:"));
         auto *combo = page.findChild<QComboBox *>(QStringLiteral("cmbNodeInfoItem"));
         QStringList entries;
-        for (int i = 0; i < combo->count(); ++i)
-            entries << combo->itemText(i);
+        for (int i = 0; i < combo->count(); ++i) entries << combo->itemText(i);
         QVERIFY(entries.size() >= 6);
-        QVERIFY(entries.indexOf(QStringLiteral("Saddr 002 [SDN: 1]")) < entries.indexOf(QStringLiteral("Saddr 007 [SDN: 1]")));
+        QVERIFY(entries.indexOf(QStringLiteral("Saddr 002 [SDN: 1]")) <
+                entries.indexOf(QStringLiteral("Saddr 007 [SDN: 1]")));
         QVERIFY(entries.indexOf(QStringLiteral("Saddr 002 [SDN: 1]")) >= 0);
         // address order, virtual nodes after all others
         QStringList sorted = entries;
@@ -393,8 +375,7 @@ private slots:
         QAbstractItemModel *model = log->model();
         QVERIFY(model->rowCount() > 0);
         QList<uint> frames;
-        for (const QString &f : column(model, 0))
-            frames << f.toUInt();
+        for (const QString &f : column(model, 0)) frames << f.toUInt();
         QVERIFY(std::is_sorted(frames.begin(), frames.end()));
         QVERIFY(column(model, 1).join('\n').contains(QStringLiteral("Frame(s) missing")));
 
@@ -409,8 +390,7 @@ private slots:
 
     // ---- plots on exactly shaped series ----
 
-    void plotRangesAndGuards()
-    {
+    void plotRangesAndGuards() {
         osa_tap_reset();
         // node 5: SPDOs from frame 10 to 30000, deltas alternating 10 and 20
         uint32_t frame = 10;
@@ -495,8 +475,7 @@ private slots:
         QCOMPARE(plot.xAxis->range().upper, 5000.0);
     }
 
-    void syncErrorMarksFollowTheFrames()
-    {
+    void syncErrorMarksFollowTheFrames() {
         osa_tap_reset();
         // node 4: counter steps of 10 per SPDO, one jump (a single sync error)
         uint16_t counter = 100;
@@ -544,8 +523,7 @@ private slots:
         QVERIFY(redAround(plot.toPixmap(640, 300).toImage(), at) > 10);
     }
 
-    void emptyPlotHidesItsTracer()
-    {
+    void emptyPlotHidesItsTracer() {
         osa_tap_reset();
         for (uint32_t frame = 10; frame <= 50; frame += 10) {  // too few samples to plot
             const osa_frame_record r = spdo(1, frame, uint16_t(frame));
@@ -570,8 +548,7 @@ private slots:
         QVERIFY(plot.toolTip().isEmpty());
     }
 
-    void outlierRule()
-    {
+    void outlierRule() {
         using S = OSCustomPlot::Sample;
         QVector<double> keys, values;
         double lo = 0, hi = 0;
@@ -582,14 +559,13 @@ private slots:
         QCOMPARE(keys.first(), 100.0);
         QCOMPARE(values.first(), 40.0);
         QCOMPARE(keys.last(), 110.0);
-        QVERIFY(keys.size() > 2); // decay points between the outlier and the next point
+        QVERIFY(keys.size() > 2);  // decay points between the outlier and the next point
         QVERIFY(std::is_sorted(keys.begin(), keys.end()));
         const double a = (1 - std::cos(2 * M_PI / 5)) / 2;
         QCOMPARE(keys[1], 100.1);
         QCOMPARE(values[1], 40 * (1 - a) + a * 10);
-        for (int i = 2; i < keys.size() - 1; ++i)
-            QVERIFY(values[i] <= values[i - 1] && values[i] >= 10);
-        QVERIFY(values[keys.size() - 2] < 10.001); // settled on the next point's value
+        for (int i = 2; i < keys.size() - 1; ++i) QVERIFY(values[i] <= values[i - 1] && values[i] >= 10);
+        QVERIFY(values[keys.size() - 2] < 10.001);  // settled on the next point's value
 
         // deviation 8 (not above the mean): a plain point
         OSCustomPlot::buildPoints({S{110, 10, 0, 10}, S{100, 40, 8, 10}}, 0, keys, values, lo, hi);
@@ -602,8 +578,7 @@ private slots:
         QCOMPARE(keys, (QVector<double>{100}));
     }
 
-    void pngExportAndCancelledSave()
-    {
+    void pngExportAndCancelledSave() {
         osa_tap_reset();
         for (uint32_t f = 10; f <= 2000; f += 10) {
             const osa_frame_record r = spdo(4, f, uint16_t(f));
@@ -612,7 +587,7 @@ private slots:
         OSCustomPlot plot;
         plot.resize(640, 300);
         plot.plotNode(4);
-        QCOMPARE(plot.exportSize(), QSize(800, 375)); // 300 * 800 / 640
+        QCOMPARE(plot.exportSize(), QSize(800, 375));  // 300 * 800 / 640
 
         const QString base = dir.filePath(QStringLiteral("plot"));
         QVERIFY(plot.saveImage(base));
@@ -650,8 +625,7 @@ private slots:
     // node produces more than 100 SPDOs and only some take part in time
     // synchronisation. The Network page lists every node the statistics
     // tree shows, and the delta pages every producer of the safety domain.
-    void shortCaptureListsEveryNode()
-    {
+    void shortCaptureListsEveryNode() {
         const std::string path = dir.filePath(QStringLiteral("osa_default.pcapng")).toStdString();
         std::string err;
         QVERIFY2(osa_gen::write_pcap(osa_gen::generate(osa_gen::default_config()), path, true, &err), err.c_str());
@@ -660,15 +634,13 @@ private slots:
         openSAFETYNetworkPage network;
         auto *table = network.findChild<OSTableView *>(QStringLiteral("tableNetwork"));
         QCOMPARE(column(table->model(), 1), (QStringList{"1", "2", "3", "4", "5", "6", "7", "12"}));
-        for (const QString &spdos : column(table->model(), 8))
-            QVERIFY(spdos.toUInt() <= 100);
+        for (const QString &spdos : column(table->model(), 8)) QVERIFY(spdos.toUInt() <= 100);
 
         openSAFETYStatsPage frameDelta(nullptr, 0);
         auto *stats = frameDelta.findChild<OSTableView *>(QStringLiteral("tableStats"));
         QVERIFY(stats);
         QStringList producers = column(stats->model(), 1);
-        for (const char *sadr : {"2", "3", "4", "5", "6", "7"})
-            QVERIFY2(producers.contains(QLatin1String(sadr)), sadr);
+        for (const char *sadr : {"2", "3", "4", "5", "6", "7"}) QVERIFY2(producers.contains(QLatin1String(sadr)), sadr);
     }
 };
 

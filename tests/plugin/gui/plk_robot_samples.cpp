@@ -6,15 +6,12 @@
 
 struct analysed_capture::engine {
     flowlens_instance *instance = nullptr;
-    ~engine()
-    {
-        if (instance)
-            flowlens_destroy(instance);
+    ~engine() {
+        if (instance) flowlens_destroy(instance);
     }
 };
 
-analysed_capture::analysed_capture(const std::string &name) : run(new engine)
-{
+analysed_capture::analysed_capture(const std::string &name) : run(new engine) {
     const std::string dir = shared_captures_dir();
     if (dir.empty()) {
         skip = true;
@@ -41,17 +38,10 @@ analysed_capture::analysed_capture(const std::string &name) : run(new engine)
 
 analysed_capture::~analysed_capture() = default;
 
-const flowlens_cycle_samples *analysed_capture::samples() const
-{
+const flowlens_cycle_samples *analysed_capture::samples() const {
     return run->instance ? flowlens_samples(run->instance) : nullptr;
 }
 
-const char *analysed_capture::deviation5Text()
-{
-    return flowlens_event_texts[FLOWLENS_EV_DEVIATION_5];
-}
+const char *analysed_capture::deviation5Text() { return flowlens_event_texts[FLOWLENS_EV_DEVIATION_5]; }
 
-const char *analysed_capture::deviation10Text()
-{
-    return flowlens_event_texts[FLOWLENS_EV_DEVIATION_10];
-}
+const char *analysed_capture::deviation10Text() { return flowlens_event_texts[FLOWLENS_EV_DEVIATION_10]; }

@@ -9,8 +9,7 @@
 
 class flowlens_cycle_samples;
 
-class analysed_capture
-{
+class analysed_capture {
 public:
     // Feeds every frame of the shared capture `name` to a new engine; check
     // error() (the capture folder may be missing: skipped()).

@@ -35,57 +35,44 @@ namespace {
 // What the page handed to Wireshark's "goto frame".
 QList<quint32> g_gotoFrames;
 
-void captureGoto(GHashTable *data)
-{
-    g_gotoFrames << GPOINTER_TO_UINT(g_hash_table_lookup(data, "frame_nr"));
-}
+void captureGoto(GHashTable *data) { g_gotoFrames << GPOINTER_TO_UINT(g_hash_table_lookup(data, "frame_nr")); }
 
 // The samples the page finds as the running analysis' (the plug-in module
 // defines this function inside Wireshark; here the test does).
 const flowlens_cycle_samples *g_live = nullptr;
 
-QPointF pixelOf(const QCPGraph *graph, double key, double value)
-{
+QPointF pixelOf(const QCPGraph *graph, double key, double value) {
     return QPointF(graph->keyAxis()->coordToPixel(key), graph->valueAxis()->coordToPixel(value));
 }
 
-QCPGraph *graphNamed(const QCustomPlot *plot, const QString &name)
-{
+QCPGraph *graphNamed(const QCustomPlot *plot, const QString &name) {
     for (int i = 0; i < plot->graphCount(); ++i) {
-        if (plot->graph(i)->name() == name)
-            return plot->graph(i);
+        if (plot->graph(i)->name() == name) return plot->graph(i);
     }
     return nullptr;
 }
 
-QVector<double> keysOf(const QCPGraph *graph)
-{
+QVector<double> keysOf(const QCPGraph *graph) {
     QVector<double> keys;
-    for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
-        keys << it->key;
+    for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it) keys << it->key;
     return keys;
 }
 
-QVector<double> valuesOf(const QCPGraph *graph)
-{
+QVector<double> valuesOf(const QCPGraph *graph) {
     QVector<double> values;
-    for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it)
-        values << it->value;
+    for (auto it = graph->data()->constBegin(); it != graph->data()->constEnd(); ++it) values << it->value;
     return values;
 }
 
-QStringList row(const QAbstractItemModel *model, int r)
-{
+QStringList row(const QAbstractItemModel *model, int r) {
     QStringList cells;
-    for (int c = 0; c < model->columnCount(); ++c)
-        cells << model->index(r, c).data().toString();
+    for (int c = 0; c < model->columnCount(); ++c) cells << model->index(r, c).data().toString();
     return cells;
 }
 
 // A network of one MN polling CN 1 and CN 2 each cycle: SoC at frame 10k,
 // PReq/PRes pairs after it; cycle k takes 400 µs + k * 3 µs.
-void fillNetwork(flowlens_cycle_samples &s, unsigned network, int cycles, uint64_t firstFrame = 10)
-{
+void fillNetwork(flowlens_cycle_samples &s, unsigned network, int cycles, uint64_t firstFrame = 10) {
     uint64_t t = 1'000'000'000;
     for (int k = 0; k < cycles; ++k) {
         const uint64_t cycle = k == 0 ? 0 : 400'000 + uint64_t(k) * 3'000;
@@ -97,25 +84,17 @@ void fillNetwork(flowlens_cycle_samples &s, unsigned network, int cycles, uint64
     }
 }
 
-} // namespace
+}  // namespace
 
-const flowlens_cycle_samples *plk_cycle_samples(void)
-{
-    return g_live;
-}
+const flowlens_cycle_samples *plk_cycle_samples(void) { return g_live; }
 
-class TestPowerlinkCyclePage : public QObject
-{
+class TestPowerlinkCyclePage : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        plugin_if_register_gui_cb(PLUGIN_IF_GOTO_FRAME, captureGoto);
-    }
+    void initTestCase() { plugin_if_register_gui_cb(PLUGIN_IF_GOTO_FRAME, captureGoto); }
 
-    void init()
-    {
+    void init() {
         g_gotoFrames.clear();
         g_live = nullptr;
     }
@@ -123,14 +102,13 @@ private slots:
     // The bands sit where the cycle check starts to report: the check takes
     // the difference in ns over the nominal time in µs, rounded down, and
     // reports above 50 and above 100 per mille.
-    void bandEdgesAreTheFirstReportedCycleTimes()
-    {
+    void bandEdgesAreTheFirstReportedCycleTimes() {
         for (uint32_t nominal : {1u, 200u, 333u, 400u, 1000u, 12345u, 100000u}) {
             for (int limit : {50, 100}) {
                 for (int sign : {1, -1}) {
                     const double edgeUs = PlkCyclePage::bandEdgeUs(nominal, limit, sign);
                     const int64_t edgeNs = std::llround(edgeUs * 1000);
-                    QCOMPARE(double(edgeNs), edgeUs * 1000); // whole ns
+                    QCOMPARE(double(edgeNs), edgeUs * 1000);  // whole ns
                     QVERIFY2(PlkCyclePage::deviationPermille(uint64_t(edgeNs), nominal) > limit,
                              qPrintable(QStringLiteral("%1 us, %2, %3").arg(nominal).arg(limit).arg(sign)));
                     // one ns closer to the nominal time is not reported
@@ -144,8 +122,7 @@ private slots:
         QCOMPARE(PlkCyclePage::deviationPermille(0, 0), int64_t(0));
     }
 
-    void fillsEveryPlotFromTheSamples()
-    {
+    void fillsEveryPlotFromTheSamples() {
         flowlens_cycle_samples s;
         fillNetwork(s, 0, 6);
         s.add_late(0, 2);
@@ -204,8 +181,7 @@ private slots:
         QVERIFY(cn1->visible() && cn2->visible());
         // the table shows every column without scrolling
         int columns = 0;
-        for (int c = 0; c < model->columnCount(); ++c)
-            columns += table->columnWidth(c);
+        for (int c = 0; c < model->columnCount(); ++c) columns += table->columnWidth(c);
         QVERIFY(table->minimumWidth() >= columns);
 
         auto *summary = page.findChild<QLabel *>(QStringLiteral("lblSummary"));
@@ -215,8 +191,7 @@ private slots:
         QVERIFY(page.findChild<QComboBox *>(QStringLiteral("comboNetwork"))->isHidden());
     }
 
-    void rangesCoverDataBandsAndFrames()
-    {
+    void rangesCoverDataBandsAndFrames() {
         flowlens_cycle_samples s;
         fillNetwork(s, 0, 6);
         s.add_event(0, 75, 2, "Loss of SoC");
@@ -262,8 +237,7 @@ private slots:
         QVERIFY(spikeY.lower < 359.6 && spikeY.upper > 1200);
     }
 
-    void imageIsSavedAsPng()
-    {
+    void imageIsSavedAsPng() {
         flowlens_cycle_samples s;
         fillNetwork(s, 0, 4);
         PlkCyclePage page(nullptr, &s);
@@ -279,8 +253,7 @@ private slots:
 
     // A click on a point or a mark selects its frame in Wireshark; a drag
     // or a click beside everything selects nothing.
-    void clicksSelectFrames()
-    {
+    void clicksSelectFrames() {
         flowlens_cycle_samples s;
         fillNetwork(s, 0, 6);
         s.add_event(0, 35, 2, "Loss of PRes");
@@ -329,19 +302,17 @@ private slots:
 
     // Bars over the cycle times: every cycle counted once, the rare extreme
     // ones in the outer bars instead of stretching the range.
-    void histogramCountsEveryCycle()
-    {
+    void histogramCountsEveryCycle() {
         std::vector<uint64_t> times;
-        for (int i = 0; i < 1999; ++i)
-            times.push_back(398'000 + uint64_t(i % 5) * 1'000); // 398..402 µs
-        times.push_back(800'000); // a lost SoC
+        for (int i = 0; i < 1999; ++i) times.push_back(398'000 + uint64_t(i % 5) * 1'000);  // 398..402 µs
+        times.push_back(800'000);                                                           // a lost SoC
         const PlkHistogramPlot::Bins bins = PlkHistogramPlot::binsOf(times);
         QCOMPARE(bins.counts.size(), PlkHistogramPlot::kBins);
         QCOMPARE(bins.lower, 398.0);
         QCOMPARE(bins.width, 4.0 / PlkHistogramPlot::kBins);
         QCOMPARE(std::accumulate(bins.counts.cbegin(), bins.counts.cend(), 0.0), 2000.0);
         QCOMPARE(bins.counts.first(), 400.0);
-        QCOMPARE(bins.counts.last(), 400.0); // 399 times 402 µs and the lost SoC
+        QCOMPARE(bins.counts.last(), 400.0);  // 399 times 402 µs and the lost SoC
         QVERIFY(PlkHistogramPlot::binsOf({}).counts.isEmpty());
         // one value: one bar of it
         const PlkHistogramPlot::Bins one = PlkHistogramPlot::binsOf({400'000, 400'000});
@@ -372,8 +343,7 @@ private slots:
                  qPrintable(plot->toolTipAt(at)));
     }
 
-    void decimatedSamplesArePlottedAsKept()
-    {
+    void decimatedSamplesArePlottedAsKept() {
         flowlens_cycle_samples s;
         // the smallest caps: 8 cycles, 512 answers (the collector's floor)
         s.set_caps(8, 8, 8);
@@ -384,8 +354,7 @@ private slots:
         auto *cyclePlot = page.findChild<PlkCyclePlot *>(QStringLiteral("plotCycle"));
         QVector<double> keys, values;
         for (const flowlens_cycle_point &c : s.cycles(0)) {
-            if (c.cycle_time == 0)
-                continue;
+            if (c.cycle_time == 0) continue;
             keys << double(c.soc_frame);
             values << double(c.cycle_time) / 1000.0;
         }
@@ -403,7 +372,7 @@ private slots:
             last = std::max(last, double(r.pres_frame));
         }
         QCOMPARE(cyclePlot->xAxis->range(), QCPRange(first, last));
-        QVERIFY(last - first > 2000); // 300 cycles of 10 frames, decimated to a few
+        QVERIFY(last - first > 2000);  // 300 cycles of 10 frames, decimated to a few
         auto *responsePlot = page.findChild<PlkCyclePlot *>(QStringLiteral("plotResponse"));
         int responses = 0;
         for (const char *name : {"CN 1", "CN 2"})
@@ -411,15 +380,15 @@ private slots:
         QCOMPARE(responses, int(s.responses(0).size()));
         // the summary says so; the table counts every answer
         const QString summary = page.findChild<QLabel *>(QStringLiteral("lblSummary"))->text();
-        QVERIFY2(summary.contains(QStringLiteral("(one cycle in %1 kept)").arg(s.cycle_stride(0))), qPrintable(summary));
+        QVERIFY2(summary.contains(QStringLiteral("(one cycle in %1 kept)").arg(s.cycle_stride(0))),
+                 qPrintable(summary));
         QVERIFY2(summary.contains(QStringLiteral("(one response in %1 kept)").arg(s.response_stride(0))),
                  qPrintable(summary));
         QAbstractItemModel *model = page.findChild<QTableView *>(QStringLiteral("tableCn"))->model();
         QCOMPARE(model->index(0, 1).data().toString(), QStringLiteral("300"));
     }
 
-    void secondNetworkIsChosenInTheList()
-    {
+    void secondNetworkIsChosenInTheList() {
         flowlens_cycle_samples s;
         fillNetwork(s, 0, 5, 10);
         fillNetwork(s, 1, 3, 1000);
@@ -455,8 +424,7 @@ private slots:
         QVERIFY(secondPage.findChild<QComboBox *>(QStringLiteral("comboNetwork"))->isHidden());
     }
 
-    void withoutCyclesThePageSaysSo()
-    {
+    void withoutCyclesThePageSaysSo() {
         flowlens_cycle_samples noCycles;
         // answers and events alone make no cycle to show
         noCycles.add_response(0, 1, 1, 2, 0, 5000);
@@ -489,8 +457,7 @@ private slots:
 
     // The dialog lists the page and, asked for it, opens on it with the
     // running analysis' samples.
-    void dialogOpensOnTheCyclePage()
-    {
+    void dialogOpensOnTheCyclePage() {
         flowlens_cycle_samples s;
         fillNetwork(s, 0, 4);
         g_live = &s;
@@ -527,11 +494,9 @@ private slots:
 
     // The robot capture through the engine: the page shows exactly what the
     // engine kept, and its bands agree with the engine's deviation reports.
-    void robotCaptureThroughTheEngine()
-    {
+    void robotCaptureThroughTheEngine() {
         const analysed_capture robot("powerlink_robot_with_iperf.pcapng.gz");
-        if (robot.skipped())
-            QSKIP("the shared captures are not there");
+        if (robot.skipped()) QSKIP("the shared captures are not there");
         QVERIFY2(robot.error().empty(), robot.error().c_str());
         const flowlens_cycle_samples *s = robot.samples();
         QVERIFY(s && s->cycles(0).size() > 100);
@@ -541,8 +506,7 @@ private slots:
         QCPGraph *cycle = graphNamed(cyclePlot, QStringLiteral("Cycle time"));
         QVector<double> keys, values;
         for (const flowlens_cycle_point &c : s->cycles(0)) {
-            if (c.cycle_time == 0)
-                continue;
+            if (c.cycle_time == 0) continue;
             keys << double(c.soc_frame);
             values << double(c.cycle_time) / 1000.0;
         }
@@ -552,8 +516,7 @@ private slots:
         // one graph per CN with that CN's answers; the table row per CN
         auto *responsePlot = page.findChild<PlkCyclePlot *>(QStringLiteral("plotResponse"));
         std::map<int, int> answers;
-        for (const flowlens_response_point &r : s->responses(0))
-            answers[r.node] += 1;
+        for (const flowlens_response_point &r : s->responses(0)) answers[r.node] += 1;
         QVERIFY(!answers.empty());
         for (const auto &[node, count] : answers) {
             QCPGraph *g = graphNamed(responsePlot, QStringLiteral("CN %1").arg(node));
@@ -575,10 +538,8 @@ private slots:
         // band's edge, and every cycle beyond it that the check measured was reported.
         std::set<uint64_t> reported5, reported10;
         for (const flowlens_event_point &e : s->events(0)) {
-            if (std::strcmp(e.text, analysed_capture::deviation5Text()) == 0)
-                reported5.insert(e.frame);
-            if (std::strcmp(e.text, analysed_capture::deviation10Text()) == 0)
-                reported10.insert(e.frame);
+            if (std::strcmp(e.text, analysed_capture::deviation5Text()) == 0) reported5.insert(e.frame);
+            if (std::strcmp(e.text, analysed_capture::deviation10Text()) == 0) reported10.insert(e.frame);
         }
         int beyond5 = 0;
         for (const flowlens_cycle_point &c : s->cycles(0)) {

@@ -27,8 +27,7 @@
 #include <cstring>
 
 namespace {
-osa_gen::config networkConfig()
-{
+osa_gen::config networkConfig() {
     osa_gen::config cfg = osa_gen::default_config();
     cfg.cycles = 400;
     return cfg;
@@ -36,21 +35,17 @@ osa_gen::config networkConfig()
 
 // The delta pages open on their first row, the SCM, which sends no SPDOs of
 // its own; show node 3, which loses cycles, instead.
-void showInterestingNode(QWidget *dialog, bool withSyncErrors)
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the replaced page
+void showInterestingNode(QWidget *dialog, bool withSyncErrors) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the replaced page
     auto *plot = dialog->findChild<OSCustomPlot *>(QStringLiteral("wdgCustomPlot"));
-    if (!plot)
-        return;
+    if (!plot) return;
     plot->plotNode(3);
-    if (withSyncErrors)
-        plot->setShowSyncError(true);
+    if (withSyncErrors) plot->setShowSyncError(true);
     if (auto *box = dialog->findChild<QCheckBox *>(QStringLiteral("checkShowNetworkSyncError")))
         box->setChecked(withSyncErrors);
 }
 
-bool save(QWidget *widget, const QString &dir, const QString &name)
-{
+bool save(QWidget *widget, const QString &dir, const QString &name) {
     QApplication::processEvents();
     const QString path = dir + QLatin1Char('/') + name;
     if (!widget->grab().save(path, "PNG")) {
@@ -62,18 +57,15 @@ bool save(QWidget *widget, const QString &dir, const QString &name)
 }
 }  // namespace
 
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if ((argc == 3 || argc == 7) && std::strcmp(argv[1], "--grab-screen") == 0) {
         QScreen *screen = QGuiApplication::primaryScreen();
         int area[4] = {0, 0, -1, -1};
-        for (int i = 0; argc == 7 && i < 4; ++i)
-            area[i] = std::atoi(argv[3 + i]);
+        for (int i = 0; argc == 7 && i < 4; ++i) area[i] = std::atoi(argv[3 + i]);
         return screen && screen->grabWindow(0, area[0], area[1], area[2], area[3])
-                                 .save(QString::fromLocal8Bit(argv[2]), "PNG")
+                             .save(QString::fromLocal8Bit(argv[2]), "PNG")
                    ? 0
                    : 1;
     }
@@ -86,8 +78,9 @@ int main(int argc, char **argv)
         return 0;
     }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: zel_gui_screenshots <output-dir> | --capture <file> | "
-                             "--grab-screen <file> [x y w h]\n");
+        std::fprintf(stderr,
+                     "usage: zel_gui_screenshots <output-dir> | --capture <file> | "
+                     "--grab-screen <file> [x y w h]\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -109,8 +102,8 @@ int main(int argc, char **argv)
         ZELAnalyzer_Main dialog;
         dialog.show();
         auto *list = dialog.findChild<QListWidget *>(QStringLiteral("listOptions"));
-        const char *files[] = {"main_network.png", "main_analysis.png", "main_framedelta.png",
-                               "main_counterdelta.png", "main_help.png"};
+        const char *files[] = {"main_network.png", "main_analysis.png", "main_framedelta.png", "main_counterdelta.png",
+                               "main_help.png"};
         for (int i = 0; i < list->count() && i < 5; ++i) {
             list->setCurrentRow(i);
             emit list->itemClicked(list->item(i));

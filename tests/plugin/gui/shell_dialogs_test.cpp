@@ -23,8 +23,7 @@ int qCleanupResources_zelanalyzer();
 
 namespace {
 // Runs fn on the next modal dialog once it is shown (exec blocks the caller).
-void onModalDialog(std::function<void(QDialog *)> fn)
-{
+void onModalDialog(std::function<void(QDialog *)> fn) {
     QTimer::singleShot(0, [fn]() {
         QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
         fn(qobject_cast<QDialog *>(QApplication::activeModalWidget()));
@@ -32,20 +31,17 @@ void onModalDialog(std::function<void(QDialog *)> fn)
 }
 }  // namespace
 
-class TestShellDialogs : public QObject
-{
+class TestShellDialogs : public QObject {
     Q_OBJECT
 
 private slots:
-    void resourcesAreRegistered()
-    {
-        for (const char *path : {":/general/back.png", ":/general/forward.png", ":/general/home.png",
-                                 ":/general/help_browser.png", ":/opensafety/logo.png",
-                                 ":/opensafety/aboutdialog.png", ":/pluginhelp/introduction",
-                                 ":/pluginhelp/analysis", ":/pluginhelp/ta5521", ":/pluginhelp/errorpage",
-                                 ":/pluginhelp/img/ta5521.png", ":/pluginhelp/img/opensafety_framedelta.png",
-                                 ":/pluginhelp/img/opensafety_counterdelta.png", ":/powerlink/cycle.png",
-                                 ":/pluginhelp/powerlink_cycle", ":/pluginhelp/img/powerlink_cycle.png"}) {
+    void resourcesAreRegistered() {
+        for (const char *path :
+             {":/general/back.png", ":/general/forward.png", ":/general/home.png", ":/general/help_browser.png",
+              ":/opensafety/logo.png", ":/opensafety/aboutdialog.png", ":/pluginhelp/introduction",
+              ":/pluginhelp/analysis", ":/pluginhelp/ta5521", ":/pluginhelp/errorpage", ":/pluginhelp/img/ta5521.png",
+              ":/pluginhelp/img/opensafety_framedelta.png", ":/pluginhelp/img/opensafety_counterdelta.png",
+              ":/powerlink/cycle.png", ":/pluginhelp/powerlink_cycle", ":/pluginhelp/img/powerlink_cycle.png"}) {
             QVERIFY2(QFile::exists(QString::fromLatin1(path)), path);
         }
         QCOMPARE(QImage(QStringLiteral(":/opensafety/aboutdialog.png")).size(), QSize(545, 91));
@@ -53,8 +49,7 @@ private slots:
         QCOMPARE(QImage(QStringLiteral(":/powerlink/cycle.png")).size(), QSize(96, 50));
     }
 
-    void aboutDialogLayoutAndTexts()
-    {
+    void aboutDialogLayoutAndTexts() {
         ZELAnalyzer_About about;
         QCOMPARE(about.objectName(), QStringLiteral("ZELAnalyzer_About"));
         QCOMPARE(about.windowTitle(), QStringLiteral("About Zelmar Analysis Tools"));
@@ -102,27 +97,25 @@ private slots:
         QVERIFY(!about.isVisible());
     }
 
-    void withoutResourcesTheDialogsStillOpen()
-    {
+    void withoutResourcesTheDialogsStillOpen() {
         qCleanupResources_zelanalyzer();
         QVERIFY(!QFile::exists(QStringLiteral(":/opensafety/aboutdialog.png")));
         {
             ZELAnalyzer_About about;
             auto *banner = about.findChild<QGraphicsView *>(QStringLiteral("bannerImage"));
-            QVERIFY(banner->scene()->sceneRect().isEmpty()); // an empty banner area
+            QVERIFY(banner->scene()->sceneRect().isEmpty());  // an empty banner area
             about.show();
             QVERIFY(about.isVisible());
         }
         {
-            ZELAnalyzer_Main dialog; // help page without help resources
+            ZELAnalyzer_Main dialog;  // help page without help resources
             QCOMPARE(dialog.windowTitle(), QStringLiteral("Zelmar Analyzer:: Form"));
         }
         qInitResources_zelanalyzer();
         QVERIFY(QFile::exists(QStringLiteral(":/opensafety/aboutdialog.png")));
     }
 
-    void mainDialogWithoutDataListsOnlyHelp()
-    {
+    void mainDialogWithoutDataListsOnlyHelp() {
         ZELAnalyzer_Main dialog;
         QCOMPARE(dialog.objectName(), QStringLiteral("ZELAnalyzer_Main"));
         QCOMPARE(dialog.size(), QSize(860, 600));
@@ -154,8 +147,7 @@ private slots:
         QCOMPARE(box->standardButtons(), QDialogButtonBox::Close);
     }
 
-    void clickingAnEntryReplacesAndReleasesItsPage()
-    {
+    void clickingAnEntryReplacesAndReleasesItsPage() {
         ZELAnalyzer_Main dialog;
         auto *list = dialog.findChild<QListWidget *>(QStringLiteral("listOptions"));
         auto *stack = dialog.findChild<QStackedWidget *>(QStringLiteral("stackTools"));
@@ -165,13 +157,12 @@ private slots:
         QVERIFY(stack->currentWidget() != first.data());
         QVERIFY(first && first->isHidden());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(first.isNull()); // no page left behind per click
-        emit list->itemClicked(nullptr); // tolerated
+        QVERIFY(first.isNull());          // no page left behind per click
+        emit list->itemClicked(nullptr);  // tolerated
         QCOMPARE(stack->count(), 1);
     }
 
-    void pageEntries()
-    {
+    void pageEntries() {
         MainPageEntry none(QIcon(), QStringLiteral("None"), MainPageEntry::PageNone, false);
         QVERIFY(none.createListItem() == nullptr);
         QVERIFY(none.createPage(nullptr) == nullptr);
@@ -188,14 +179,12 @@ private slots:
         QVERIFY(network.createListItem() == nullptr);
     }
 
-    void singletonIsUnique()
-    {
+    void singletonIsUnique() {
         QVERIFY(GuiHandler::getInstance() != nullptr);
         QCOMPARE(GuiHandler::getInstance(), GuiHandler::getInstance());
     }
 
-    void tapResetClosesAndReleasesTheMainDialog()
-    {
+    void tapResetClosesAndReleasesTheMainDialog() {
         QPointer<QDialog> shown;
         bool closedByReset = false;
         onModalDialog([&](QDialog *dialog) {
@@ -204,21 +193,19 @@ private slots:
             GuiHandler::getInstance()->doReset();
             closedByReset = true;
         });
-        GuiHandler::getInstance()->showMainDialog(0, nullptr); // returns when the dialog closed
+        GuiHandler::getInstance()->showMainDialog(0, nullptr);  // returns when the dialog closed
         QVERIFY(closedByReset);
-        QVERIFY(shown.isNull()); // released, not kept per activation
+        QVERIFY(shown.isNull());  // released, not kept per activation
         QVERIFY(QApplication::activeModalWidget() == nullptr);
     }
 
-    void resetWithoutOpenDialogIsHarmless()
-    {
+    void resetWithoutOpenDialogIsHarmless() {
         QSignalSpy spy(GuiHandler::getInstance(), &GuiHandler::reset);
         GuiHandler::getInstance()->doReset();
         QCOMPARE(spy.count(), 1);
     }
 
-    void closeButtonEndsTheMainDialog()
-    {
+    void closeButtonEndsTheMainDialog() {
         QPointer<QDialog> shown;
         onModalDialog([&](QDialog *dialog) {
             shown = dialog;
@@ -230,8 +217,7 @@ private slots:
         QVERIFY(shown.isNull());
     }
 
-    void aboutDialogRunsModalAndIsReleased()
-    {
+    void aboutDialogRunsModalAndIsReleased() {
         QPointer<QDialog> shown;
         onModalDialog([&](QDialog *dialog) {
             shown = dialog;
@@ -239,9 +225,7 @@ private slots:
             // the about dialog does not react to tap resets
             GuiHandler::getInstance()->doReset();
             QVERIFY(dialog->isVisible());
-            dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))
-                ->button(QDialogButtonBox::Ok)
-                ->click();
+            dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))->button(QDialogButtonBox::Ok)->click();
         });
         GuiHandler::getInstance()->showAboutDialog(0, nullptr);
         QVERIFY(shown.isNull());

@@ -47,39 +47,39 @@ struct HostProvider {
     std::vector<nstime_t> times;
 };
 
-void reportError(const char *fmt, va_list ap)
-{
+void reportError(const char *fmt, va_list ap) {
     vfprintf(stderr, fmt, ap);
     fputc('\n', stderr);
 }
 // Templates where Wireshark releases differ in a parameter's type (gboolean
 // or bool, a 32- or 64-bit frame number): each matches its slot's type.
 template <typename Flag>
-void reportFile(const char *name, int err, Flag) { fprintf(stderr, "%s: %d\n", name, err); }
+void reportFile(const char *name, int err, Flag) {
+    fprintf(stderr, "%s: %d\n", name, err);
+}
 void reportFile2(const char *name, int err) { fprintf(stderr, "%s: %d\n", name, err); }
 void reportCfile(const char *name, int err, gchar *) { reportFile2(name, err); }
 void reportCfileDump(const char *name, int err, gchar *, int) { reportFile2(name, err); }
 template <typename FrameNumber>
-void reportCfileWrite(const char *, const char *name, int err, gchar *, FrameNumber, int) { reportFile2(name, err); }
+void reportCfileWrite(const char *, const char *name, int err, gchar *, FrameNumber, int) {
+    reportFile2(name, err);
+}
 
-const report_message_routines kRoutines = {reportError, reportError,  reportFile,  reportFile2,      reportFile2,
+const report_message_routines kRoutines = {reportError, reportError,     reportFile,  reportFile2,      reportFile2,
                                            reportCfile, reportCfileDump, reportCfile, reportCfileWrite, reportCfile};
 
-const nstime_t *frameTime(packet_provider_data *opaque, guint32 num)
-{
+const nstime_t *frameTime(packet_provider_data *opaque, guint32 num) {
     auto *prov = reinterpret_cast<HostProvider *>(opaque);
     return num == 0 || num > prov->times.size() ? nullptr : &prov->times[num - 1];
 }
 
 // Reads a capture file and dissects every packet with the taps running, as
 // Wireshark does when it opens a file.
-bool dissectFile(const std::string &path)
-{
+bool dissectFile(const std::string &path) {
     int code = 0;
     gchar *info = nullptr;
     wtap *wth = wtap_open_offline(path.c_str(), WTAP_TYPE_AUTO, &code, &info, TRUE);
-    if (!wth)
-        return false;
+    if (!wth) return false;
     HostProvider prov;
     static const packet_provider_funcs funcs = {frameTime, nullptr, nullptr, nullptr};
     epan_t *session = epan_new(reinterpret_cast<packet_provider_data *>(&prov), &funcs);
@@ -105,16 +105,14 @@ bool dissectFile(const std::string &path)
         epan_dissect_run_with_taps(edt, wtap_file_type_subtype(wth), &rec, tvb, &fd, nullptr);
         frame_data_set_after_dissect(&fd, &cumBytes);
         epan_dissect_free(edt);
-        if (havePrev)
-            frame_data_destroy(&prev);
+        if (havePrev) frame_data_destroy(&prev);
         prev = fd;
         havePrev = true;
         wtap_rec_reset(&rec);
     }
     g_free(info);
     draw_tap_listeners(TRUE);
-    if (havePrev)
-        frame_data_destroy(&prev);
+    if (havePrev) frame_data_destroy(&prev);
     ws_buffer_free(&buf);
     wtap_rec_cleanup(&rec);
     epan_free(session);
@@ -124,43 +122,36 @@ bool dissectFile(const std::string &path)
 
 // The menu-bar entry "<menu label> > <entry label>" the plug-in registered
 // under the given parent menu.
-ext_menubar_action_cb findMenuEntry(const char *parent, const char *menu, const char *entry)
-{
+ext_menubar_action_cb findMenuEntry(const char *parent, const char *menu, const char *entry) {
     for (GList *m = ext_menubar_get_entries(); m; m = m->next) {
         auto *top = static_cast<ext_menu_t *>(m->data);
-        if (g_strcmp0(top->label, menu) != 0 || g_strcmp0(top->parent_menu, parent) != 0 || !top->is_plugin)
-            continue;
+        if (g_strcmp0(top->label, menu) != 0 || g_strcmp0(top->parent_menu, parent) != 0 || !top->is_plugin) continue;
         for (GList *c = top->children; c; c = c->next) {
             auto *item = static_cast<ext_menu_t *>(c->data);
-            if (item->type == EXT_MENUBAR_ITEM && g_strcmp0(item->label, entry) == 0)
-                return item->callback;
+            if (item->type == EXT_MENUBAR_ITEM && g_strcmp0(item->label, entry) == 0) return item->callback;
         }
     }
     return nullptr;
 }
 
 // Runs fn on the modal dialog the next menu action opens.
-void onModalDialog(std::function<void(QDialog *)> fn)
-{
+void onModalDialog(std::function<void(QDialog *)> fn) {
     QTimer::singleShot(0, [fn]() {
         QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeModalWidget() != nullptr, 10000);
         fn(qobject_cast<QDialog *>(QApplication::activeModalWidget()));
     });
 }
 
-QStringList listedPages(QDialog *dialog)
-{
+QStringList listedPages(QDialog *dialog) {
     QStringList titles;
     if (auto *list = dialog->findChild<QListWidget *>(QStringLiteral("listOptions")))
-        for (int i = 0; i < list->count(); ++i)
-            titles << list->item(i)->text();
+        for (int i = 0; i < list->count(); ++i) titles << list->item(i)->text();
     return titles;
 }
 
-} // namespace
+}  // namespace
 
-class TestWiresharkHost : public QObject
-{
+class TestWiresharkHost : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
@@ -169,8 +160,7 @@ class TestWiresharkHost : public QObject
     ext_menubar_action_cb cycle = nullptr;
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         ws_log_init("zel_gui_host", nullptr);
         ws_log_set_level(LOG_LEVEL_WARNING);
         init_process_policies();
@@ -195,25 +185,23 @@ private slots:
         QVERIFY(dir.isValid());
     }
 
-    void analysisWithoutDataOffersHelpAndClosesOnTapReset()
-    {
-        reset_tap_listeners(); // an empty file
+    void analysisWithoutDataOffersHelpAndClosesOnTapReset() {
+        reset_tap_listeners();  // an empty file
         QStringList pages;
         QString title;
         onModalDialog([&](QDialog *dialog) {
             QCOMPARE(dialog->objectName(), QStringLiteral("ZELAnalyzer_Main"));
             pages = listedPages(dialog);
             title = dialog->windowTitle();
-            reset_tap_listeners(); // what reloading the capture does
+            reset_tap_listeners();  // what reloading the capture does
         });
-        analysis(EXT_MENUBAR_QT_GUI, nullptr, nullptr); // returns when the dialog closed
+        analysis(EXT_MENUBAR_QT_GUI, nullptr, nullptr);  // returns when the dialog closed
         QCOMPARE(pages, QStringList{"Help"});
         QCOMPARE(title, QStringLiteral("Zelmar Analyzer:: Form"));
         QVERIFY(QApplication::activeModalWidget() == nullptr);
     }
 
-    void analysisShowsTheCollectedNetwork()
-    {
+    void analysisShowsTheCollectedNetwork() {
         osa_gen::config cfg = osa_gen::default_config();
         cfg.cycles = 160;
         const std::string path = dir.filePath(QStringLiteral("osa.pcapng")).toStdString();
@@ -238,14 +226,11 @@ private slots:
         QVERIFY2(networkRows >= 6, qPrintable(QString::number(networkRows)));
     }
 
-    void aboutDialog()
-    {
+    void aboutDialog() {
         QString title;
         onModalDialog([&](QDialog *dialog) {
             title = dialog->windowTitle();
-            dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))
-                ->button(QDialogButtonBox::Ok)
-                ->click();
+            dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))->button(QDialogButtonBox::Ok)->click();
         });
         about(EXT_MENUBAR_QT_GUI, nullptr, nullptr);
         QCOMPARE(title, QStringLiteral("About Zelmar Analysis Tools"));
@@ -254,11 +239,9 @@ private slots:
     // Tools > POWERLINK > Cycle Analysis on the real robot capture: the
     // dialog opens on the cycle page, which draws the samples of the
     // plug-in's own analysis (bound from the plug-in module, not empty).
-    void cycleAnalysisShowsThePluginsSamples()
-    {
+    void cycleAnalysisShowsThePluginsSamples() {
         const QString capture = QStringLiteral(SENTRA_SHARED_CAPTURES "/powerlink_robot_with_iperf.pcapng.gz");
-        if (!QFile::exists(capture))
-            QSKIP("the shared captures are not there");
+        if (!QFile::exists(capture)) QSKIP("the shared captures are not there");
         QVERIFY(dissectFile(capture.toStdString()));
         QStringList pages;
         QString title, summary;
@@ -266,10 +249,8 @@ private slots:
         onModalDialog([&](QDialog *dialog) {
             pages = listedPages(dialog);
             title = dialog->windowTitle();
-            if (auto *label = dialog->findChild<QLabel *>(QStringLiteral("lblSummary")))
-                summary = label->text();
-            if (auto *label = dialog->findChild<QLabel *>(QStringLiteral("lblEmpty")))
-                empty = !label->isHidden();
+            if (auto *label = dialog->findChild<QLabel *>(QStringLiteral("lblSummary"))) summary = label->text();
+            if (auto *label = dialog->findChild<QLabel *>(QStringLiteral("lblEmpty"))) empty = !label->isHidden();
             reset_tap_listeners();
         });
         cycle(EXT_MENUBAR_QT_GUI, nullptr, nullptr);
@@ -282,8 +263,7 @@ private slots:
         reset_tap_listeners();
         onModalDialog([&](QDialog *dialog) {
             title = dialog->windowTitle();
-            if (auto *label = dialog->findChild<QLabel *>(QStringLiteral("lblEmpty")))
-                empty = !label->isHidden();
+            if (auto *label = dialog->findChild<QLabel *>(QStringLiteral("lblEmpty"))) empty = !label->isHidden();
             reset_tap_listeners();
         });
         cycle(EXT_MENUBAR_QT_GUI, nullptr, nullptr);

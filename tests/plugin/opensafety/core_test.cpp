@@ -22,8 +22,7 @@ protected:
     void TearDown() override { osa_tap_destroy(); }
 
     /* An SPDO as the dissector reports it when it knows the UDID. */
-    static osa_frame_record spdo(uint16_t sender, uint32_t frame, uint16_t counter, bool valid = true)
-    {
+    static osa_frame_record spdo(uint16_t sender, uint32_t frame, uint16_t counter, bool valid = true) {
         osa_frame_record r;
         r.sender = sender;
         r.msg_type = osa_frame::type_spdo;
@@ -38,8 +37,7 @@ protected:
         return r;
     }
 
-    static osa_frame_record snmt(uint16_t sender, uint8_t ext, bool request)
-    {
+    static osa_frame_record snmt(uint16_t sender, uint8_t ext, bool request) {
         osa_frame_record r;
         r.sender = sender;
         r.msg_type = osa_frame::type_snmt;
@@ -56,12 +54,10 @@ struct generated {
     osa_frame_record rec;
 };
 
-generated make_frame(const osa_gen::frame_info &f, unsigned payload_len, uint16_t sdn, const uint8_t udid[6])
-{
+generated make_frame(const osa_gen::frame_info &f, unsigned payload_len, uint16_t sdn, const uint8_t udid[6]) {
     generated g;
     std::vector<uint8_t> payload(payload_len);
-    for (unsigned i = 0; i < payload_len; ++i)
-        payload[i] = static_cast<uint8_t>(0x31 + 7 * i);
+    for (unsigned i = 0; i < payload_len; ++i) payload[i] = static_cast<uint8_t>(0x31 + 7 * i);
     g.bytes = osa_gen::build_frame(f, sdn, udid, payload);
     g.rec.frame = g.bytes.data();
     g.rec.frame_avail = static_cast<uint32_t>(g.bytes.size());
@@ -74,8 +70,7 @@ generated make_frame(const osa_gen::frame_info &f, unsigned payload_len, uint16_
     return g;
 }
 
-osa_gen::frame_info spdo_info(uint16_t adr, uint64_t counter, bool counter40 = false)
-{
+osa_gen::frame_info spdo_info(uint16_t adr, uint64_t counter, bool counter40 = false) {
     osa_gen::frame_info f;
     f.msg_id = osa_frame::spdo_data_only;
     f.msg_type = osa_frame::type_spdo;
@@ -86,8 +81,7 @@ osa_gen::frame_info spdo_info(uint16_t adr, uint64_t counter, bool counter40 = f
     return f;
 }
 
-osa_gen::frame_info ssdo_info(uint16_t adr, uint8_t id = osa_frame::ssdo_request)
-{
+osa_gen::frame_info ssdo_info(uint16_t adr, uint8_t id = osa_frame::ssdo_request) {
     osa_gen::frame_info f;
     f.msg_id = id;
     f.msg_type = id >= osa_frame::slim_ssdo_request ? osa_frame::type_slim_ssdo : osa_frame::type_ssdo;
@@ -99,29 +93,25 @@ osa_gen::frame_info ssdo_info(uint16_t adr, uint8_t id = osa_frame::ssdo_request
 
 }  // namespace
 
-TEST(WrapDelta, Edges)
-{
+TEST(WrapDelta, Edges) {
     EXPECT_EQ(osa_wrap_delta(65530, 5, 0xFFFF), 10u);
     EXPECT_EQ(osa_wrap_delta(100, 100, 0xFFFF), 0u);
     EXPECT_EQ(osa_wrap_delta(100, 40000, 0xFFFF), 39900u);  // forward: no cap
     EXPECT_EQ(osa_wrap_delta(0xFFFFFFFFFULL - 5, 5, 0xFFFFFFFFFULL), 10u);
-    EXPECT_EQ(osa_wrap_delta(60000, 3, 0xFFFF), 5538u);     // wraps within ten shifts
-    EXPECT_EQ(osa_wrap_delta(50000, 3, 0xFFFF), 0u);        // needs more than ten: unexplained
-    EXPECT_EQ(osa_wrap_delta(40000, 39000, 0xFFFF), 0u);    // backwards, same magnitude
+    EXPECT_EQ(osa_wrap_delta(60000, 3, 0xFFFF), 5538u);   // wraps within ten shifts
+    EXPECT_EQ(osa_wrap_delta(50000, 3, 0xFFFF), 0u);      // needs more than ten: unexplained
+    EXPECT_EQ(osa_wrap_delta(40000, 39000, 0xFFFF), 0u);  // backwards, same magnitude
     EXPECT_EQ(osa_wrap_delta(65000, 200, 0xFFFF), 735u);
-    EXPECT_EQ(osa_wrap_delta(7, 3, 0), 0u);                 // no modulus never loops
+    EXPECT_EQ(osa_wrap_delta(7, 3, 0), 0u);  // no modulus never loops
 }
 
-TEST(SampleWindow, RingKeepsNewestFive)
-{
+TEST(SampleWindow, RingKeepsNewestFive) {
     osa_sample_window w;
     w.init(5);
-    for (int i = 1; i <= 7; ++i)
-        w.push(static_cast<float>(i));
+    for (int i = 1; i <= 7; ++i) w.push(static_cast<float>(i));
     EXPECT_EQ(w.count, 5);
     EXPECT_EQ(w.start, 2);
-    for (uint16_t i = 0; i < 5; ++i)
-        EXPECT_EQ(w.at(i), static_cast<float>(i + 3));
+    for (uint16_t i = 0; i < 5; ++i) EXPECT_EQ(w.at(i), static_cast<float>(i + 3));
     EXPECT_EQ(w.at(5), 0.0f);
     w.clear();
     EXPECT_EQ(w.capacity, 0);
@@ -130,11 +120,9 @@ TEST(SampleWindow, RingKeepsNewestFive)
     EXPECT_EQ(w.count, 0);
 }
 
-TEST(DeltaTracker, PopulationDeviationOverWindow)
-{
+TEST(DeltaTracker, PopulationDeviationOverWindow) {
     osa_delta_tracker t;
-    for (int i = 0; i < 4; ++i)
-        t.push(i + 1, 10);
+    for (int i = 0; i < 4; ++i) t.push(i + 1, 10);
     const osa_delta_sample &s = t.push(5, 40);
     EXPECT_FLOAT_EQ(s.mean, 16.0f);
     EXPECT_FLOAT_EQ(s.deviation, 12.0f);
@@ -142,13 +130,11 @@ TEST(DeltaTracker, PopulationDeviationOverWindow)
     EXPECT_EQ(t.series.front().frame, 5u);  // newest first
     EXPECT_EQ(t.series.back().frame, 1u);
     /* After five more equal samples the outlier has left the window. */
-    for (int i = 0; i < 5; ++i)
-        t.push(6 + i, 10);
+    for (int i = 0; i < 5; ++i) t.push(6 + i, 10);
     EXPECT_FLOAT_EQ(t.series.front().deviation, 0.0f);
 }
 
-TEST_F(Collection, FirstSecondThirdSpdo)
-{
+TEST_F(Collection, FirstSecondThirdSpdo) {
     auto a = spdo(2, 10, 1000);
     auto b = spdo(2, 11, 1010);
     auto c = spdo(2, 12, 4010);
@@ -177,8 +163,7 @@ TEST_F(Collection, FirstSecondThirdSpdo)
     EXPECT_EQ(osa_last_frame(), 12u);
 }
 
-TEST_F(Collection, SyncErrorThresholds)
-{
+TEST_F(Collection, SyncErrorThresholds) {
     /* Second delta d after a first delta of 10 gives s = (d - 10) / 2 and
      * x = s * s / frame gap. */
     struct step {
@@ -207,15 +192,14 @@ TEST_F(Collection, SyncErrorThresholds)
     }
 }
 
-TEST_F(Collection, DeviationBeyond32BitsSaturates)
-{
+TEST_F(Collection, DeviationBeyond32BitsSaturates) {
     /* 40-bit counters far above 2^32: the counter steps back once (frame 13,
      * delta 0) and then jumps by 2^35 (frame 14), which pushes the 5-sample
      * deviation beyond 32 bits. Both are sync errors; while the deviation
      * stays beyond the range nothing grows, so no further entries may
      * appear, whatever the exact values. */
     const uint64_t high = 1ULL << 35;
-    const uint64_t counters[] = {high + 100, high + 200, high + 300, 50,
+    const uint64_t counters[] = {high + 100, high + 200,  high + 300,   50,
                                  high + 400, high + 7000, high + 90000, high + 1234567};
     uint32_t frame = 10;
     for (uint64_t c : counters) {
@@ -235,8 +219,7 @@ TEST_F(Collection, DeviationBeyond32BitsSaturates)
     EXPECT_EQ(conn->last_sync_deviation, UINT32_MAX);
 }
 
-TEST_F(Collection, CounterZeroCountsAsNone)
-{
+TEST_F(Collection, CounterZeroCountsAsNone) {
     auto a = spdo(2, 10, 0);
     auto b = spdo(2, 11, 100);
     auto c = spdo(2, 12, 200);
@@ -250,14 +233,12 @@ TEST_F(Collection, CounterZeroCountsAsNone)
     EXPECT_EQ(conn->counter_delta.series.front().delta, 100u);
 }
 
-TEST_F(Collection, ValidityChangesAreLogged)
-{
+TEST_F(Collection, ValidityChangesAreLogged) {
     auto a = spdo(2, 10, 100, true);
     auto b = spdo(2, 11, 110, true);
     auto c = spdo(2, 12, 120, false);
     auto d = spdo(2, 0, 130, true);  // frame number 0: no log entry
-    for (auto *r : {&a, &b, &c, &d})
-        osa_tap_packet(r);
+    for (auto *r : {&a, &b, &c, &d}) osa_tap_packet(r);
     const osa_connection *conn = osa_get_connection(osa_get_node(2));
     ASSERT_EQ(conn->log.size(), 2u);
     EXPECT_EQ(conn->log.front().frame, 12u);
@@ -267,8 +248,7 @@ TEST_F(Collection, ValidityChangesAreLogged)
     EXPECT_EQ(conn->log.back().value, 1u);
 }
 
-TEST_F(Collection, SdnZeroHasNoConnection)
-{
+TEST_F(Collection, SdnZeroHasNoConnection) {
     auto a = spdo(9, 10, 100);
     a.udid_valid = false;  // nothing to learn the SDN from
     auto b = spdo(9, 11, 110);
@@ -283,8 +263,7 @@ TEST_F(Collection, SdnZeroHasNoConnection)
     EXPECT_EQ(osa_get_connection(n), nullptr);
 }
 
-TEST_F(Collection, SameSadrOtherSdnSharesConnection)
-{
+TEST_F(Collection, SameSadrOtherSdnSharesConnection) {
     osa_node *n = osa_get_node(4);
     n->sdn = 1;
     osa_connection *c1 = osa_get_connection(n);
@@ -292,8 +271,7 @@ TEST_F(Collection, SameSadrOtherSdnSharesConnection)
     EXPECT_EQ(osa_get_connection(n), c1);
 }
 
-TEST_F(Collection, DrawSkipsAddressesAbove766)
-{
+TEST_F(Collection, DrawSkipsAddressesAbove766) {
     osa_get_node(767)->sdn = 1;
     osa_get_node(766)->sdn = 1;
     osa_get_node(3);  // no SDN: no connection either
@@ -303,8 +281,7 @@ TEST_F(Collection, DrawSkipsAddressesAbove766)
     EXPECT_EQ(osa_find_connection(3), nullptr);
 }
 
-TEST_F(Collection, FailuresAndLifecycle)
-{
+TEST_F(Collection, FailuresAndLifecycle) {
     osa_frame_record r = spdo(0, 1, 1);
     EXPECT_EQ(osa_tap_packet(&r), OSA_TAP_FAILED);
     EXPECT_EQ(osa_tap_packet(nullptr), OSA_TAP_FAILED);
@@ -326,8 +303,7 @@ TEST_F(Collection, FailuresAndLifecycle)
     EXPECT_EQ(osa_first_frame(), 0u);
 }
 
-TEST_F(Collection, SnmtStatusSetsOperational)
-{
+TEST_F(Collection, SnmtStatusSetsOperational) {
     auto op = snmt(5, osa_frame::snmt_ext_status_op, false);
     auto pre = snmt(5, osa_frame::snmt_ext_status_pre_op, false);
     auto req = snmt(5, osa_frame::snmt_ext_status_op, true);
@@ -341,8 +317,7 @@ TEST_F(Collection, SnmtStatusSetsOperational)
     EXPECT_EQ(osa_get_node(5)->sdn_known, 1u);
 }
 
-TEST_F(Collection, VirtualAddressRoles)
-{
+TEST_F(Collection, VirtualAddressRoles) {
     osa_link_nodes(5, 9);
     EXPECT_EQ(osa_get_node(9)->is_virtual, 1u);
     EXPECT_EQ(osa_get_node(5)->is_virtual, 0u);
@@ -364,8 +339,7 @@ TEST_F(Collection, VirtualAddressRoles)
     EXPECT_EQ(osa_get_node(3)->partner, nullptr);
 }
 
-TEST_F(Collection, LinkCarriesIdentityToThePartner)
-{
+TEST_F(Collection, LinkCarriesIdentityToThePartner) {
     osa_node *main_node = osa_get_node(2);
     main_node->sdn = 37;
     main_node->sdn_known = 1;
@@ -390,8 +364,7 @@ struct DetectCase {
 
 class Detection : public Collection, public ::testing::WithParamInterface<DetectCase> {};
 
-TEST_P(Detection, RecoversUdidAndSdn)
-{
+TEST_P(Detection, RecoversUdidAndSdn) {
     const DetectCase &c = GetParam();
     const uint16_t adr = 0x2A;
     osa_gen::frame_info f = c.ssdo ? ssdo_info(adr) : spdo_info(adr, c.counter40 ? 0x0B001234ULL : 0x0456, c.counter40);
@@ -420,13 +393,13 @@ TEST_P(Detection, RecoversUdidAndSdn)
 INSTANTIATE_TEST_SUITE_P(
     FrameClasses, Detection,
     ::testing::Values(DetectCase{"spdo_crc8", false, 2, false, 1}, DetectCase{"spdo_crc8_full", false, 8, false, 5},
-                      DetectCase{"spdo_crc16", false, 12, false, 1}, DetectCase{"spdo_sdn_above_255", false, 3, false, 300},
+                      DetectCase{"spdo_crc16", false, 12, false, 1},
+                      DetectCase{"spdo_sdn_above_255", false, 3, false, 300},
                       DetectCase{"spdo_40bit", false, 4, true, 1}, DetectCase{"spdo_40bit_crc16", false, 10, true, 7},
                       DetectCase{"ssdo_crc8", true, 4, false, 1}, DetectCase{"ssdo_crc16", true, 16, false, 42}),
     [](const ::testing::TestParamInfo<DetectCase> &i) { return std::string(i.param.name); });
 
-TEST_F(Collection, ElevenByteFramesUseLearnedTails)
-{
+TEST_F(Collection, ElevenByteFramesUseLearnedTails) {
     generated shortf = make_frame(spdo_info(5, 0x0321), 0, 1, kUdid);
     ASSERT_EQ(shortf.rec.frame_len, 11u);
     osa_node *n5 = osa_get_node(5);
@@ -448,8 +421,7 @@ TEST_F(Collection, ElevenByteFramesUseLearnedTails)
     EXPECT_EQ(osa_udid_candidates().size(), 2u);  // no duplicates
 }
 
-TEST_F(Collection, LearnedTailsAreCapped)
-{
+TEST_F(Collection, LearnedTailsAreCapped) {
     /* Every longer frame with a new UDID teaches a tail: crafted traffic must
      * not grow the list (each tail is one more chance for a short frame to
      * match by accident). The first tails learned stay. */
@@ -461,12 +433,10 @@ TEST_F(Collection, LearnedTailsAreCapped)
     }
     const auto &tails = osa_udid_candidates();
     ASSERT_EQ(tails.size(), osa_max_udid_tails);
-    for (unsigned i = 0; i < tails.size(); ++i)
-        EXPECT_EQ(tails[i], (i << 16) | 0x5Cu) << i;
+    for (unsigned i = 0; i < tails.size(); ++i) EXPECT_EQ(tails[i], (i << 16) | 0x5Cu) << i;
 }
 
-TEST_F(Collection, TailMatchMovesFramesOnlyToNodesHoldingTheUdid)
-{
+TEST_F(Collection, TailMatchMovesFramesOnlyToNodesHoldingTheUdid) {
     /* Node 2's longer frame teaches the tail. */
     generated teach = make_frame(spdo_info(2, 0x0400), 2, 1, kUdid);
     osa_tap_packet(&teach.rec);
@@ -494,8 +464,7 @@ TEST_F(Collection, TailMatchMovesFramesOnlyToNodesHoldingTheUdid)
     EXPECT_EQ(t->at(5)->spdo_count, 2u);
 }
 
-TEST_F(Collection, DetectionRefusesWhatItCannotSolve)
-{
+TEST_F(Collection, DetectionRefusesWhatItCannotSolve) {
     osa_node *n = osa_get_node(3);
     osa_gen::frame_info treq = spdo_info(3, 0x0100);
     treq.msg_id = osa_frame::spdo_time_request;
@@ -525,8 +494,7 @@ TEST_F(Collection, DetectionRefusesWhatItCannotSolve)
     EXPECT_TRUE(osa_udid_candidates().empty());
 }
 
-TEST_F(Collection, MalformedFramesAreNotUsedForDetection)
-{
+TEST_F(Collection, MalformedFramesAreNotUsedForDetection) {
     generated g = make_frame(spdo_info(3, 0x0100), 2, 1, kUdid);
     g.rec.kind = 1;
     osa_tap_packet(&g.rec);
@@ -537,8 +505,7 @@ TEST_F(Collection, MalformedFramesAreNotUsedForDetection)
     EXPECT_EQ(osa_get_node(3)->sdn, 1);
 }
 
-TEST_F(Collection, RekeyKeepsOneRecordPerSadr)
-{
+TEST_F(Collection, RekeyKeepsOneRecordPerSadr) {
     /* The dissector names SADR 9 as sender, the frame itself says 4. */
     generated g = make_frame(ssdo_info(4), 4, 1, kUdid);
     g.rec.sender = 9;
@@ -562,8 +529,7 @@ TEST_F(Collection, RekeyKeepsOneRecordPerSadr)
     EXPECT_EQ(t->at(8)->ssdo_count, 0u);
 }
 
-TEST_F(Collection, CounterHighByteUsesRecoveredUdid)
-{
+TEST_F(Collection, CounterHighByteUsesRecoveredUdid) {
     /* Counter crosses 0x00FF -> 0x0100 and later 0x01FF -> 0x0200: the high
      * byte only reads right when unscrambled with the recovered UDID. */
     uint64_t ctr = 0x00C0;
@@ -577,12 +543,10 @@ TEST_F(Collection, CounterHighByteUsesRecoveredUdid)
     const osa_connection *conn = osa_get_connection(osa_get_node(2));
     ASSERT_NE(conn, nullptr);
     ASSERT_EQ(conn->counter_delta.series.size(), 7u);
-    for (const auto &s : conn->counter_delta.series)
-        EXPECT_EQ(s.delta, 0x40u) << "frame " << s.frame;
+    for (const auto &s : conn->counter_delta.series) EXPECT_EQ(s.delta, 0x40u) << "frame " << s.frame;
 }
 
-TEST_F(Collection, MissingCyclesAreCounted)
-{
+TEST_F(Collection, MissingCyclesAreCounted) {
     /* Steps of 100 per cycle, then 7 cycles lost (a step of 800), later 25
      * (2600); a step near the regular one counts no cycle. */
     struct gap {
@@ -615,8 +579,7 @@ TEST_F(Collection, MissingCyclesAreCounted)
     EXPECT_EQ(osa_cycles_missing(w, 160), 1u);
 }
 
-TEST_F(Collection, FortyBitCountersAbove2To32KeepTheirStep)
-{
+TEST_F(Collection, FortyBitCountersAbove2To32KeepTheirStep) {
     /* A 40-bit counter beyond 2^32: the delta is the counter's step, not
      * the step plus 2^32 from a value cut to 32 bits. */
     uint64_t ctr = 0x1FFFFFF00ULL;
@@ -629,13 +592,11 @@ TEST_F(Collection, FortyBitCountersAbove2To32KeepTheirStep)
     const osa_connection *conn = osa_find_connection(2);
     ASSERT_NE(conn, nullptr);
     ASSERT_EQ(conn->counter_delta.series.size(), 5u);
-    for (const auto &s : conn->counter_delta.series)
-        EXPECT_EQ(s.delta, 100u) << "frame " << s.frame;
+    for (const auto &s : conn->counter_delta.series) EXPECT_EQ(s.delta, 100u) << "frame " << s.frame;
     EXPECT_EQ(conn->failure_count + conn->netsync_count, 0u);
 }
 
-TEST_F(Collection, CounterWidthComesFromTheFrame)
-{
+TEST_F(Collection, CounterWidthComesFromTheFrame) {
     /* UDID byte 4 with bits 0xC0 set: a dissector that does not know the
      * UDID reads the TR byte scrambled and gets the 40-bit flags of a 16-bit
      * SPDO wrong, and those of a 40-bit SPDO as well. */
@@ -677,8 +638,7 @@ TEST_F(Collection, CounterWidthComesFromTheFrame)
     EXPECT_EQ(osa_find_connection(7)->counter_delta.last, ctr40 - 0x40);
 }
 
-TEST_F(Collection, TimeSyncPairFromFrames)
-{
+TEST_F(Collection, TimeSyncPairFromFrames) {
     /* Node 12 asks node 2 for the time; the dissector had no UDID. */
     generated learn = make_frame(spdo_info(12, 0x0200), 2, 1, kUdid);
     osa_tap_packet(&learn.rec);
@@ -697,8 +657,7 @@ TEST_F(Collection, TimeSyncPairFromFrames)
     EXPECT_EQ(osa_get_node(2)->udid_valid, 0u);
 }
 
-TEST_F(Collection, AllZeroUdidIsNotValid)
-{
+TEST_F(Collection, AllZeroUdidIsNotValid) {
     /* The dissector without a configured UDID may still flag it valid. */
     generated g = make_frame(spdo_info(2, 0x0456), 2, 1, kUdid);
     g.rec.udid_valid = true;  // scm_udid stays all zero
@@ -709,8 +668,7 @@ TEST_F(Collection, AllZeroUdidIsNotValid)
     EXPECT_EQ(n.sdn, 1);
 }
 
-TEST_F(Collection, SpdoWithoutSdnKeepsTheKnownSdn)
-{
+TEST_F(Collection, SpdoWithoutSdnKeepsTheKnownSdn) {
     /* SNMT tells the domain; the first SPDO after it has the UDID but no SDN. */
     std::vector<uint8_t> snmt_frame = osa_gen::build_frame(
         [] {
@@ -741,16 +699,14 @@ TEST_F(Collection, SpdoWithoutSdnKeepsTheKnownSdn)
     EXPECT_EQ(c->counter_delta.series.size(), 1u);
 }
 
-TEST_F(Collection, RandomRecordsKeepTheTablesConsistent)
-{
+TEST_F(Collection, RandomRecordsKeepTheTablesConsistent) {
     /* Garbage as a dissector might report it from a broken capture. */
     std::mt19937 rng(1234);
     std::vector<uint8_t> buf(600);
     const uint8_t types[] = {osa_frame::type_snmt, osa_frame::type_spdo, osa_frame::type_ssdo,
                              osa_frame::type_slim_ssdo, 0x80};
     for (int i = 0; i < 20000; ++i) {
-        for (auto &b : buf)
-            b = static_cast<uint8_t>(rng());
+        for (auto &b : buf) b = static_cast<uint8_t>(rng());
         osa_frame_record r;
         r.frame = buf.data();
         r.frame_avail = rng() % buf.size();
@@ -761,8 +717,7 @@ TEST_F(Collection, RandomRecordsKeepTheTablesConsistent)
         r.msg_type = types[rng() % 5];
         r.msg_id = static_cast<uint8_t>(r.msg_type | (rng() & 0x1C));
         r.udid_valid = rng() % 4 == 0;
-        if (r.udid_valid)
-            std::memcpy(r.scm_udid, kUdid, 6);
+        if (r.udid_valid) std::memcpy(r.scm_udid, kUdid, 6);
         r.is_request = rng() & 1;
         r.has_payload = rng() & 1;
         r.snmt_ext_id = static_cast<uint8_t>(rng() % 4);
@@ -773,8 +728,7 @@ TEST_F(Collection, RandomRecordsKeepTheTablesConsistent)
         r.spdo_conn_valid = rng() & 1;
         r.frame_number = static_cast<uint32_t>(i + 1);
         osa_tap_packet(&r);
-        if (i % 1000 == 0)
-            osa_tap_draw();
+        if (i % 1000 == 0) osa_tap_draw();
     }
     for (const auto &e : *osa_node_table()) {
         EXPECT_EQ(e.first, e.second->sadr);

@@ -15,45 +15,38 @@
 
 namespace {
 
-osa_node *add_node(uint32_t sadr, uint16_t sdn, uint32_t spdo, uint32_t partner = 0)
-{
+osa_node *add_node(uint32_t sadr, uint16_t sdn, uint32_t spdo, uint32_t partner = 0) {
     osa_node *n = osa_get_node(sadr);
     n->sdn = sdn;
     n->spdo_count = spdo;
-    if (partner)
-        osa_link_nodes(sadr, partner);
+    if (partner) osa_link_nodes(sadr, partner);
     return n;
 }
 
-QStringList column_texts(const QAbstractItemModel &m, int column)
-{
+QStringList column_texts(const QAbstractItemModel &m, int column) {
     QStringList out;
-    for (int r = 0; r < m.rowCount(); ++r)
-        out << m.data(m.index(r, column)).toString();
+    for (int r = 0; r < m.rowCount(); ++r) out << m.data(m.index(r, column)).toString();
     return out;
 }
 
 }  // namespace
 
-class ModelsTest : public QObject
-{
+class ModelsTest : public QObject {
     Q_OBJECT
 
 private slots:
     void init() { osa_tap_reset(); }
     void cleanup() { osa_tap_destroy(); }
 
-    void propertiesInDeclarationOrder()
-    {
+    void propertiesInDeclarationOrder() {
         const QMetaObject &mo = NodeInfoItem::staticMetaObject;
         QStringList names;
         for (int i = mo.propertyOffset(); i < mo.propertyCount(); ++i)
             names << QString::fromLatin1(mo.property(i).name());
-        QCOMPARE(names, QStringList({"sdn", "saddr", "timesync", "scmudid", "snmt", "ssdo", "spdo", "status",
-                                     "virtual", "stat_netsync", "stat_netsyncratio", "stat_packetloss",
-                                     "stat_packetloss_ratio", "stat_timeguard", "cmb_saddr"}));
-        for (QString readonly : names)
-            QVERIFY(!mo.property(mo.indexOfProperty(readonly.toLatin1())).isWritable());
+        QCOMPARE(names, QStringList({"sdn", "saddr", "timesync", "scmudid", "snmt", "ssdo", "spdo", "status", "virtual",
+                                     "stat_netsync", "stat_netsyncratio", "stat_packetloss", "stat_packetloss_ratio",
+                                     "stat_timeguard", "cmb_saddr"}));
+        for (QString readonly : names) QVERIFY(!mo.property(mo.indexOfProperty(readonly.toLatin1())).isWritable());
         const QMetaEnum e = QMetaEnum::fromType<NodeInfoItem::OpStatus>();
         QCOMPARE(e.keyToValue("Operational"), 0);
         QCOMPARE(e.keyToValue("PreOperational"), 1);
@@ -65,8 +58,7 @@ private slots:
 #endif
     }
 
-    void itemTexts()
-    {
+    void itemTexts() {
         osa_node *n = add_node(12, 1, 5, 2);
         const uint8_t udid[6] = {0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F};
         std::memcpy(n->scm_udid, udid, 6);
@@ -92,17 +84,16 @@ private slots:
         QCOMPARE(none.statTimeguard(), 0.0);
     }
 
-    void rebuildRules()
-    {
-        add_node(2, 1, 100);        // no partner, 100 SPDOs, SDN known: listed
-        add_node(3, 1, 101);        // no partner, 101 SPDOs: listed
-        add_node(5, 0, 100);        // no partner, no SDN, 100 SPDOs: hidden
-        add_node(766, 1, 500);      // out of range
-        add_node(4, 766, 500);      // SDN out of range
-        add_node(6, 0, 50, 1);      // no SDN, few SPDOs
-        add_node(7, 0, 150);        // no SDN, busy
-        add_node(8, 1, 10, 9);      // 9 becomes virtual
-        osa_get_node(9)->sdn = 1;   // partner of 8, no SPDOs (silent)
+    void rebuildRules() {
+        add_node(2, 1, 100);       // no partner, 100 SPDOs, SDN known: listed
+        add_node(3, 1, 101);       // no partner, 101 SPDOs: listed
+        add_node(5, 0, 100);       // no partner, no SDN, 100 SPDOs: hidden
+        add_node(766, 1, 500);     // out of range
+        add_node(4, 766, 500);     // SDN out of range
+        add_node(6, 0, 50, 1);     // no SDN, few SPDOs
+        add_node(7, 0, 150);       // no SDN, busy
+        add_node(8, 1, 10, 9);     // 9 becomes virtual
+        osa_get_node(9)->sdn = 1;  // partner of 8, no SPDOs (silent)
 
         NodeInfoItemModel all(true, true, false);
         all.addColumn("Saddr", "saddr");
@@ -119,9 +110,8 @@ private slots:
         osa_get_node(8)->is_virtual = 1;
         NodeInfoItemModel combo(true, false, true);
         combo.addColumn("Saddr", "cmb_saddr");
-        QCOMPARE(column_texts(combo, 0),
-                 QStringList({"Saddr 002 [SDN: 1]", "Saddr 003 [SDN: 1]", "Saddr 007 [SDN: 0]",
-                              "Virtual - Saddr 008 [SDN: 1]"}));
+        QCOMPARE(column_texts(combo, 0), QStringList({"Saddr 002 [SDN: 1]", "Saddr 003 [SDN: 1]", "Saddr 007 [SDN: 0]",
+                                                      "Virtual - Saddr 008 [SDN: 1]"}));
         QSignalSpy reset(&combo, &QAbstractItemModel::modelReset);
         combo.setShowVirtual(false);
         QCOMPARE(reset.count(), 1);
@@ -135,12 +125,11 @@ private slots:
         QVERIFY(empty.item(empty.index(0, 0)) == nullptr);
     }
 
-    void cellTextsAndRoles()
-    {
+    void cellTextsAndRoles() {
         osa_node *n = add_node(3, 1, 1000, 1);
         n->operational = 1;
         osa_connection *c = osa_get_connection(n);
-        c->netsync_count = 123;   // 0.123 -> 12.3 %
+        c->netsync_count = 123;  // 0.123 -> 12.3 %
         c->failure_count = 0;
         osa_node *m = add_node(4, 1, 3, 1);
         osa_get_connection(m)->failure_count = 1;  // 1/3 -> 33.3 %
@@ -174,8 +163,7 @@ private slots:
         QCOMPARE(model.item(model.index(1, 0))->saddr(), 4u);
     }
 
-    void logModel()
-    {
+    void logModel() {
         osa_node *n = add_node(3, 1, 200);
         osa_connection *c = osa_get_connection(n);
         auto log = [c](uint32_t frame, uint32_t kind, uint64_t value) {
@@ -211,8 +199,7 @@ private slots:
         QCOMPARE(none.rowCount(), 0);
     }
 
-    void sortAndFilterProxies()
-    {
+    void sortAndFilterProxies() {
         for (uint32_t sadr : {7u, 3u, 12u, 5u}) {
             osa_node *n = add_node(sadr, 1, 200 + sadr);
             n->operational = sadr % 2;

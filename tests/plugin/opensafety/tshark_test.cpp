@@ -24,11 +24,9 @@
 
 namespace {
 
-std::string quote(const std::string &s)
-{
+std::string quote(const std::string &s) {
     std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
 
@@ -41,24 +39,21 @@ struct result {
  * (as root it would ignore WIRESHARK_PLUGIN_DIR). */
 class tshark_env {
 public:
-    tshark_env()
-    {
+    tshark_env() {
         char pattern[] = "/tmp/osa-tshark-XXXXXX";
-        if (!mkdtemp(pattern))
-            std::abort();
+        if (!mkdtemp(pattern)) std::abort();
         dir_ = pattern;
         chmod(dir_.c_str(), 0777);
         const std::string ver = std::to_string(WIRESHARK_VERSION_MAJOR) + "." + std::to_string(WIRESHARK_VERSION_MINOR);
         const std::string epan = dir_ + "/plugins/" + ver + "/epan";
-        run_shell("mkdir -p " + quote(epan) + " && cp " + quote(OSA_PLUGIN_PATH) + " " + quote(epan + "/zelanalyzer.so") +
-                  " && chmod -R a+rX " + quote(dir_ + "/plugins"));
+        run_shell("mkdir -p " + quote(epan) + " && cp " + quote(OSA_PLUGIN_PATH) + " " +
+                  quote(epan + "/zelanalyzer.so") + " && chmod -R a+rX " + quote(dir_ + "/plugins"));
     }
     ~tshark_env() { run_shell("rm -rf " + quote(dir_)); }
 
     const std::string &dir() const { return dir_; }
 
-    std::string write(const osa_gen::capture &cap, const std::string &name, bool pcapng) const
-    {
+    std::string write(const osa_gen::capture &cap, const std::string &name, bool pcapng) const {
         const std::string path = dir_ + "/" + name;
         std::string err;
         EXPECT_TRUE(osa_gen::write_pcap(cap, path, pcapng, &err)) << err;
@@ -66,8 +61,7 @@ public:
         return path;
     }
 
-    result run(const std::string &program, const std::vector<std::string> &args) const
-    {
+    result run(const std::string &program, const std::vector<std::string> &args) const {
         /* An extcap folder of our own keeps tshark from starting the host's
          * extcap programs, which would inherit the preloaded runtime. */
         std::string cmd = "cd " + quote(dir_) + " && env WIRESHARK_PLUGIN_DIR=" + quote(dir_ + "/plugins") +
@@ -77,21 +71,17 @@ public:
          * (editcap was seen to hang at exit with it preloaded). */
         if (const char *preload = std::getenv("ZEL_TSHARK_PRELOAD"); preload && *preload && program == "tshark")
             cmd += " LD_PRELOAD=" + quote(preload) + " ASAN_OPTIONS=detect_leaks=0:abort_on_error=1";
-        if (geteuid() == 0)
-            cmd += " setpriv --reuid=65534 --regid=65534 --clear-groups";
+        if (geteuid() == 0) cmd += " setpriv --reuid=65534 --regid=65534 --clear-groups";
         cmd += " " + program;
-        for (const auto &a : args)
-            cmd += " " + quote(a);
+        for (const auto &a : args) cmd += " " + quote(a);
         const std::string err_path = dir_ + "/stderr.txt";
         cmd += " 2>" + quote(err_path);
         result r;
         FILE *p = popen(cmd.c_str(), "r");
-        if (!p)
-            return r;
+        if (!p) return r;
         char buf[65536];
         size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            r.out.append(buf, n);
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
         const int st = pclose(p);
         r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
         std::ifstream in(err_path);
@@ -102,16 +92,13 @@ public:
     }
 
 private:
-    static void run_shell(const std::string &cmd)
-    {
-        if (std::system(cmd.c_str()) != 0)
-            std::fprintf(stderr, "failed: %s\n", cmd.c_str());
+    static void run_shell(const std::string &cmd) {
+        if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", cmd.c_str());
     }
     std::string dir_;
 };
 
-std::vector<std::string> split(const std::string &s, char sep)
-{
+std::vector<std::string> split(const std::string &s, char sep) {
     std::vector<std::string> parts(1);
     for (char c : s) {
         if (c == sep)
@@ -123,26 +110,19 @@ std::vector<std::string> split(const std::string &s, char sep)
 }
 
 /* The sender the dissector names for a generated frame (UDID known). */
-uint16_t sender_of(const osa_gen::frame_info &f, bool udid_known)
-{
-    if (f.msg_type == osa_frame::type_spdo)
-        return f.adr;
-    if (f.msg_type == osa_frame::type_snmt || udid_known)
-        return f.tadr;
+uint16_t sender_of(const osa_gen::frame_info &f, bool udid_known) {
+    if (f.msg_type == osa_frame::type_spdo) return f.adr;
+    if (f.msg_type == osa_frame::type_snmt || udid_known) return f.tadr;
     return f.response ? 0 : f.adr;
 }
 
-unsigned long hex(const std::string &s)
-{
-    return std::strtoul(s.c_str(), nullptr, 16);
-}
+unsigned long hex(const std::string &s) { return std::strtoul(s.c_str(), nullptr, 16); }
 
 class Tshark : public ::testing::TestWithParam<bool> {};
 
 }  // namespace
 
-TEST_P(Tshark, DissectorDecodesEveryGeneratedFrame)
-{
+TEST_P(Tshark, DissectorDecodesEveryGeneratedFrame) {
     const bool powerlink = GetParam();
     tshark_env env;
     osa_gen::config cfg = osa_gen::default_config();
@@ -152,20 +132,27 @@ TEST_P(Tshark, DissectorDecodesEveryGeneratedFrame)
     const osa_gen::capture cap = osa_gen::generate(cfg);
     const std::string path = env.write(cap, "gen.pcapng", true);
 
-    const result r = env.run("tshark", {"-r", path, "-T", "fields", "-E", "occurrence=f", "-e", "frame.number",
-                                        "-e", "opensafety.msg.id", "-e", "opensafety.crc.valid", "-e",
-                                        "opensafety.crc2.valid", "-e", "opensafety.msg.sender", "-e",
-                                        "opensafety.msg.network", "-e", "opensafety.scm_udid.auto", "-e",
-                                        "opensafety.spdo.ct", "-e", "opensafety.spdo.ct40bit", "-e",
-                                        "opensafety.snmt.service_id", "-e", "opensafety.spdo.connection_valid"});
+    const result r = env.run("tshark", {"-r", path,
+                                        "-T", "fields",
+                                        "-E", "occurrence=f",
+                                        "-e", "frame.number",
+                                        "-e", "opensafety.msg.id",
+                                        "-e", "opensafety.crc.valid",
+                                        "-e", "opensafety.crc2.valid",
+                                        "-e", "opensafety.msg.sender",
+                                        "-e", "opensafety.msg.network",
+                                        "-e", "opensafety.scm_udid.auto",
+                                        "-e", "opensafety.spdo.ct",
+                                        "-e", "opensafety.spdo.ct40bit",
+                                        "-e", "opensafety.snmt.service_id",
+                                        "-e", "opensafety.spdo.connection_valid"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::vector<std::string>> rows;
     std::istringstream in(r.out);
     for (std::string line; std::getline(in, line);) {
         rows.push_back(split(line, '\t'));
         // Wireshark 4.4 prints booleans True and False, 4.0 as 1 and 0
-        for (std::string &cell : rows.back())
-            cell = cell == "True" ? "1" : cell == "False" ? "0" : cell;
+        for (std::string &cell : rows.back()) cell = cell == "True" ? "1" : cell == "False" ? "0" : cell;
     }
     ASSERT_EQ(rows.size(), cap.frames.size());
 
@@ -176,12 +163,12 @@ TEST_P(Tshark, DissectorDecodesEveryGeneratedFrame)
         SCOPED_TRACE("packet " + row[0]);
         const uint8_t shown_id = f.msg_type == osa_frame::type_spdo ? (f.msg_id & 0xF8) : f.msg_id;
         EXPECT_EQ(hex(row[1]), shown_id);
-        EXPECT_EQ(row[2], "1");                        // CRC of sub-frame 1
-        EXPECT_EQ(row[3], f.counter40 ? "" : "1");     // sub-frame 2 (40-bit: not checked by Wireshark)
+        EXPECT_EQ(row[2], "1");                     // CRC of sub-frame 1
+        EXPECT_EQ(row[3], f.counter40 ? "" : "1");  // sub-frame 2 (40-bit: not checked by Wireshark)
         EXPECT_EQ(hex(row[4]), sender_of(f, true));
         EXPECT_EQ(hex(row[5]), f.counter40 ? 1u : cfg.sdn);  // 40-bit: Wireshark assumes domain 1
         if (f.msg_type != osa_frame::type_snmt) {
-            EXPECT_EQ(row[6], "02:d7:a5:3c:5a:96");    // the dissector's own UDID detection
+            EXPECT_EQ(row[6], "02:d7:a5:3c:5a:96");  // the dissector's own UDID detection
         }
         if (f.msg_type == osa_frame::type_spdo) {
             if (f.counter40) {
@@ -197,8 +184,7 @@ TEST_P(Tshark, DissectorDecodesEveryGeneratedFrame)
     }
 }
 
-TEST(TsharkLongRun, EveryFrameOfALongRunDecodesAsGenerated)
-{
+TEST(TsharkLongRun, EveryFrameOfALongRunDecodesAsGenerated) {
     /* Over thousands of datagrams the transport header's counter takes every
      * value; none may make the dissector find another frame in front of the
      * one generated (sequence 1006 once read as a slim SSDO). */
@@ -207,9 +193,9 @@ TEST(TsharkLongRun, EveryFrameOfALongRunDecodesAsGenerated)
     cfg.cycles = 6000;
     const osa_gen::capture cap = osa_gen::generate(cfg);
     const std::string path = env.write(cap, "long.pcapng", true);
-    const result r = env.run("tshark", {"-r", path, "-T", "fields", "-E", "occurrence=f", "-e", "frame.number",
-                                        "-e", "opensafety.msg.id", "-e", "opensafety.crc.valid", "-e",
-                                        "opensafety.msg.sender"});
+    const result r =
+        env.run("tshark", {"-r", path, "-T", "fields", "-E", "occurrence=f", "-e", "frame.number", "-e",
+                           "opensafety.msg.id", "-e", "opensafety.crc.valid", "-e", "opensafety.msg.sender"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::istringstream in(r.out);
     std::size_t i = 0, wrong = 0;
@@ -221,25 +207,23 @@ TEST(TsharkLongRun, EveryFrameOfALongRunDecodesAsGenerated)
         const uint8_t shown_id = f.msg_type == osa_frame::type_spdo ? (f.msg_id & 0xF8) : f.msg_id;
         const bool crc_valid = row[2] == "1" || row[2] == "True";  // 4.0 prints 1, 4.4 True
         if (hex(row[1]) != shown_id || !crc_valid || hex(row[3]) != sender_of(f, true)) {
-            if (++wrong <= 5)
-                ADD_FAILURE() << "packet " << row[0] << " decodes as " << row[1] << " from " << row[3];
+            if (++wrong <= 5) ADD_FAILURE() << "packet " << row[0] << " decodes as " << row[1] << " from " << row[3];
         }
     }
     EXPECT_EQ(i, cap.frames.size());
     EXPECT_EQ(wrong, 0u);
 }
 
-TEST_P(Tshark, StatisticsTreeCountsPerNode)
-{
+TEST_P(Tshark, StatisticsTreeCountsPerNode) {
     const bool announce = GetParam();
     tshark_env env;
     osa_gen::config cfg = osa_gen::default_config();
     cfg.announce_udid = announce;
     const osa_gen::capture cap = osa_gen::generate(cfg);
     const std::string path = env.write(cap, "gen.pcap", false);
-    const result r = env.run("tshark", {"-r", path, "-q", "-o", std::string("opensafety.scm_udid_autoset:") +
-                                                              (announce ? "TRUE" : "FALSE"),
-                                        "-z", "openSAFETY,tree"});
+    const result r = env.run(
+        "tshark", {"-r", path, "-q", "-o", std::string("opensafety.scm_udid_autoset:") + (announce ? "TRUE" : "FALSE"),
+                   "-z", "openSAFETY,tree"});
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_NE(r.out.find("Zelmar/openSAFETY:"), std::string::npos) << r.out;
 
@@ -276,11 +260,9 @@ TEST_P(Tshark, StatisticsTreeCountsPerNode)
         /* "<indent><name><two or more blanks><count> ..." */
         const std::size_t depth = line.find_first_not_of(' ');
         const std::size_t gap = line.find("  ", depth == std::string::npos ? 0 : depth);
-        if (depth == std::string::npos || gap == std::string::npos)
-            continue;
+        if (depth == std::string::npos || gap == std::string::npos) continue;
         const std::size_t count_at = line.find_first_not_of(' ', gap);
-        if (count_at == std::string::npos || !std::isdigit(static_cast<unsigned char>(line[count_at])))
-            continue;
+        if (count_at == std::string::npos || !std::isdigit(static_cast<unsigned char>(line[count_at]))) continue;
         path_stack.resize(depth);
         path_stack.push_back(line.substr(depth, gap - depth));
         std::string key;
@@ -302,8 +284,7 @@ TEST_P(Tshark, StatisticsTreeCountsPerNode)
 
 INSTANTIATE_TEST_SUITE_P(Variants, Tshark, ::testing::Values(false, true));
 
-TEST(TsharkFuzz, FuzzedCapturesDoNotCrashThePlugin)
-{
+TEST(TsharkFuzz, FuzzedCapturesDoNotCrashThePlugin) {
     tshark_env env;
     osa_gen::config cfg = osa_gen::default_config();
     cfg.cycles = 30;

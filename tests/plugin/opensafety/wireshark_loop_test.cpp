@@ -30,8 +30,7 @@ struct expected_counts {
  * producer; SNMT and SSDO to the address in sub-frame 2 when the dissector
  * can read it (always for SNMT, with a known UDID for SSDO), else SSDO
  * requests to sub-frame 1's address and responses to nobody. */
-std::map<uint16_t, expected_counts> expected(const osa_gen::capture &cap, bool udid_known)
-{
+std::map<uint16_t, expected_counts> expected(const osa_gen::capture &cap, bool udid_known) {
     std::map<uint16_t, expected_counts> m;
     for (const auto &f : cap.frames) {
         if (f.msg_type == osa_frame::type_spdo)
@@ -50,8 +49,7 @@ class WiresharkLoop : public ::testing::Test {
 protected:
     std::string path;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         char tmpl[] = "/tmp/osa_loop_XXXXXX";
         const int fd = mkstemp(tmpl);
         ASSERT_GE(fd, 0);
@@ -60,8 +58,7 @@ protected:
     }
     void TearDown() override { std::remove(path.c_str()); }
 
-    osa_gen::capture run(const osa_gen::config &cfg, bool pcapng = false)
-    {
+    osa_gen::capture run(const osa_gen::config &cfg, bool pcapng = false) {
         osa_gen::capture cap = osa_gen::generate(cfg);
         std::string err;
         EXPECT_TRUE(osa_gen::write_pcap(cap, path, pcapng, &err)) << err;
@@ -69,21 +66,17 @@ protected:
         return cap;
     }
 
-    static void expect_counts(const osa_gen::capture &cap, bool udid_known)
-    {
+    static void expect_counts(const osa_gen::capture &cap, bool udid_known) {
         const osa_node_map *t = osa_node_table();
         ASSERT_NE(t, nullptr);
         const auto want = expected(cap, udid_known);
         std::set<uint32_t> want_nodes, got_nodes;
-        for (const auto &e : want)
-            want_nodes.insert(e.first);
-        for (const auto &e : *t)
-            got_nodes.insert(e.first);
+        for (const auto &e : want) want_nodes.insert(e.first);
+        for (const auto &e : *t) got_nodes.insert(e.first);
         EXPECT_EQ(got_nodes, want_nodes);
         for (const auto &e : want) {
             auto it = t->find(e.first);
-            if (it == t->end())
-                continue;
+            if (it == t->end()) continue;
             EXPECT_EQ(it->second->spdo_count, e.second.spdo) << "SADR " << e.first;
             EXPECT_EQ(it->second->ssdo_count, e.second.ssdo) << "SADR " << e.first;
             EXPECT_EQ(it->second->snmt_count, e.second.snmt) << "SADR " << e.first;
@@ -91,30 +84,25 @@ protected:
     }
 };
 
-const osa_node &node(uint32_t sadr)
-{
+const osa_node &node(uint32_t sadr) {
     static osa_node none;
     const osa_node_map *t = osa_node_table();
-    if (!t || !t->count(sadr))
-        return none;
+    if (!t || !t->count(sadr)) return none;
     return *t->at(sadr);
 }
 
 }  // namespace
 
-TEST(WsutilCrc, SameAsCollection)
-{
+TEST(WsutilCrc, SameAsCollection) {
     uint8_t buf[64];
-    for (unsigned i = 0; i < sizeof buf; ++i)
-        buf[i] = static_cast<uint8_t>(i * 37 + 11);
+    for (unsigned i = 0; i < sizeof buf; ++i) buf[i] = static_cast<uint8_t>(i * 37 + 11);
     for (unsigned n = 0; n <= sizeof buf; ++n) {
         EXPECT_EQ(osa_frame::crc8_0x2f(buf, n), crc8_0x2F(buf, n, 0)) << n;
         EXPECT_EQ(osa_frame::crc16_0x755b(buf, n), crc16_0x755B(buf, n, 0)) << n;
     }
 }
 
-TEST_F(WiresharkLoop, AnnouncedUdidOverUdp)
-{
+TEST_F(WiresharkLoop, AnnouncedUdidOverUdp) {
     const osa_gen::config cfg = osa_gen::default_config();
     const osa_gen::capture cap = run(cfg);
     expect_counts(cap, true);
@@ -138,15 +126,13 @@ TEST_F(WiresharkLoop, AnnouncedUdidOverUdp)
     const osa_connection *c2 = osa_find_connection(2);
     ASSERT_NE(c2, nullptr);
     EXPECT_EQ(c2->counter_delta.series.size(), cfg.cycles - 1);
-    for (const auto &s : c2->counter_delta.series)
-        EXPECT_EQ(s.delta, 100u) << "frame " << s.frame;
+    for (const auto &s : c2->counter_delta.series) EXPECT_EQ(s.delta, 100u) << "frame " << s.frame;
 
     /* Node 3 loses 7 cycles: one counter delta of 800. */
     const osa_connection *c3 = osa_find_connection(3);
     ASSERT_NE(c3, nullptr);
     unsigned jumps = 0;
-    for (const auto &s : c3->counter_delta.series)
-        jumps += s.delta == 800u;
+    for (const auto &s : c3->counter_delta.series) jumps += s.delta == 800u;
     EXPECT_EQ(jumps, 1u);
 
     /* Node 4 wraps its 16-bit counter once (the modulus is 65535). */
@@ -163,8 +149,7 @@ TEST_F(WiresharkLoop, AnnouncedUdidOverUdp)
     const osa_connection *c7 = osa_find_connection(7);
     ASSERT_NE(c7, nullptr);
     ASSERT_FALSE(c7->counter_delta.series.empty());
-    for (const auto &s : c7->counter_delta.series)
-        EXPECT_EQ(s.delta, 100u);
+    for (const auto &s : c7->counter_delta.series) EXPECT_EQ(s.delta, 100u);
 
     /* Connection validity: node 6 becomes valid at cycle 3, node 2 drops
      * out for five cycles. */
@@ -175,8 +160,7 @@ TEST_F(WiresharkLoop, AnnouncedUdidOverUdp)
     EXPECT_EQ(first6.kind, OSA_LOG_VALID_CHANGED);
     EXPECT_EQ(first6.value, 1u);
     unsigned changes2 = 0;
-    for (const auto &e : c2->log)
-        changes2 += e.kind == OSA_LOG_VALID_CHANGED;
+    for (const auto &e : c2->log) changes2 += e.kind == OSA_LOG_VALID_CHANGED;
     EXPECT_EQ(changes2, 3u);  // invalid -> valid, valid -> invalid, back
 
     /* Outages show up as network-synchronisation errors: 7 lost cycles the
@@ -197,16 +181,14 @@ TEST_F(WiresharkLoop, AnnouncedUdidOverUdp)
     uint32_t first = 0, last = 0;
     for (const auto &f : cap.frames)
         if (f.msg_type == osa_frame::type_spdo && osa_find_connection(f.adr)) {
-            if (!first)
-                first = f.packet;
+            if (!first) first = f.packet;
             last = f.packet;
         }
     EXPECT_EQ(osa_first_frame(), first);
     EXPECT_EQ(osa_last_frame(), last);
 }
 
-TEST_F(WiresharkLoop, RecoveredUdidWithoutAnnouncement)
-{
+TEST_F(WiresharkLoop, RecoveredUdidWithoutAnnouncement) {
     /* The dissector remembers a detected UDID for the file; start clean. */
     ASSERT_TRUE(osa_ws_set_pref("opensafety.scm_udid_autoset", "FALSE"));
     osa_gen::config cfg = osa_gen::default_config();
@@ -231,12 +213,10 @@ TEST_F(WiresharkLoop, RecoveredUdidWithoutAnnouncement)
     /* Counters are complete although the dissector only knew their low byte. */
     const osa_connection *c2 = osa_find_connection(2);
     ASSERT_NE(c2, nullptr);
-    for (const auto &s : c2->counter_delta.series)
-        EXPECT_EQ(s.delta, 100u) << "frame " << s.frame;
+    for (const auto &s : c2->counter_delta.series) EXPECT_EQ(s.delta, 100u) << "frame " << s.frame;
 }
 
-TEST_F(WiresharkLoop, UnknownUdidWithHighFlagBitsInByte4)
-{
+TEST_F(WiresharkLoop, UnknownUdidWithHighFlagBitsInByte4) {
     /* UDID byte 4 has bits 0xC0 set and nobody announces the UDID: the
      * dissector reads sub-frame 2's TR byte scrambled, so its 40-bit flag is
      * wrong for 16-bit and 40-bit SPDOs alike. The counters still step by
@@ -267,8 +247,7 @@ TEST_F(WiresharkLoop, UnknownUdidWithHighFlagBitsInByte4)
     }
 }
 
-TEST_F(WiresharkLoop, PowerlinkCarriesTheSameNetwork)
-{
+TEST_F(WiresharkLoop, PowerlinkCarriesTheSameNetwork) {
     osa_gen::config cfg = osa_gen::default_config();
     cfg.via = osa_gen::transport::powerlink;
     cfg.pre_op_at_end = true;
@@ -281,8 +260,7 @@ TEST_F(WiresharkLoop, PowerlinkCarriesTheSameNetwork)
     EXPECT_EQ(osa_find_connection(5)->counter_delta.series.size(), cfg.cycles - 1);
 }
 
-TEST_F(WiresharkLoop, RealPowerlinkCapturesRunClean)
-{
+TEST_F(WiresharkLoop, RealPowerlinkCapturesRunClean) {
     /* Real POWERLINK traffic: the openSAFETY heuristics see every payload;
      * whatever they report must leave a consistent table. */
     const std::string dir = SENTRA_SHARED_CAPTURES;
@@ -291,8 +269,7 @@ TEST_F(WiresharkLoop, RealPowerlinkCapturesRunClean)
     unsigned seen = 0;
     for (const char *name : names) {
         const std::string file = dir + "/" + name;
-        if (access(file.c_str(), R_OK) != 0)
-            continue;
+        if (access(file.c_str(), R_OK) != 0) continue;
         ++seen;
         std::string err;
         ASSERT_TRUE(osa_ws_dissect_file(file, &err)) << name << ": " << err;
@@ -306,6 +283,5 @@ TEST_F(WiresharkLoop, RealPowerlinkCapturesRunClean)
             }
         }
     }
-    if (seen == 0)
-        GTEST_SKIP() << "shared captures not found in " << dir;
+    if (seen == 0) GTEST_SKIP() << "shared captures not found in " << dir;
 }

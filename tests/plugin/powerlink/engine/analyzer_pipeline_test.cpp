@@ -56,7 +56,8 @@ std::string replayed_boot(const temp_dir &dir, const std::string &sim_options, s
     std::string captures = shared_captures_dir();
     if (captures.empty()) return "";
     std::string raw = dir.file("raw.pcapng"), out = dir.file("out.pcapng");
-    if (run(std::string(FLOWLENS_TA5521_SIM) + " " + sim_options + " " + captures + "/powerlink_1cn_boot.pcapng " + raw) != 0)
+    if (run(std::string(FLOWLENS_TA5521_SIM) + " " + sim_options + " " + captures + "/powerlink_1cn_boot.pcapng " +
+            raw) != 0)
         return "";
     if (run(std::string(FLOWLENS_SENTRA_EXTCAP) +
             " --capture --extcap-interface sentra_ta5521_file --capturemode livecapture --fifo " + out +
@@ -157,7 +158,8 @@ TEST(AnalyzerPipeline, DumpFramesWithGapsRaiseFramesLost) {
     temp_dir dir;
     ASSERT_TRUE(dir.ok());
     std::string raw;
-    std::string out = replayed_boot(dir, "--ports=port01 --records=4 --node=3 --drop-dump=20,40 --dump-lost=60:3", &raw);
+    std::string out =
+        replayed_boot(dir, "--ports=port01 --records=4 --node=3 --drop-dump=20,40 --dump-lost=60:3", &raw);
     if (out.empty()) GTEST_SKIP() << "shared captures, simulator or replay not available";
     // The raw dump frames themselves, as a capture of the analyzer's traffic.
     analysed a;

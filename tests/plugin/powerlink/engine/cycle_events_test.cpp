@@ -90,8 +90,8 @@ TEST(CycleEvents, ReportTableTextsAndLimits) {
     EXPECT_STREQ(flowlens_event_texts[FLOWLENS_EV_FRAMES_LOST], "Frames lost (by PC or by Q40TA5521)");
     for (int i = 0; i < FLOWLENS_EV_COUNT; ++i) {
         uint16_t expected = (i == FLOWLENS_EV_ASYNC_EXPECTED || i == FLOWLENS_EV_INVITE_WITHOUT_REQUEST) ? 10
-                            : (i == FLOWLENS_EV_DEVIATION_5 || i == FLOWLENS_EV_DEVIATION_10)           ? 1
-                                                                                                        : 0;
+                            : (i == FLOWLENS_EV_DEVIATION_5 || i == FLOWLENS_EV_DEVIATION_10)            ? 1
+                                                                                                         : 0;
         EXPECT_EQ(flowlens_event_limits[i], expected) << i;
     }
     scenario s;
@@ -349,8 +349,7 @@ TEST(CycleEvents, MisplacedAsyncFrameDetails) {
               text_of(asnd, "Misplaced Async Frame from Node 001 (MAC 02:00:00:00:01:01)"));
     const uint8_t pc[6] = {0xBC, 0x5F, 0xF4, 0x00, 0x00, 0x01};
     uint64_t ip = s.feed(plk::ip_udp(pc, 0x0A010203));
-    EXPECT_EQ(s.of_frame(ip).at(0).text,
-              text_of(ip, "Misplaced Async Frame (IP 10.1.2.3) (MAC BC:5F:F4:00:00:01)"));
+    EXPECT_EQ(s.of_frame(ip).at(0).text, text_of(ip, "Misplaced Async Frame (IP 10.1.2.3) (MAC BC:5F:F4:00:00:01)"));
     frame_bytes short_frame = plk::ip_udp(pc, 0x0A010203);
     short_frame.resize(34);  // not more than 34 bytes: no IP address
     s.feed(plk::preq(2));
@@ -383,8 +382,7 @@ TEST(CycleEvents, MisplacedFrameNamesAnIpAddressOnlyForIpv4) {
     uint64_t ipv4_frame = s.feed(plk::ip_udp(pc, 0xC0A86463));
     EXPECT_EQ(s.of_frame(arp_frame).back().text, text_of(arp_frame, "Misplaced Async Frame (MAC BC:5F:F4:00:00:01)"))
         << s.dump();
-    EXPECT_EQ(s.of_frame(ipv6_frame).back().text,
-              text_of(ipv6_frame, "Misplaced Async Frame (MAC BC:5F:F4:00:00:01)"));
+    EXPECT_EQ(s.of_frame(ipv6_frame).back().text, text_of(ipv6_frame, "Misplaced Async Frame (MAC BC:5F:F4:00:00:01)"));
     EXPECT_EQ(s.of_frame(ipv4_frame).back().text,
               text_of(ipv4_frame, "Misplaced Async Frame (IP 192.168.100.99) (MAC BC:5F:F4:00:00:01)"));
     EXPECT_EQ(s.network(0).slots.misplaced.count, 3u);
@@ -706,9 +704,11 @@ TEST(CycleEvents, CaptureErrorFlags) {
     uint64_t oversize = s.feed(frame, 10 * US, FLOWLENS_FLAG_OVERSIZE);
     // Alignment, preamble, cut, trigger and digital inputs raise nothing.
     s.feed(frame, 10 * US,
-           FLOWLENS_FLAG_ALIGNMENT | FLOWLENS_FLAG_PREAMBLE | FLOWLENS_FLAG_FRAME_CUT | FLOWLENS_FLAG_TRIGGER | 0x000F0002);
-    EXPECT_EQ(s.of_frame(lost).at(0).text,
-              text_of(lost, "Unknown number of packets dropped by capture engine (network performance of PC too low ?)"));
+           FLOWLENS_FLAG_ALIGNMENT | FLOWLENS_FLAG_PREAMBLE | FLOWLENS_FLAG_FRAME_CUT | FLOWLENS_FLAG_TRIGGER |
+               0x000F0002);
+    EXPECT_EQ(
+        s.of_frame(lost).at(0).text,
+        text_of(lost, "Unknown number of packets dropped by capture engine (network performance of PC too low ?)"));
     EXPECT_EQ(s.of_frame(crc).at(0).text, text_of(crc, "Error : CRC"));
     EXPECT_EQ(s.of_frame(noise).at(0).text, text_of(noise, "Error : Frame Format"));
     EXPECT_EQ(s.of_frame(runt).at(0).text, text_of(runt, "Error : Runt"));
@@ -760,8 +760,7 @@ TEST(CycleEvents, AnalyzerDumpContinuity) {
     EXPECT_EQ(s.count("Frames lost"), 2) << s.dump();
 }
 
-frame_bytes sdo_payload(uint8_t receive, uint8_t send, uint8_t flags, uint8_t command, uint16_t size,
-                        uint32_t data) {
+frame_bytes sdo_payload(uint8_t receive, uint8_t send, uint8_t flags, uint8_t command, uint16_t size, uint32_t data) {
     frame_bytes p = {receive, send, 0, 0, 0, 0x01, flags, command, uint8_t(size), uint8_t(size >> 8), 0, 0};
     for (int i = 0; i < 4; ++i) p.push_back(uint8_t(data >> (8 * i)));
     return p;

@@ -82,10 +82,10 @@ TEST(CycleSamples, LateAnswersAndEventsWithTheirTexts) {
     s.feed(plk::asnd(2, 240, 3));               // not a cycle frame: still waiting for CN 2
     uint64_t pres2 = s.feed(plk::pres(2), 7 * US);
     s.feed(plk::preq(1));
-    s.feed(plk::pres(2));                       // another node's PRes: CN 1 late again
+    s.feed(plk::pres(2));  // another node's PRes: CN 1 late again
     s.feed(plk::preq(2));
-    s.feed(plk::soa());                         // MN went on: CN 2 late
-    s.feed(plk::preq(1));                       // open at the end: not counted
+    s.feed(plk::soa());    // MN went on: CN 2 late
+    s.feed(plk::preq(1));  // open at the end: not counted
 
     const flowlens_cycle_samples &c = samples_of(s);
     const std::vector<flowlens_cn_response_summary> cns = c.cn_summaries(0);
@@ -230,7 +230,8 @@ TEST(CycleSamplesDecimation, CyclesKeepTheMostDeviatingOfEachGroupAndSpanEveryth
     EXPECT_LE(kept.front().soc_frame, stride) << "the plot starts with the capture";
     EXPECT_GT(kept.back().soc_frame, count - stride) << "and ends with it";
     auto has_frame = [&](uint64_t frame) {
-        return std::any_of(kept.begin(), kept.end(), [&](const flowlens_cycle_point &p) { return p.soc_frame == frame; });
+        return std::any_of(kept.begin(), kept.end(),
+                           [&](const flowlens_cycle_point &p) { return p.soc_frame == frame; });
     };
     EXPECT_TRUE(has_frame(334)) << "the spike survives";
     EXPECT_TRUE(has_frame(778)) << "the short cycle survives";

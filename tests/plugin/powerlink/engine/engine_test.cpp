@@ -184,9 +184,16 @@ TEST(Engine, ReportTextIsBoundedAndTerminated) {
 TEST(Engine, CutFramesNeverReadPastTheirEnd) {
     const uint8_t pc[6] = {0xBC, 0x5F, 0xF4, 0x00, 0x00, 0x01};
     frame_bytes ident = plk::asnd(1, 240, 1, frame_bytes(60, 0x5A));
-    std::vector<frame_bytes> kinds = {plk::soc(77), plk::preq(1), plk::pres(1, 0x1D, 0xC300, 900), plk::soa(6, 1),
-                                      plk::soa(255, 1), plk::ainv(3, 2), plk::status_response(1), ident,
-                                      plk::ip_udp(pc, 0x0A000001), plk::analyzer_dump(2, 10, 3, 1),
+    std::vector<frame_bytes> kinds = {plk::soc(77),
+                                      plk::preq(1),
+                                      plk::pres(1, 0x1D, 0xC300, 900),
+                                      plk::soa(6, 1),
+                                      plk::soa(255, 1),
+                                      plk::ainv(3, 2),
+                                      plk::status_response(1),
+                                      ident,
+                                      plk::ip_udp(pc, 0x0A000001),
+                                      plk::analyzer_dump(2, 10, 3, 1),
                                       plk::asnd(240, 1, 5, frame_bytes(40, 0x11))};
     // V1 frames share the cycle steps.
     frame_bytes v1 = plk::soc(5);
@@ -229,7 +236,7 @@ TEST(Engine, TimeRunningBackwardsAddsNoWrappedValues) {
     const uint64_t ceiling = 10ull * 1000 * 1000 * 1000;  // 10 s
     const flowlens_network &n = s.network(0);
     for (const flowlens_timing *acc : {&n.cycle_time, &n.soa_to_soc, &n.async_idle, &n.packet_interval, &n.pres_to_preq,
-                                        &n.nodes[1].preq_position, &n.nodes[1].pres_latency, &n.nodes[1].asnd_latency}) {
+                                       &n.nodes[1].preq_position, &n.nodes[1].pres_latency, &n.nodes[1].asnd_latency}) {
         if (acc->count != 0) {
             EXPECT_LT(acc->max, ceiling);
             EXPECT_GT(acc->min, 0u) << "no zero sample for a step back";

@@ -40,7 +40,8 @@ TEST(FrameResults, EachFrameKeepsItsOwnMessagesAndText) {
     // Read back in any order, as often as asked.
     EXPECT_EQ(messages_of(r, 4), (std::vector<std::pair<int, std::string>>{{2, "Error : CRC"}}));
     EXPECT_STREQ(r.text(4), "");
-    EXPECT_EQ(messages_of(r, 2), (std::vector<std::pair<int, std::string>>{{2, "Loss of PRes"}, {0, "SDO connection"}}));
+    EXPECT_EQ(messages_of(r, 2),
+              (std::vector<std::pair<int, std::string>>{{2, "Loss of PRes"}, {0, "SDO connection"}}));
     EXPECT_EQ(messages_of(r, 2), messages_of(r, 2));
     EXPECT_STREQ(r.text(2), " 1: PRes");
     EXPECT_STREQ(r.text(1), " 1: SoC");
@@ -53,11 +54,11 @@ TEST(FrameResults, FramesOutOfOrderOrUnknownAreRefusedOrEmpty) {
     flowlens_frame_results r;
     r.add_message(2, "before any frame");  // dropped
     r.set_text(1, "before any frame");
-    EXPECT_FALSE(r.begin(2));               // a gap
+    EXPECT_FALSE(r.begin(2));  // a gap
     EXPECT_FALSE(r.begin(0));
     EXPECT_EQ(r.frames(), 0u);
     ASSERT_TRUE(r.begin(1));
-    EXPECT_FALSE(r.begin(1));               // twice
+    EXPECT_FALSE(r.begin(1));  // twice
     r.set_text(5, "not recorded");
     EXPECT_FALSE(r.has_text(5));
     EXPECT_TRUE(messages_of(r, 1).empty());
@@ -66,7 +67,7 @@ TEST(FrameResults, FramesOutOfOrderOrUnknownAreRefusedOrEmpty) {
     EXPECT_FALSE(r.has(2));
     EXPECT_STREQ(r.text(2), "");
     EXPECT_TRUE(messages_of(r, 2).empty());
-    r.add_message(2, nullptr);              // kept as an empty text
+    r.add_message(2, nullptr);  // kept as an empty text
     EXPECT_EQ(messages_of(r, 1), (std::vector<std::pair<int, std::string>>{{2, ""}}));
 }
 

@@ -92,9 +92,7 @@ struct expectation {
 };
 
 const expectation captures[] = {
-    {"powerlink_1cn_boot.pcapng",
-     {834, 834, 205, 130, 130, 347, 0, 22},
-     {{FLOWLENS_EV_ASYNC_EXPECTED, 1}}},
+    {"powerlink_1cn_boot.pcapng", {834, 834, 205, 130, 130, 347, 0, 22}, {{FLOWLENS_EV_ASYNC_EXPECTED, 1}}},
     {"powerlink_robot_with_iperf.pcapng.gz",
      {23865, 20579, 1728, 8601, 8531, 1714, 0, 5},
      {{FLOWLENS_EV_UNEXPECTED_PREQ, 49},
@@ -104,9 +102,7 @@ const expectation captures[] = {
       {FLOWLENS_EV_LOSS_OF_SOC, 1},
       {FLOWLENS_EV_DEVIATION_5, 16},
       {MISPLACED, 105}}},
-    {"powerlink_ainv.pcap.gz",
-     {16000, 13794, 2284, 4569, 4569, 2284, 81, 7},
-     {{FLOWLENS_EV_ASYNC_EXPECTED, 78}}},
+    {"powerlink_ainv.pcap.gz", {16000, 13794, 2284, 4569, 4569, 2284, 81, 7}, {{FLOWLENS_EV_ASYNC_EXPECTED, 78}}},
     {"powerlink_1cn_collisions.pcapng",
      {2680, 2617, 591, 401, 578, 733, 0, 314},
      {{FLOWLENS_EV_ASYNC_EXPECTED, 2},
@@ -120,9 +116,7 @@ const expectation captures[] = {
       {FLOWLENS_EV_LOSS_OF_PRES, 1},
       {FLOWLENS_EV_UNEXPECTED_PRES, 1},
       {FLOWLENS_EV_UNEXPECTED_SOC, 1}}},
-    {"powerlink_1cn_sdo_mapping.pcapng",
-     {1329, 1323, 287, 259, 259, 430, 0, 88},
-     {{FLOWLENS_EV_ASYNC_EXPECTED, 1}}},
+    {"powerlink_1cn_sdo_mapping.pcapng", {1329, 1323, 287, 259, 259, 430, 0, 88}, {{FLOWLENS_EV_ASYNC_EXPECTED, 1}}},
     {"powerlink_example.pcap", {1001, 1001, 249, 242, 242, 257, 0, 11}, {{FLOWLENS_EV_LOSS_OF_SOC, 2}}},
     {"powerlink_multi_read_write.pcapng.gz", {7, 7, 0, 0, 0, 0, 0, 7}, {{SDO_ABORT, 1}}},
     {"powerlink_sdo_udp.pcap", {72, 0, 0, 0, 0, 0, 0, 0}, {{SDO_ABORT, 3}}},
@@ -155,8 +149,8 @@ std::string describe(const event_counts &events) {
     std::string s;
     for (const auto &e : events) {
         const char *name = e.first < FLOWLENS_EV_COUNT ? flowlens_event_texts[e.first]
-                           : e.first == SDO_ABORT       ? flowlens_sdo_abort_text
-                                                        : flowlens_misplaced_text;
+                           : e.first == SDO_ABORT      ? flowlens_sdo_abort_text
+                                                       : flowlens_misplaced_text;
         s += "  " + std::to_string(e.second) + " x " + name + "\n";
     }
     return s;

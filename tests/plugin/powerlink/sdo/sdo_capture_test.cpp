@@ -78,8 +78,8 @@ bool read_frames(const std::string &path, std::vector<frame_record> *frames, std
     const u_char *data;
     int rc;
     while ((rc = pcap_next_ex(pcap, &header, &data)) == 1) {
-        frames->push_back({uint64_t(header->ts.tv_sec) * 1000000000ull + uint64_t(header->ts.tv_usec),
-                           header->len, std::vector<uint8_t>(data, data + header->caplen)});
+        frames->push_back({uint64_t(header->ts.tv_sec) * 1000000000ull + uint64_t(header->ts.tv_usec), header->len,
+                           std::vector<uint8_t>(data, data + header->caplen)});
     }
     if (rc == PCAP_ERROR) *error = pcap_geterr(pcap);
     pcap_close(pcap);  // also closes the temporary file
@@ -91,10 +91,10 @@ struct sdo_expectation {
     size_t frames;
     size_t connections;
     uint64_t history;
-    uint32_t data_frames;                   // summed over the connections
-    std::vector<std::string> messages;      // informational texts, in order
-    std::map<uint64_t, uint32_t> aborts;    // frame -> abort code
-    bool through_engine = true;             // else straight into the tracking
+    uint32_t data_frames;                 // summed over the connections
+    std::vector<std::string> messages;    // informational texts, in order
+    std::map<uint64_t, uint32_t> aborts;  // frame -> abort code
+    bool through_engine = true;           // else straight into the tracking
 };
 
 struct sdo_summary {
@@ -109,9 +109,9 @@ void collect(void *context, uint64_t, uint8_t severity, const char *text, uint64
     const std::string prefix = "Powerlink: Packet #";
     if (t.rfind(prefix, 0) != 0) return;
     const uint64_t frame = std::stoull(t.substr(prefix.size(), 7));
-    if (severity == 0 && (t.find("Initialization Request") != std::string::npos ||
-                          t.find("Close on inactive") != std::string::npos ||
-                          t.find("Firmware Download") != std::string::npos))
+    if (severity == 0 &&
+        (t.find("Initialization Request") != std::string::npos || t.find("Close on inactive") != std::string::npos ||
+         t.find("Firmware Download") != std::string::npos))
         s->messages.push_back(t);
     if (severity == 2 && t.find(" - SDO Abort") != std::string::npos) s->aborts[frame] = t;
 }
@@ -188,8 +188,7 @@ void track_directly(flowlens_instance *instance, const std::vector<frame_record>
             collect(summary, 0, 0, text, 0);
         }
         if (result.cls & FLOWLENS_CLASS_SDO_ABORT) {
-            snprintf(text, sizeof text, "Powerlink: Packet #%07zu - SDO Abort Code 0x%08X '", i + 1,
-                     result.abort_code);
+            snprintf(text, sizeof text, "Powerlink: Packet #%07zu - SDO Abort Code 0x%08X '", i + 1, result.abort_code);
             collect(summary, 0, 2, text, 0);
         }
     }
@@ -271,13 +270,12 @@ INSTANTIATE_TEST_SUITE_P(
         // writes to read-only objects. The client's sequence-layer frames are
         // 8 POWERLINK bytes, which open and close the sessions: through the
         // engine and straight into the tracking alike.
-        sdo_expectation{"powerlink_sdo_udp.pcap", 72, 1, 39, 16, {},
-                        {{31, 0x08000000}, {52, 0x06010002}, {60, 0x06010002}}},
-        sdo_expectation{"powerlink_sdo_udp.pcap", 72, 1, 39, 16, {},
-                        {{31, 0x08000000}, {52, 0x06010002}, {60, 0x06010002}}, false},
+        sdo_expectation{
+            "powerlink_sdo_udp.pcap", 72, 1, 39, 16, {}, {{31, 0x08000000}, {52, 0x06010002}, {60, 0x06010002}}},
+        sdo_expectation{
+            "powerlink_sdo_udp.pcap", 72, 1, 39, 16, {}, {{31, 0x08000000}, {52, 0x06010002}, {60, 0x06010002}}, false},
         // The Ethernet ones once more, straight into the tracking.
-        sdo_expectation{"powerlink_1cn_sdo_mapping.pcapng", 1329, 1, 46, 40, closes({{1073, CLOSE_240_1}}), {},
-                        false},
+        sdo_expectation{"powerlink_1cn_sdo_mapping.pcapng", 1329, 1, 46, 40, closes({{1073, CLOSE_240_1}}), {}, false},
         sdo_expectation{"powerlink_multi_read_write.pcapng.gz", 7, 1, 5, 5, {}, {{7, 0x06090011}}, false},
         // Frame 1 opens the connection in the middle of a transfer, so its
         // WriteMultiple request is not known and the response's record abort
@@ -301,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {1325, CLOSE_240_1}, {1335, CLOSE_240_1}, {1348, CLOSE_240_1},
                                 {1379, CLOSE_240_1}, {1462, CLOSE_240_1}}),
                         {}}),
-        // clang-format on
+    // clang-format on
     [](const ::testing::TestParamInfo<sdo_expectation> &info) {
         std::string name = info.param.file;
         name = name.substr(0, name.find('.')) + (info.param.through_engine ? "_engine" : "_tracking");

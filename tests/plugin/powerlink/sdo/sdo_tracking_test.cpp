@@ -635,8 +635,9 @@ TEST(SdoThroughEngine, MessagesAndAbortsReachTheCallback) {
     EXPECT_EQ(info[0], "Powerlink: Packet #0000002 - Initialization Request Retry (240 -> 1) ");
     bool abort_seen = false;
     for (const std::string &text : h.texts(2))
-        abort_seen |= text == "Powerlink: Packet #0000006 - SDO Abort Code 0x06020000 "
-                              "'Object does not exist in the object dictionary'";
+        abort_seen |= text ==
+                      "Powerlink: Packet #0000006 - SDO Abort Code 0x06020000 "
+                      "'Object does not exist in the object dictionary'";
     EXPECT_TRUE(abort_seen);
     EXPECT_EQ(sdo_connection_count(&h.instance->sdo), 1u);
 }

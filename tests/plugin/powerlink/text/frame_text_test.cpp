@@ -145,7 +145,8 @@ TEST(FrameText, MarksIrregularAndErroneousFrames) {
     const uint64_t d = t.feed(plk::status_response(3), 0, 70);
     EXPECT_EQ(t.text(a)[0], '*');
     EXPECT_EQ(t.text(b), "#  1->255  PRes (   0) F:- NMT: PRE_OPERATIONAL_1 !! Invalid NMT State for PRes");
-    EXPECT_EQ(t.text(c), "#  2->255  PRes ( 100) F:- NMT: OPERATIONAL !! Frame too short, wrong value for object 1F98h/Sub 5 ??");
+    EXPECT_EQ(t.text(c),
+              "#  2->255  PRes ( 100) F:- NMT: OPERATIONAL !! Frame too short, wrong value for object 1F98h/Sub 5 ??");
     EXPECT_EQ(t.text(d), "#  3->255  ASnd(STATUS_RESPONSE)     F:- NMT: OPERATIONAL (Frame too short)");
 }
 
@@ -171,8 +172,8 @@ TEST(FrameText, IdentResponseOfACatalogueDeviceAndNmtCommands) {
     put(34, row.product_code);
     ident[46 - 4] = 0x3A;  // firmware 314 -> 3.14
     ident[47 - 4] = 0x01;
-    put(62, 1);         // 1984-01-02
-    put(66, 3723004);   // 01:02:03.004
+    put(62, 1);        // 1984-01-02
+    put(66, 3723004);  // 01:02:03.004
     const uint64_t n = t.feed(plk::asnd(1, 0xFF, 1, ident));
     EXPECT_EQ(t.text(n), "   1->255  ASnd(IDENT_RESPONSE)      F:- NMT: PRE_OPERATIONAL_1  Dev: " +
                              std::string(row.model_name) + "  FW: 3.14  AppDateTime: 2.1.1984, 01:02:03.004");
@@ -287,7 +288,8 @@ TEST(FrameText, PowerlinkV1Frames) {
     const uint64_t a = t.feed(v1({0x01, 0xFF, 0xF0, 0x41, 0, 0, 0x10, 0x27, 0, 0}));
     const uint64_t b = t.feed(v1({0x01, 0xFF, 0xF0, 0x00, 0, 0, 0x20, 0x4E, 0, 0}));
     const uint64_t c = t.feed(v1({0x07, 3, 0xF0, 0xFA, 0, 0, 9, 0, 0, 0}));
-    EXPECT_EQ(t.text(a), "240->255 StartCyclic RD" + std::string(12, ' ') + " PS" + std::string(7, ' ') + "NetTime=     10000");
+    EXPECT_EQ(t.text(a),
+              "240->255 StartCyclic RD" + std::string(12, ' ') + " PS" + std::string(7, ' ') + "NetTime=     10000");
     EXPECT_EQ(t.text(b), "240->255 StartCyclic" + std::string(25, ' ') + "NetTime=     20000 (+10000)");
     EXPECT_EQ(t.text(c), "240->  3 Asynchron AckNack-Ch: IO 2, Info: 9");
 }
@@ -337,12 +339,14 @@ TEST(SdoText, AbortsWritesAndMultipleParameterLists) {
     abort.send = seq_byte(2, 2);
     abort.payload = le32(0x12345678);
     const uint64_t b = t.feed(sdo(abort));
-    EXPECT_EQ(t.text(a), "#240->  1  ASnd(SDO)  SL: 0c  1c  -> ReadByIndex() / ABORT 0x06020000 "
-                         "'Object does not exist in the object dictionary'");
+    EXPECT_EQ(t.text(a),
+              "#240->  1  ASnd(SDO)  SL: 0c  1c  -> ReadByIndex() / ABORT 0x06020000 "
+              "'Object does not exist in the object dictionary'");
     EXPECT_NE(t.text(b).find("/ ABORT 0x12345678 'see Powerlink Specification'"), std::string::npos);
 
     const uint64_t w = t.feed(sdo(write_expedited(3, 0, 0x1F9E, 0, {0x28})));
-    EXPECT_EQ(t.text(w), " 240->  1  ASnd(SDO)  SL: 0c  3c  -> WriteByIndex(0x1f9e/0, SS:5) NMT_ResetCmd_U8 [NMTResetNode]");
+    EXPECT_EQ(t.text(w),
+              " 240->  1  ASnd(SDO)  SL: 0c  3c  -> WriteByIndex(0x1f9e/0, SS:5) NMT_ResetCmd_U8 [NMTResetNode]");
     const uint64_t i = t.feed(sdo(write_initiate(4, 0, 0x1F50, 1, 70000)));
     EXPECT_NE(t.text(i).find("-> WriteByIndex(0x1f50/1, SS:"), std::string::npos) << t.text(i);
     EXPECT_NE(t.text(i).find(", DS=70000) Program_1_DOM"), std::string::npos) << t.text(i);
@@ -355,11 +359,12 @@ TEST(SdoText, AbortsWritesAndMultipleParameterLists) {
     multi.send = seq_byte(1, 2);
     multi.flags = 0x80;
     multi.command = 0x32;
-    frame_bytes list = {20, 0, 0, 0, 0x00, 0x10, 0, 0x00, 0x91, 0x01, 0, 0,   // next at 8 + 20, 0x1000/0, 4 bytes
-                        0, 0, 0, 0, 0x18, 0x10, 2, 0x80, 0x00, 0x00, 0x02, 0x06};  // last: 0x1018/2 aborted
+    frame_bytes list = {20, 0, 0, 0, 0x00, 0x10, 0, 0x00, 0x91, 0x01, 0,    0,      // next at 8 + 20, 0x1000/0, 4 bytes
+                        0,  0, 0, 0, 0x18, 0x10, 2, 0x80, 0x00, 0x00, 0x02, 0x06};  // last: 0x1018/2 aborted
     multi.payload = list;
     multi.segment_size = uint16_t(list.size());
     const uint64_t m = t.feed(sdo(multi));
-    EXPECT_EQ(t.text(m), "#  1->240  ASnd(SDO)  SL: 4c  1c  <- ReadMultipleParameter(2 Objects:"
-                         "[0x1000/0/4=0x00000191] [0x1018/2=Abort])");
+    EXPECT_EQ(t.text(m),
+              "#  1->240  ASnd(SDO)  SL: 4c  1c  <- ReadMultipleParameter(2 Objects:"
+              "[0x1000/0/4=0x00000191] [0x1018/2=Abort])");
 }

@@ -65,8 +65,8 @@ std::ostream &operator<<(std::ostream &os, const cycle_row &r) {
     return os << "{SoC " << r.frame << " @" << r.time << " cycle " << r.cycle << "}";
 }
 std::ostream &operator<<(std::ostream &os, const response_row &r) {
-    return os << "{CN " << r.node << " PReq " << r.preq_frame << " PRes " << r.pres_frame << " @" << r.pres_time
-              << " " << r.response << " ns}";
+    return os << "{CN " << r.node << " PReq " << r.preq_frame << " PRes " << r.pres_frame << " @" << r.pres_time << " "
+              << r.response << " ns}";
 }
 
 struct reference {
@@ -83,10 +83,10 @@ reference reference_of(const std::string &capture) {
     zeltest::Tshark &tshark = zeltest::shared_tshark();
     const std::string no_plugins = tshark.folder() + "/no_plugins";
     mkdir(no_plugins.c_str(), 0755);
-    const zeltest::Result r = tshark.run_program(
-        "env", {"WIRESHARK_PLUGIN_DIR=" + no_plugins, "tshark", "-r", capture, "-Y", "eth.type == 0x88ab", "-T",
-                "fields", "-e", "frame.number", "-e", "frame.time_epoch", "-e", "epl.mtyp", "-e", "epl.src", "-e",
-                "epl.dest"});
+    const zeltest::Result r =
+        tshark.run_program("env", {"WIRESHARK_PLUGIN_DIR=" + no_plugins, "tshark", "-r", capture, "-Y",
+                                   "eth.type == 0x88ab", "-T", "fields", "-e", "frame.number", "-e", "frame.time_epoch",
+                                   "-e", "epl.mtyp", "-e", "epl.src", "-e", "epl.dest"});
     EXPECT_EQ(r.status, 0) << r.err;
     reference ref;
     bool have_soc = false, waiting = false;
@@ -142,7 +142,7 @@ struct engine_run {
 // The captures the model covers: real networks, one with many CNs, one
 // openPOWERLINK boot, AInv, a CN answering without PReq, µs time stamps.
 const std::vector<std::string> kCaptures = {
-    "powerlink_robot_with_iperf.pcapng.gz", "powerlink_1cn_boot.pcapng", "powerlink_ainv.pcap.gz",
+    "powerlink_robot_with_iperf.pcapng.gz",   "powerlink_1cn_boot.pcapng",        "powerlink_ainv.pcap.gz",
     "powerlink_1cn_pres_without_preq.pcapng", "powerlink_1cn_sdo_mapping.pcapng", "powerlink_example.pcap"};
 
 TEST(PlkCycles, EngineSamplesEqualTsharksOwnTimes) {
@@ -169,7 +169,8 @@ TEST(PlkCycles, EngineSamplesEqualTsharksOwnTimes) {
         EXPECT_TRUE(samples->cycles(1).empty());
 
         std::vector<cycle_row> cycles;
-        for (const flowlens_cycle_point &p : samples->cycles(0)) cycles.push_back({p.soc_frame, p.soc_time, p.cycle_time});
+        for (const flowlens_cycle_point &p : samples->cycles(0))
+            cycles.push_back({p.soc_frame, p.soc_time, p.cycle_time});
         EXPECT_EQ(cycles, ref.cycles);
         std::vector<response_row> responses;
         for (const flowlens_response_point &p : samples->responses(0))
@@ -307,8 +308,8 @@ TEST(PlkCycles, TextFormBesideTheStatisticsTreeAndABadOption) {
                       (unsigned long long)(ns % 1000));
         return std::string(text);
     };
-    EXPECT_TRUE(zeltest::has_line_with(r.out, {"     1  ", std::to_string(cn.count), us(cn.min), us(cn.sum / cn.count),
-                                               us(cn.max)}))
+    EXPECT_TRUE(zeltest::has_line_with(
+        r.out, {"     1  ", std::to_string(cn.count), us(cn.min), us(cn.sum / cn.count), us(cn.max)}))
         << r.out.substr(r.out.find("CN response"));
 
     const zeltest::Result bad = tshark.run({"-r", capture, "-q", "-z", "zel_epl,cycles,xml"});

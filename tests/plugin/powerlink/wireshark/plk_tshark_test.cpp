@@ -139,22 +139,22 @@ TEST(PlkTshark, ColumnTextsOfTheEdgeCases) {
         t += kAnalyzerStep;
         frames.push_back({t, std::move(bytes), has_flags, flags});
     };
-    add(plk::soc(0));                                     // 1
-    add(plk::soc(1000));                                  // 2: delta
-    add(plk::pres(1, 0x1D), true, kPort02);               // 3: invalid state, port 02
-    add(modbus(false, 77, 3, {4, 0, 1, 0, 2}), false);    // 4: response without request, no flags
-    add(et2000_frame(0x10), true, 3);                     // 5: port X2.1; direction 3 is port 01
+    add(plk::soc(0));                                   // 1
+    add(plk::soc(1000));                                // 2: delta
+    add(plk::pres(1, 0x1D), true, kPort02);             // 3: invalid state, port 02
+    add(modbus(false, 77, 3, {4, 0, 1, 0, 2}), false);  // 4: response without request, no flags
+    add(et2000_frame(0x10), true, 3);                   // 5: port X2.1; direction 3 is port 01
     std::vector<uint8_t> registers = {0x00, 0x64, 0x00, 120, 240};
     for (int i = 0; i < 240; ++i) registers.push_back(uint8_t(i));
-    add(modbus(true, 9, 16, registers));                  // 6: far beyond the limit
-    add(ident_response(device_catalogue[0]));             // 7: catalogue device
+    add(modbus(true, 9, 16, registers));       // 6: far beyond the limit
+    add(ident_response(device_catalogue[0]));  // 7: catalogue device
     std::vector<uint8_t> status = plk::status_response(3);
     status.resize(68);
     std::vector<uint8_t> with_fcs = status;
-    flowlens_ws::append_fcs(with_fcs);                    // 72 bytes, 68 without the FCS
-    add(with_fcs);                                        // 8: too short once the FCS is off
+    flowlens_ws::append_fcs(with_fcs);  // 72 bytes, 68 without the FCS
+    add(with_fcs);                      // 8: too short once the FCS is off
     status.insert(status.end(), {0xDE, 0xAD, 0xBE, 0xEF});
-    add(status);                                          // 9: 72 bytes, no FCS
+    add(status);  // 9: 72 bytes, no FCS
     const std::string capture = write(tshark, "edge_cases", frames);
 
     const std::map<int, std::string> text = column_texts(tshark, capture);
@@ -202,18 +202,18 @@ TEST(PlkTshark, ExpertItemsFromHandMadeFrames) {
     init.receive = seq_byte(0, 0);
     init.send = seq_byte(0, 1);
     init.command_layer = false;
-    add(init.build());                                       // 1: opens
-    add(init.build());                                       // 2: again, without a close
+    add(init.build());  // 1: opens
+    add(init.build());  // 2: again, without a close
     sdo_frame_spec abort = read_request(1, 0, 0, 0);
     abort.flags = 0x40;
     abort.segment_size = 4;
     abort.payload = {0x00, 0x00, 0x02, 0x06};
-    add(abort.build());                                      // 3: abort 0x06020000
+    add(abort.build());                                              // 3: abort 0x06020000
     add(plk::ip_udp(test_mn_mac, 0xC0A80001), kPort01 | kCrcError);  // 4: receive error
     const std::string capture = write(tshark, "expert", frames);
 
-    const auto rows = zeltest::field_rows(tshark, capture, {"frame.number", "zel.major", "zel.info", "_ws.expert.message"},
-                                          "zel.major || zel.info");
+    const auto rows = zeltest::field_rows(
+        tshark, capture, {"frame.number", "zel.major", "zel.info", "_ws.expert.message"}, "zel.major || zel.info");
     std::map<std::string, std::vector<std::string>> by_frame;
     for (const auto &row : rows) {
         ASSERT_EQ(row.size(), 4u);
@@ -289,7 +289,7 @@ static void check_statistics_tree(const std::string &name) {
 
 TEST(PlkTshark, StatisticsTreeAgainstWiresharksOwnCounts) {
     if (captures_dir().empty()) GTEST_SKIP() << "shared captures not found";
-    check_statistics_tree("powerlink_1cn_boot.pcapng");      // POWERLINK only
+    check_statistics_tree("powerlink_1cn_boot.pcapng");               // POWERLINK only
     check_statistics_tree("powerlink_1cn_pres_without_preq.pcapng");  // with IP frames: "Other"
 }
 
@@ -299,10 +299,15 @@ TEST(PlkTshark, RealCapturesDecodeAlikeWithAndWithoutThePlugin) {
     zeltest::Tshark &tshark = zeltest::shared_tshark();
     const std::string no_plugins = tshark.folder() + "/no_plugins";
     mkdir(no_plugins.c_str(), 0755);
-    const std::vector<std::string> names = {
-        "powerlink_1cn_boot.pcapng", "powerlink_1cn_collisions.pcapng", "powerlink_1cn_pres_without_preq.pcapng",
-        "powerlink_1cn_sdo_mapping.pcapng", "powerlink_ainv.pcap.gz", "powerlink_example.pcap",
-        "powerlink_multi_read_write.pcapng.gz", "powerlink_robot_with_iperf.pcapng.gz", "powerlink_sdo_udp.pcap"};
+    const std::vector<std::string> names = {"powerlink_1cn_boot.pcapng",
+                                            "powerlink_1cn_collisions.pcapng",
+                                            "powerlink_1cn_pres_without_preq.pcapng",
+                                            "powerlink_1cn_sdo_mapping.pcapng",
+                                            "powerlink_ainv.pcap.gz",
+                                            "powerlink_example.pcap",
+                                            "powerlink_multi_read_write.pcapng.gz",
+                                            "powerlink_robot_with_iperf.pcapng.gz",
+                                            "powerlink_sdo_udp.pcap"};
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
         const std::string capture = tshark.copy_in(dir + "/" + name, name);
@@ -335,7 +340,8 @@ TEST(PlkTshark, TwoHundredEditcapRoundsOverRealCaptures) {
     // would start them with the sanitizer runtime preloaded, which they do
     // not need (and under which editcap hangs).
     const std::string prepare =
-        "cd '" + tshark.folder() + "' && editcap -r seed_powerlink_1cn_sdo_mapping.pcapng s1.pcapng 300-420 && "
+        "cd '" + tshark.folder() +
+        "' && editcap -r seed_powerlink_1cn_sdo_mapping.pcapng s1.pcapng 300-420 && "
         "editcap -F pcapng seed_powerlink_sdo_udp.pcap s2.pcapng && "
         "editcap -F pcapng seed_powerlink_multi_read_write.pcapng.gz s3.pcapng && "
         "editcap -F pcapng -r seed_powerlink_ainv.pcap.gz s4.pcapng 1-40 && "
@@ -344,8 +350,8 @@ TEST(PlkTshark, TwoHundredEditcapRoundsOverRealCaptures) {
         "mergecap -a -F pcapng -w fuzz_all.pcapng $(for i in $(seq 1 200); do echo fuzz_$i.pcapng; done) && "
         "chmod 644 fuzz_all.pcapng";
     ASSERT_EQ(std::system(prepare.c_str()), 0);
-    std::vector<std::string> args = {"-r", tshark.folder() + "/fuzz_all.pcapng", "-2", "-q", "-z", "expert",
-                                     "-z", "zel_epl,tree"};
+    std::vector<std::string> args = {
+        "-r", tshark.folder() + "/fuzz_all.pcapng", "-2", "-q", "-z", "expert", "-z", "zel_epl,tree"};
     args.insert(args.end(), kColumn.begin(), kColumn.end());
     expect_clean(tshark.run(args), "fuzzed captures");
 }
@@ -360,13 +366,14 @@ TEST(PlkTshark, CaptureEngineErrorBitsBecomeExpertItems) {
     zeltest::Tshark &tshark = zeltest::shared_tshark();
     tshark.copy_in(dir + "/powerlink_1cn_boot.pcapng", "replay_input.pcapng");
     const zeltest::Result replay = tshark.run_program(
-        "sh", {"-c",
-               "cd \"$2\" && \"$0\" --ports=port02 --records=4 --drop-dump=20,40 --dump-lost=60:3 --error=100:crc "
-               "--error=120:noise --error=140:oversize --error=170:crc+oversize replay_input.pcapng raw.pcapng "
-               ">/dev/null && \"$1\" --capture --extcap-interface sentra_ta5521_file --capturemode livecapture "
-               "--fifo replayed.pcapng --extcap-control-in ctl_in --extcap-control-out ctl_out "
-               "--ta5521capturefile raw.pcapng >/dev/null && chmod 644 replayed.pcapng raw.pcapng",
-               FLOWLENS_TA5521_SIM, FLOWLENS_SENTRA_EXTCAP, tshark.folder()},
+        "sh",
+        {"-c",
+         "cd \"$2\" && \"$0\" --ports=port02 --records=4 --drop-dump=20,40 --dump-lost=60:3 --error=100:crc "
+         "--error=120:noise --error=140:oversize --error=170:crc+oversize replay_input.pcapng raw.pcapng "
+         ">/dev/null && \"$1\" --capture --extcap-interface sentra_ta5521_file --capturemode livecapture "
+         "--fifo replayed.pcapng --extcap-control-in ctl_in --extcap-control-out ctl_out "
+         "--ta5521capturefile raw.pcapng >/dev/null && chmod 644 replayed.pcapng raw.pcapng",
+         FLOWLENS_TA5521_SIM, FLOWLENS_SENTRA_EXTCAP, tshark.folder()},
         true);
     ASSERT_EQ(replay.status, 0) << replay.err;
     const std::string capture = tshark.folder() + "/replayed.pcapng";

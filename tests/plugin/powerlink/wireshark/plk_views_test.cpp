@@ -54,7 +54,8 @@ TEST(PlkViews, OnePassShowsTheTextOfEveryPowerlinkFrameAsTwoPassesDo) {
     zeltest::Tshark &tshark = zeltest::shared_tshark();
     const std::string capture = boot_capture(tshark);
     if (capture.empty()) GTEST_SKIP() << "shared captures not found";
-    const std::vector<std::string> fields = {"-T", "fields", "-e", "frame.number", "-e", zeltest::expert_column_field("Ext")};
+    const std::vector<std::string> fields = {"-T",           "fields", "-e",
+                                             "frame.number", "-e",     zeltest::expert_column_field("Ext")};
     const auto one = texts_of(tshark.run(with(with({"-r", capture}, kColumn), fields)));
     const auto two = texts_of(tshark.run(with(with({"-r", capture, "-2"}, kColumn), fields)));
     const auto powerlink = zeltest::matching_frames(tshark, capture, "epl");
@@ -72,7 +73,8 @@ TEST(PlkViews, ExpertItemsInEveryPassWithAndWithoutFilters) {
     if (capture.empty()) GTEST_SKIP() << "shared captures not found";
     const auto one = zeltest::matching_frames(tshark, capture, "zel.major");
     ASSERT_FALSE(one.empty());
-    const zeltest::Result two = tshark.run({"-r", capture, "-2", "-Y", "zel.major", "-T", "fields", "-e", "frame.number"});
+    const zeltest::Result two =
+        tshark.run({"-r", capture, "-2", "-Y", "zel.major", "-T", "fields", "-e", "frame.number"});
     ASSERT_EQ(two.status, 0) << two.err;
     std::vector<int> second;
     for (const std::string &line : zeltest::lines(two.out)) second.push_back(std::stoi(line));

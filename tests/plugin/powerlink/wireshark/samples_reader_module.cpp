@@ -7,7 +7,7 @@
 extern "C" __attribute__((visibility("default"))) long reader_live_points(unsigned network) {
     const flowlens_cycle_samples *samples = plk_cycle_samples();
     if (samples == nullptr) return -1;
-    return long(samples->cycles(network).size() + samples->responses(network).size() +
-                samples->events(network).size() + samples->cn_summaries(network).size() +
-                samples->cycle_stride(network) + samples->response_stride(network) + samples->generation());
+    return long(samples->cycles(network).size() + samples->responses(network).size() + samples->events(network).size() +
+                samples->cn_summaries(network).size() + samples->cycle_stride(network) +
+                samples->response_stride(network) + samples->generation());
 }
