@@ -1,7 +1,6 @@
 // Reads a capture file (pcap or pcapng, gzip-compressed or not) into memory
 // through libpcap, as flowlens_packet_info records ready for the engine.
-#ifndef FLOWLENS_TEST_CAPTURE_FRAMES_H
-#define FLOWLENS_TEST_CAPTURE_FRAMES_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -34,5 +33,3 @@ flowlens_packet_info packet_of(const capture_file &capture, size_t i);
 
 // Folder of the shared real captures, or empty when it is not there.
 std::string shared_captures_dir();
-
-#endif

@@ -1,7 +1,6 @@
 // Hand-made POWERLINK frames and a recording harness around one engine
 // instance, for short scenario tests of the cycle analysis.
-#ifndef FLOWLENS_TEST_FRAME_BUILDER_H
-#define FLOWLENS_TEST_FRAME_BUILDER_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -78,5 +77,3 @@ private:
 
 // Base time of every scenario: a multiple of 100 ns.
 constexpr uint64_t SCENARIO_BASE_TIME = 1500000000000000000ull;
-
-#endif

@@ -1,7 +1,6 @@
 // Builders of POWERLINK SDO frames for the tests, and a small engine harness
 // that records what the engine reports.
-#ifndef FLOWLENS_SDO_TEST_FRAMES_H
-#define FLOWLENS_SDO_TEST_FRAMES_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -80,5 +79,3 @@ struct engine_harness {
 
     std::vector<std::string> texts(uint8_t severity) const;
 };
-
-#endif

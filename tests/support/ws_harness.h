@@ -1,6 +1,5 @@
 /* Wireshark's real dissection in the test process, feeding the collection. */
-#ifndef OSA_WS_HARNESS_H
-#define OSA_WS_HARNESS_H
+#pragma once
 
 #include <string>
 
@@ -11,5 +10,3 @@ bool osa_ws_dissect_file(const std::string &path, std::string *err);
 
 /* Sets a Wireshark preference ("opensafety.scm_udid", ...) and applies it. */
 bool osa_ws_set_pref(const char *name, const char *value);
-
-#endif

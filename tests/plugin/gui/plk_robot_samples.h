@@ -1,8 +1,7 @@
 // The flowlens engine run over a real capture, for the cycle page tests.
 // Kept apart from the Qt and Wireshark headers of the tests: the engine's
 // and the capture reader's names clash with theirs.
-#ifndef ZEL_TEST_PLK_ROBOT_SAMPLES_H
-#define ZEL_TEST_PLK_ROBOT_SAMPLES_H
+#pragma once
 
 #include <memory>
 #include <string>
@@ -32,5 +31,3 @@ private:
     bool skip = false;
     std::string why;
 };
-
-#endif
